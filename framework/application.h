@@ -1,0 +1,55 @@
+// The application object: title, message loop, termination, message boxes
+// and the standard exception report.
+#pragma once
+
+#include <windows.h>
+
+#include <exception>
+#include <functional>
+#include <string>
+
+namespace qv {
+
+class Application {
+public:
+    static Application& Instance();
+
+    // Records the main (user-interface) thread and readies the common controls.
+    void Initialize();
+
+    const std::string& Title() const { return title_; }
+    void SetTitle(std::string title) { title_ = std::move(title); }
+
+    // Runs the message loop until Terminate (or a quit message) ends it.
+    void Run();
+    // Asks the loop to end at its next turn; the current handler runs on.
+    void Terminate();
+    bool Terminated() const { return terminated_; }
+    // Handles every pending message of the thread, then returns.
+    void ProcessMessages();
+
+    bool IsMainThread() const { return GetCurrentThreadId() == mainThreadId_; }
+    DWORD MainThreadId() const { return mainThreadId_; }
+
+    // The standard exception report: a message box with the exception's text,
+    // captioned with the title. Window procedures and event deliveries catch
+    // exceptions and hand them here; the program goes on.
+    void HandleException(const std::exception& e);
+    // For catch (...) sites that have no std::exception at hand.
+    void HandleUnknownException();
+
+    // A modal message box; texts are program texts (Big5/ASCII).
+    int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags);
+
+    // Test hooks: when set, they replace the real boxes.
+    std::function<void(const std::string& text)> OnExceptionReport;
+    std::function<int(HWND owner, const std::string& text, const std::string& caption, UINT flags)> OnMessageBox;
+
+private:
+    Application();
+    std::string title_;
+    DWORD mainThreadId_;
+    bool terminated_ = false;
+};
+
+}  // namespace qv

@@ -1,0 +1,93 @@
+# Shared by scripts/test and scripts/demo: packages, build folders, the
+# private Wine prefix. Source it; it defines functions and variables only.
+
+QV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+QV_BUILD=${QV_BUILD:-$QV_ROOT/build}
+QV_WIN_BUILD=$QV_BUILD/win
+QV_NATIVE_BUILD=$QV_BUILD/native
+export WINEPREFIX=$QV_BUILD/wineprefix
+export WINEDEBUG=-all
+# No Mono or Gecko installer prompts in the private prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+QV_PACKAGES=(
+  cmake ninja-build g++ googletest
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine64
+  xvfb xauth fonts-wqy-microhei
+  python3 python3-pyftpdlib netbase
+  iproute2 util-linux procps
+)
+
+qv_log() { printf '\033[1m== %s\033[0m\n' "$*"; }
+
+# Installs whatever of QV_PACKAGES is missing (nothing to do: no apt at all).
+qv_install_packages() {
+  local missing=()
+  local p
+  for p in "${QV_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if ((${#missing[@]} == 0)); then
+    return 0
+  fi
+  qv_log "installing: ${missing[*]}"
+  if [ "$(id -u)" != 0 ]; then
+    echo "missing packages and not root: ${missing[*]}" >&2
+    return 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+qv_configure_and_build() {
+  if [ ! -f "$QV_WIN_BUILD/build.ninja" ]; then
+    qv_log "configuring the Windows build"
+    cmake -S "$QV_ROOT" -B "$QV_WIN_BUILD" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$QV_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  fi
+  if [ ! -f "$QV_NATIVE_BUILD/build.ninja" ]; then
+    qv_log "configuring the native build (sanitizers)"
+    cmake -S "$QV_ROOT" -B "$QV_NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+  fi
+  qv_build "Windows" "$QV_WIN_BUILD" && qv_build "native" "$QV_NATIVE_BUILD"
+}
+
+qv_build() {
+  qv_log "building ($1)"
+  local log=$2/build.log
+  if ! ninja -C "$2" >"$log" 2>&1; then
+    grep -v '^\[[0-9]*/[0-9]*\]' "$log"
+    return 1
+  fi
+}
+
+# Creates the private prefix once (null graphics driver: windows and message
+# boxes work without X), then keeps one wineserver for the whole run.
+qv_wine_prefix() {
+  local graphics=${1:-null}
+  if [ ! -f "$WINEPREFIX/.qv-ready" ]; then
+    qv_log "creating the Wine prefix"
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+    # Chinese texts: fonts with Big5 glyphs stand in for the classic dialog font.
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+      /v 'MS Sans Serif,136' /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
+    touch "$WINEPREFIX/.qv-ready"
+  fi
+  qv_wine_graphics "$graphics"
+  wineserver -p
+}
+
+qv_wine_graphics() {
+  if [ "$1" = null ]; then
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  else
+    wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1 || true
+  fi
+}
+
+qv_wine_stop() { wineserver -k >/dev/null 2>&1 || true; }
