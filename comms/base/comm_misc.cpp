@@ -1,0 +1,68 @@
+#include "comms/base/comm_misc.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include "framework/win32_text.h"
+
+namespace qv {
+
+uint32_t TicksPerMillisecond = 0;
+
+uint32_t CalibrationForFrequency(int64_t frequency) {
+    uint64_t f = static_cast<uint64_t>(frequency);
+    uint32_t high = static_cast<uint32_t>(f >> 32), low = static_cast<uint32_t>(f);
+    if (high != 0 || low == 0) return 0;
+    return low / 1000 + (low % 1000 > 500 ? 1 : 0);
+}
+
+void CalibrateMillisecondClock() {
+    LARGE_INTEGER frequency;
+    if (!QueryPerformanceFrequency(&frequency)) frequency.QuadPart = 0;
+    TicksPerMillisecond = CalibrationForFrequency(frequency.QuadPart);
+}
+
+uint32_t MillisecondClock() {
+    if (TicksPerMillisecond == 0) return timeGetTime();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return static_cast<uint32_t>(static_cast<uint64_t>(counter.QuadPart) / TicksPerMillisecond);
+}
+
+void StartTickTimer(TickTimer& timer, int32_t ticks) { StartTickTimerAt(timer, ticks, CurrentTick()); }
+
+bool TickTimerExpired(const TickTimer& timer) { return TickTimerExpiredAt(timer, CurrentTick()); }
+
+uint32_t PumpOneMessage() {
+    MSG msg;
+    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) return 0;
+    if (msg.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(msg.wParam));
+    } else {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    uint32_t window = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(msg.hwnd)) & 0xFFFF;
+    return window * 65536 + (msg.message & 0xFFFF);
+}
+
+uint32_t DelayTicks(int32_t ticks, bool pump) {
+    if (ticks < 1) return 0;
+    TickTimer timer;
+    StartTickTimer(timer, ticks);
+    uint32_t result = 0;
+    for (;;) {
+        if (pump) result = PumpOneMessage();
+        if (result == WM_QUIT || TickTimerExpired(timer)) return result;
+        // Nothing pending: give the processor away instead of spinning; a
+        // message arriving meanwhile ends the wait at once.
+        if (result == 0) MsgWaitForMultipleObjects(0, nullptr, FALSE, kMillisecondsPerTick / 5, pump ? QS_ALLINPUT : 0);
+    }
+}
+
+bool FileExistsAt(const std::string& path) {
+    DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace qv
