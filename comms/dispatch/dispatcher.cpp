@@ -143,6 +143,14 @@ void BaseDispatcher::Abandon() {
     delete this;
 }
 
+bool BaseDispatcher::ReleaseIfIdle() {
+    if (closePending_ && !dispatching_ && !pollBusy_ && (started_ || ring_.Allocated())) {
+        ownerTold_ = true;  // the owner is finishing the close itself
+        ReleaseDevice();
+    }
+    return !started_;
+}
+
 bool BaseDispatcher::EndOfUse() {
     if (dispatching_ || pollBusy_) return true;
     if (abandoned_) {
@@ -658,11 +666,16 @@ bool BaseDispatcher::StatusCondition(StatusTrigger& t, int32_t& value) {
 bool BaseDispatcher::CheckStatus(bool& result) {
     int32_t handle = 0, value = 0;
     for (size_t i = 0; i < statusTriggers_.size(); ++i) {
-        StatusTrigger& t = statusTriggers_[i];
-        if (!t.Active || t.Hit) continue;
-        if (!StatusCondition(t, value)) continue;
+        if (!statusTriggers_[i].Active || statusTriggers_[i].Hit) continue;
+        StatusTrigger probe = statusTriggers_[i];
+        // Reading the output counts can reach the device and, through a
+        // report, a handler that changes the list: look the trigger up again.
+        if (!StatusCondition(probe, value)) continue;
         LockGuard guard(dataLock_);
-        StatusTrigger& hit = statusTriggers_[i];
+        auto it = std::find_if(statusTriggers_.begin(), statusTriggers_.end(),
+                               [&](const StatusTrigger& t) { return t.Handle == probe.Handle; });
+        if (it == statusTriggers_.end()) continue;
+        StatusTrigger& hit = *it;
         hit.Hit = true;
         hit.Active = false;
         statusHit_ = true;

@@ -204,6 +204,9 @@ public:
     // The owner goes away: forget it; free the dispatcher now, or when the
     // delivery that is running ends.
     void Abandon();
+    // The owner finishes a deferred close: releases now when nothing of
+    // the dispatcher runs any more. True when it has stopped.
+    bool ReleaseIfIdle();
 
     // ---- data ----
     int32_t FetchBlock(void* buffer, int32_t count);
