@@ -350,9 +350,39 @@ Label::Label(Component* owner) : Control(owner) {}
 
 Control::CreateParams Label::GetCreateParams() const { return {L"STATIC", SS_LEFT, 0}; }
 
+void Label::SetText(const std::string& text) {
+    Control::SetText(text);
+    AdjustSize();
+}
+
+void Label::FontChanged() {
+    Control::FontChanged();
+    AdjustSize();
+}
+
+void Label::SetAutoSize(bool v) {
+    autoSize_ = v;
+    AdjustSize();
+}
+
+void Label::AdjustSize() {
+    if (!autoSize_ || !hwnd_) return;
+    HDC dc = GetDC(hwnd_);
+    HGDIOBJ old = SelectObject(dc, GetFont().Handle());
+    std::wstring text = ToWide(GetText());
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    SelectObject(dc, old);
+    ReleaseDC(hwnd_, dc);
+    SetBounds(Left(), Top(), size.cx, tm.tmHeight);
+}
+
 const PropertyTable& Label::StaticProperties() {
     static const PropertyTable table(&Control::StaticProperties(), {
         StringProperty<Label>("Caption", &Label::Caption, &Label::SetCaption),
+        BooleanProperty<Label>("AutoSize", &Label::AutoSize, &Label::SetAutoSize),
     });
     return table;
 }

@@ -161,17 +161,29 @@ private:
 };
 
 // ---- static texts and pictures ----------------------------------------
+// A one-line text. With AutoSize (the default) the label takes the size of
+// its text in its font whenever either changes, so a translated caption is
+// never cut off.
 class Label : public Control {
 public:
     explicit Label(Component* owner = nullptr);
     std::string Caption() const { return GetText(); }
     void SetCaption(const std::string& v) { SetText(v); }
+    void SetText(const std::string& text) override;
+    bool AutoSize() const { return autoSize_; }
+    void SetAutoSize(bool v);
     static const PropertyTable& StaticProperties();
     const PropertyTable& Properties() const override { return StaticProperties(); }
     std::string ClassName() const override { return "Label"; }
 
 protected:
     CreateParams GetCreateParams() const override;
+    void HandleCreated() override { AdjustSize(); }
+    void FontChanged() override;
+
+private:
+    void AdjustSize();
+    bool autoSize_ = true;
 };
 
 // Shows an icon from the program's resources (IconResource names it).

@@ -28,6 +28,11 @@
 //   wait-exit                     wait until the program has ended
 //   expect-exit-code <n>          its exit code
 //   print <control>               print the control's text (diagnostics)
+//   print-rect <control>          print "rect <control> <left> <top> <width>
+//                                 <height>" in screen pixels (the window's
+//                                 frame for ".")
+//   wait-file <path>              wait until the file exists (a script
+//                                 outside can signal the driver this way)
 //   sleep <ms>
 //
 // Controls are named by their component names: the program's forms answer
@@ -194,6 +199,20 @@ public:
         } else if (cmd == "print") {
             need(1);
             std::cout << w[1] << ": " << Visible(ControlText(w[1])) << "\n";
+        } else if (cmd == "print-rect") {
+            need(1);
+            RECT r{};
+            if (!GetWindowRect(Control(w[1]), &r)) throw Failure{"cannot read the rectangle of " + w[1]};
+            std::cout << "rect " << w[1] << " " << r.left << " " << r.top << " " << (r.right - r.left) << " "
+                      << (r.bottom - r.top) << "\n";
+        } else if (cmd == "wait-file") {
+            need(1);
+            DWORD until = GetTickCount() + timeout_;
+            while (GetFileAttributesW(Utf8ToWide(w[1]).c_str()) == INVALID_FILE_ATTRIBUTES) {
+                if (GetTickCount() >= until) throw Failure{"no file " + w[1] + " within " + std::to_string(timeout_) + " ms"};
+                CheckAlive("file " + w[1]);
+                Sleep(50);
+            }
         } else if (cmd == "sleep") {
             need(1);
             Sleep(std::stoul(w[1]));
