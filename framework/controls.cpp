@@ -731,14 +731,10 @@ void StatusBar::ApplyPanels() {
 int StatusPanels::Count() const { return static_cast<int>(bar_.panelTexts_.size()); }
 
 std::string StatusPanels::Get(int index) const {
+    // The texts are kept here: in simple mode the control answers with its
+    // simple text for any part.
     CheckIndex(index, Count());
-    HWND h = bar_.Handle();
-    if (!h) return bar_.panelTexts_[static_cast<size_t>(index)];
-    auto len = LOWORD(SendMessageW(h, SB_GETTEXTLENGTHW, static_cast<WPARAM>(index), 0));
-    std::wstring buf(static_cast<size_t>(len) + 1, L'\0');
-    SendMessageW(h, SB_GETTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buf.data()));
-    buf.resize(len);
-    return FromWide(buf);
+    return bar_.panelTexts_[static_cast<size_t>(index)];
 }
 
 void StatusPanels::Put(int index, std::string_view s) {
