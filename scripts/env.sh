@@ -81,9 +81,17 @@ qv_wine_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.qv-ready"
   fi
-  qv_wine_settings
   qv_wine_graphics "$graphics"
+  qv_wine_settings
+  # The setup commands above ran under the previous graphics driver: end
+  # their server (and its desktop) so the next start uses the new driver.
+  wineserver -k >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1
   wineserver -p
+  # Start the desktop process now, detached and without our standard
+  # handles: started by the first test, it would hold ctest's output pipe
+  # open for as long as the server lives.
+  setsid wine reg query 'HKCU\Software\Wine\Drivers' </dev/null >/dev/null 2>&1
 }
 
 # Settings of the prefix; raise QV_WINE_SETTINGS when they change so that
