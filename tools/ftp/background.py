@@ -50,6 +50,16 @@ def start(script, state, run_args, timeout):
     return 1
 
 
+def alive(pid):
+    """True while the process runs (a finished one waiting to be reaped by
+    whoever adopted it counts as ended)."""
+    try:
+        with open('/proc/%d/stat' % pid) as f:
+            return f.read().rsplit(')', 1)[1].split()[0] != 'Z'
+    except OSError:
+        return False
+
+
 def stop(state, quiet=False):
     pid_file = os.path.join(state, 'pid')
     try:
@@ -61,9 +71,11 @@ def stop(state, quiet=False):
     try:
         os.kill(pid, signal.SIGTERM)
         for _ in range(100):
+            if not alive(pid):
+                break
             time.sleep(0.05)
-            os.kill(pid, 0)
-        os.kill(pid, signal.SIGKILL)
+        else:
+            os.kill(pid, signal.SIGKILL)
     except ProcessLookupError:
         pass
     for name in ('pid', 'port'):
