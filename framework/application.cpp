@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "framework/dialogs.h"
 #include "framework/exception.h"
 #include "framework/win32_text.h"
 
@@ -19,6 +20,33 @@ void Application::Initialize() {
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_BAR_CLASSES |
                                               ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
     InitCommonControlsEx(&icc);
+    // Portable code's questions become message boxes captioned with the
+    // title, answered through ShowMessageBox (and so through OnMessageBox).
+    SetMessageDlgHandler([this](const std::string& text, MsgDlgType type, unsigned buttons) {
+        UINT flags = MB_TASKMODAL;
+        if ((buttons & mbYes) && (buttons & mbNo)) flags |= (buttons & mbCancel) ? MB_YESNOCANCEL : MB_YESNO;
+        else if ((buttons & mbOK) && (buttons & mbCancel)) flags |= MB_OKCANCEL;
+        else flags |= MB_OK;  // one button: OK (or a lone Cancel, which Win32 boxes cannot show)
+        switch (type) {
+            case MsgDlgType::mtWarning: flags |= MB_ICONWARNING; break;
+            case MsgDlgType::mtError: flags |= MB_ICONERROR; break;
+            case MsgDlgType::mtInformation: flags |= MB_ICONINFORMATION; break;
+            case MsgDlgType::mtConfirmation: flags |= MB_ICONQUESTION; break;
+            case MsgDlgType::mtCustom: break;
+        }
+        int r = ShowMessageBox(GetActiveWindow(), text, title_, flags);
+        // A lone Cancel button answers Cancel whichever way the box closed.
+        if (buttons == mbCancel) return static_cast<int>(mrCancel);
+        return r;
+    });
+}
+
+bool Application::DialogNavigation(MSG& msg) {
+    // Tab and arrow keys move the focus between a form's controls.
+    if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
+    HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    if (!root || !GetPropW(root, L"QvForm")) return false;
+    return IsDialogMessageW(root, &msg) != FALSE;
 }
 
 void Application::Run() {
@@ -29,6 +57,7 @@ void Application::Run() {
             terminated_ = true;
             break;
         }
+        if (DialogNavigation(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
@@ -48,6 +77,7 @@ void Application::ProcessMessages() {
             PostQuitMessage(static_cast<int>(msg.wParam));
             return;
         }
+        if (DialogNavigation(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

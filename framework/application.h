@@ -14,7 +14,8 @@ class Application {
 public:
     static Application& Instance();
 
-    // Records the main (user-interface) thread and readies the common controls.
+    // Records the main (user-interface) thread, readies the common controls
+    // and routes portable code's MessageDlg to ShowMessageBox.
     void Initialize();
 
     const std::string& Title() const { return title_; }
@@ -47,6 +48,7 @@ public:
 
 private:
     Application();
+    static bool DialogNavigation(MSG& msg);
     std::string title_;
     DWORD mainThreadId_;
     bool terminated_ = false;

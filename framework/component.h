@@ -71,6 +71,14 @@ public:
     static const PropertyTable& StaticProperties();
     const PropertyTable& Properties() const override;
 
+    // The class's name without the leading T: the name the form resource and
+    // the class registry use, and the window class name of forms.
+    virtual std::string ClassName() const { return "Component"; }
+    // The form reader tells every component which component encloses it in
+    // the resource (the root for top-level ones): controls take it as their
+    // parent window, menu items as their menu. The default ignores it.
+    virtual void SetParentComponent(Component* parent) { (void)parent; }
+
 protected:
     // Marks the component as being destroyed; harmless to call twice.
     void MarkDestroying() { destroying_ = true; }

@@ -19,13 +19,18 @@ QV_PACKAGES=(
   iproute2 util-linux procps
 )
 
+# Only scripts/screenshot needs these (xdpyinfo; import and convert).
+QV_SCREENSHOT_PACKAGES=(xvfb xauth x11-utils imagemagick fonts-wqy-microhei)
+
 qv_log() { printf '\033[1m== %s\033[0m\n' "$*"; }
 
-# Installs whatever of QV_PACKAGES is missing (nothing to do: no apt at all).
+# Installs whatever of QV_PACKAGES (or of the packages given) is missing.
 qv_install_packages() {
   local missing=()
   local p
-  for p in "${QV_PACKAGES[@]}"; do
+  local wanted=("$@")
+  ((${#wanted[@]} == 0)) && wanted=("${QV_PACKAGES[@]}")
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   if ((${#missing[@]} == 0)); then
@@ -38,7 +43,7 @@ qv_install_packages() {
   fi
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 qv_configure_and_build() {
@@ -64,7 +69,8 @@ qv_build() {
 }
 
 # Creates the private prefix once (null graphics driver: windows and message
-# boxes work without X), then keeps one wineserver for the whole run.
+# boxes work without X), brings its settings up to date, then keeps one
+# wineserver for the whole run.
 qv_wine_prefix() {
   local graphics=${1:-null}
   if [ ! -f "$WINEPREFIX/.qv-ready" ]; then
@@ -73,13 +79,40 @@ qv_wine_prefix() {
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
     wineserver -w
-    # Chinese texts: fonts with Big5 glyphs stand in for the classic dialog font.
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
-      /v 'MS Sans Serif,136' /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
     touch "$WINEPREFIX/.qv-ready"
   fi
   qv_wine_graphics "$graphics"
+  qv_wine_settings
+  # The setup commands above ran under the previous graphics driver: end
+  # their server (and its desktop) so the next start uses the new driver.
+  wineserver -k >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1
   wineserver -p
+  # Start the desktop process now, detached and without our standard
+  # handles: started by the first test, it would hold ctest's output pipe
+  # open for as long as the server lives.
+  setsid wine reg query 'HKCU\Software\Wine\Drivers' </dev/null >/dev/null 2>&1
+}
+
+# Settings of the prefix; raise QV_WINE_SETTINGS when they change so that
+# existing prefixes get them too.
+QV_WINE_SETTINGS=2
+qv_wine_settings() {
+  [ "$(cat "$WINEPREFIX/.qv-settings" 2>/dev/null)" = "$QV_WINE_SETTINGS" ] && return 0
+  qv_log "applying the Wine prefix settings"
+  local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
+  # Chinese texts. Fonts asked for with the Big5 character set get a font
+  # with Big5 glyphs in place of the classic dialog font; the dialog and
+  # caption fonts fall back to it for the glyphs they lack (the window
+  # caption, and Chinese captions of controls with the default character
+  # set).
+  wine reg add "$key\FontSubstitutes" /v 'MS Sans Serif,136' /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
+  local font
+  for font in 'Tahoma' 'Tahoma Bold' 'MS Sans Serif' 'Microsoft Sans Serif' 'MS Shell Dlg' 'MS Shell Dlg 2'; do
+    wine reg add "$key\FontLink\SystemLink" /v "$font" /t REG_MULTI_SZ \
+      /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
+  done
+  echo "$QV_WINE_SETTINGS" >"$WINEPREFIX/.qv-settings"
 }
 
 qv_wine_graphics() {

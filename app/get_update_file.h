@@ -1,0 +1,85 @@
+// The upgrade window GetUpdateFile and the state of its unit.
+//
+// The window is read from its form resource (get_update_file.form). Every
+// handler the resource names is registered in RegisterHandlers(), the one
+// place to extend when components and handlers are added to the resource;
+// the component fields are bound by name in BindComponents() after reading.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "framework/common_controls.h"
+#include "framework/controls.h"
+#include "framework/form.h"
+#include "framework/string_list.h"
+#include "i18n/multilang.h"
+
+namespace qv {
+
+// ---- unit-level state (one copy per process) ----
+// The product's installation folder with its trailing backslash; empty
+// when the product was not found.
+extern std::string InstallFolder;
+// The upgrade folder on the server, set when an upgrade run starts.
+extern std::string RemoteFolder;
+// 0 = English, 1 = Chinese message texts.
+extern uint8_t LanguageIndex;
+// The names of the files still to download, head first (created by
+// FormCreate, freed by FormDestroy).
+extern std::unique_ptr<StringList> DownloadQueue;
+
+// The not-found message, Big5: "找不到<Quotiva9.1>!".
+inline const std::string kNotFoundChinese = "\xa7\xe4\xa4\xa3\xa8\xec<Quotiva9.1>!";
+inline const std::string kNotFoundEnglish = "Quotiva 9.1 not found!";
+inline const std::string kApplicationTitle = "Quotiva Internet Upgrading System";
+
+class GetUpdateFile : public Form {
+public:
+    explicit GetUpdateFile(Component* owner = nullptr);
+    ~GetUpdateFile() override;
+    std::string ClassName() const override { return "GetUpdateFile"; }
+    void Loaded() override;
+
+    // ---- handlers bound by the form resource ----
+    void FormCreate(Object* Sender);
+    void FormClose(Object* Sender, CloseAction& Action);
+    void FormDestroy(Object* Sender);
+    void btnDownloadClick(Object* Sender);
+    void btnCancelClick(Object* Sender);
+
+    // ---- components (bound by name after reading) ----
+    Image* ProgramIcon = nullptr;
+    Label* Label1 = nullptr;
+    Label* Label2 = nullptr;
+    Label* Label3 = nullptr;
+    Label* Label4 = nullptr;
+    Label* Label5 = nullptr;
+    Memo* InfoMemo = nullptr;
+    Memo* Memo1 = nullptr;
+    StatusBar* StatusBar1 = nullptr;
+    Button* btnDownload = nullptr;
+    Button* btnCancel = nullptr;
+    CheckBox* UsePassiveMode = nullptr;
+    CheckBox* UseSpareSystem = nullptr;
+    MultiLang* MultiLang1 = nullptr;
+
+    // ---- window fields of the upgrade run ----
+    bool ReadyToDownload = false;
+    bool QueueExhausted = false;
+    bool ListingPhase = false;
+    int32_t DownloadedCount = 0;
+    std::string SavedCaption;
+
+private:
+    void RegisterHandlers();
+    void BindComponents();
+    template <class T>
+    void Bind(T*& field, const char* name);
+};
+
+// Registers the component classes the window's resource uses.
+void RegisterApplicationClasses();
+
+}  // namespace qv

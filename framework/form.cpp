@@ -1,0 +1,346 @@
+#include "framework/form.h"
+
+#include "framework/application.h"
+#include "framework/menus.h"
+#include "framework/text.h"
+#include "framework/win32_text.h"
+
+namespace qv {
+
+Form::Form(Component* owner) : Control(owner) {
+    visible_ = false;
+    parentColor_ = false;
+}
+
+Form::~Form() {
+    MarkDestroying();
+    if (OnDestroy) {
+        try {
+            OnDestroy(this);
+        } catch (const std::exception& e) {
+            Application::Instance().HandleException(e);
+        }
+    }
+    // The controls' windows go before the form's window.
+    DestroyComponents();
+    if (hwnd_) {
+        HWND h = hwnd_;
+        ::SetMenu(h, nullptr);
+        DestroyWindow(h);
+        hwnd_ = nullptr;
+    }
+    if (icon_) DestroyIcon(icon_);
+}
+
+UINT Form::FindControlMessage() {
+    static UINT message = RegisterWindowMessageW(L"QvFindControl");
+    return message;
+}
+
+Control::CreateParams Form::GetCreateParams() const {
+    DWORD style = WS_CLIPCHILDREN;
+    DWORD ex = WS_EX_CONTROLPARENT;
+    switch (borderStyle_) {
+        case FormBorderStyle::bsNone: style |= WS_POPUP; break;
+        case FormBorderStyle::bsSingle: style |= WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX; break;
+        case FormBorderStyle::bsSizeable: style |= WS_OVERLAPPEDWINDOW; break;
+        case FormBorderStyle::bsDialog:
+            style |= WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+            ex |= WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
+            break;
+    }
+    return {nullptr, style, ex};
+}
+
+void Form::RegisterWindowClass() {
+    std::wstring cls = ToWide(ClassName());
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    if (GetClassInfoExW(GetModuleHandleW(nullptr), cls.c_str(), &wc)) return;
+    wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = FormProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.lpszClassName = cls.c_str();
+    if (!RegisterClassExW(&wc)) throw Exception("Cannot register the window class " + ClassName());
+}
+
+void Form::HandleNeeded() {
+    if (hwnd_) return;
+    RegisterWindowClass();
+    CreateParams cp = GetCreateParams();
+    HWND h = CreateWindowExW(cp.exStyle, ToWide(ClassName()).c_str(), ToWide(text_).c_str(), cp.style, Left(), Top(),
+                             Width() > 0 ? Width() : CW_USEDEFAULT, Height() > 0 ? Height() : CW_USEDEFAULT, nullptr,
+                             nullptr, GetModuleHandleW(nullptr), this);
+    if (!h) throw Exception("Cannot create the window " + ClassName() + " (error " + IntToStr(GetLastError()) + ")");
+    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont().Handle()), FALSE);
+    if (icon_) {
+        SendMessageW(h, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+        SendMessageW(h, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    }
+    ApplyClientSize();
+    CreateChildHandles();
+}
+
+LRESULT CALLBACK Form::FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Form* self = nullptr;
+    if (message == WM_NCCREATE) {
+        self = static_cast<Form*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetPropW(hwnd, kHandleProperty, self);
+        SetPropW(hwnd, L"QvForm", reinterpret_cast<HANDLE>(1));
+    } else {
+        self = static_cast<Form*>(GetPropW(hwnd, kHandleProperty));
+    }
+    if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        RemovePropW(hwnd, kHandleProperty);
+        RemovePropW(hwnd, L"QvForm");
+        if (self->hwnd_ == hwnd) self->hwnd_ = nullptr;
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    try {
+        return self->WindowProc(message, wParam, lParam);
+    } catch (const std::exception& e) {
+        Application::Instance().HandleException(e);
+    } catch (...) {
+        Application::Instance().HandleUnknownException();
+    }
+    return 0;
+}
+
+LRESULT Form::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    if (ReflectToChild(message, wParam, lParam, result)) return result;
+    switch (message) {
+        case WM_CLOSE: {
+            CloseAction action = CloseAction::caHide;
+            DoClose(action);
+            switch (action) {
+                case CloseAction::caNone: break;
+                case CloseAction::caMinimize: ShowWindow(hwnd_, SW_MINIMIZE); break;
+                case CloseAction::caHide:
+                case CloseAction::caFree: Hide(); break;
+            }
+            return 0;
+        }
+        case WM_ERASEBKGND: {
+            RECT r;
+            GetClientRect(hwnd_, &r);
+            FillRect(reinterpret_cast<HDC>(wParam), &r, ColorBrush(GetColor()));
+            return 1;
+        }
+        case WM_COMMAND:
+            if (lParam == 0 && HIWORD(wParam) == 0 && DispatchMenuCommand(LOWORD(wParam))) return 0;
+            break;
+        case WM_MOVE:
+        case WM_SIZE: {
+            RECT r;
+            GetWindowRect(hwnd_, &r);
+            Control::SetBounds(r.left, r.top, r.right - r.left, r.bottom - r.top);
+            break;
+        }
+        default:
+            if (message == FindControlMessage()) {
+                wchar_t name[256] = {};
+                if (!GlobalGetAtomNameW(static_cast<ATOM>(wParam), name, 255)) return 0;
+                std::string n = FromWide(name);
+                if (SameText(n, Name())) return reinterpret_cast<LRESULT>(hwnd_);
+                auto* c = dynamic_cast<Control*>(FindComponent(n));
+                return c ? reinterpret_cast<LRESULT>(c->Handle()) : 0;
+            }
+            break;
+    }
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+void Form::DoCreate() {
+    if (OnCreate) OnCreate(this);
+}
+
+void Form::DoClose(CloseAction& action) {
+    if (OnClose) OnClose(this, action);
+}
+
+void Form::Close() {
+    if (hwnd_) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
+}
+
+int Form::ClientWidth() const {
+    if (hwnd_) {
+        RECT r;
+        GetClientRect(hwnd_, &r);
+        return r.right - r.left;
+    }
+    return clientWidth_;
+}
+
+int Form::ClientHeight() const {
+    if (hwnd_) {
+        RECT r;
+        GetClientRect(hwnd_, &r);
+        return r.bottom - r.top;
+    }
+    return clientHeight_;
+}
+
+void Form::SetClientWidth(int v) {
+    clientWidth_ = v;
+    ApplyClientSize();
+}
+
+void Form::SetClientHeight(int v) {
+    clientHeight_ = v;
+    ApplyClientSize();
+}
+
+void Form::ApplyClientSize() {
+    if (!hwnd_ || clientWidth_ <= 0 || clientHeight_ <= 0) return;
+    auto style = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE));
+    auto ex = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE));
+    RECT r{0, 0, clientWidth_, clientHeight_};
+    AdjustWindowRectEx(&r, style, GetMenu(hwnd_) != nullptr, ex);
+    SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // Correct for whatever the frame computation missed.
+    RECT c;
+    GetClientRect(hwnd_, &c);
+    int dw = clientWidth_ - (c.right - c.left), dh = clientHeight_ - (c.bottom - c.top);
+    if (dw != 0 || dh != 0) {
+        RECT w;
+        GetWindowRect(hwnd_, &w);
+        SetWindowPos(hwnd_, nullptr, 0, 0, w.right - w.left + dw, w.bottom - w.top + dh,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void Form::SetBounds(int left, int top, int width, int height) {
+    Control::SetBounds(left, top, width, height);
+    if (hwnd_) SetWindowPos(hwnd_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form::SetBorderStyle(FormBorderStyle v) {
+    borderStyle_ = v;
+    if (hwnd_) {
+        CreateParams cp = GetCreateParams();
+        SetWindowLongPtrW(hwnd_, GWL_STYLE, static_cast<LONG_PTR>(cp.style | (Visible() ? WS_VISIBLE : 0)));
+        SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, static_cast<LONG_PTR>(cp.exStyle));
+        SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+        ApplyClientSize();
+    }
+}
+
+void Form::SetIconResource(const std::string& v) {
+    HICON icon = nullptr;
+    if (!v.empty()) {
+        icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), ToWide(v).c_str(), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+        if (!icon) throw Exception("Icon resource " + v + " not found");
+    }
+    if (hwnd_) {
+        SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+        SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    }
+    if (icon_) DestroyIcon(icon_);
+    icon_ = icon;
+    iconResource_ = v;
+}
+
+void Form::SetMenu(MainMenu* menu) {
+    if (menu == menu_) return;
+    if (menu_) RemoveFreeNotification(menu_);
+    menu_ = menu;
+    if (menu_) FreeNotification(menu_);
+    if (hwnd_) {
+        ::SetMenu(hwnd_, menu_ ? menu_->Handle() : nullptr);
+        ApplyClientSize();
+    }
+}
+
+void Form::Notification(Component* component, Operation operation) {
+    if (operation == Operation::opRemove && component == menu_ && menu_) {
+        if (hwnd_) ::SetMenu(hwnd_, nullptr);
+        menu_ = nullptr;
+    }
+    Control::Notification(component, operation);
+}
+
+void Form::SetVisible(bool v) {
+    visible_ = v;
+    if (Loading() || creating_ || !hwnd_) return;
+    if (v) Show();
+    else Hide();
+}
+
+void Form::CenterOnScreen() {
+    RECT w;
+    GetWindowRect(hwnd_, &w);
+    int width = w.right - w.left, height = w.bottom - w.top;
+    int sx = GetSystemMetrics(SM_CXSCREEN), sy = GetSystemMetrics(SM_CYSCREEN);
+    SetWindowPos(hwnd_, nullptr, (sx - width) / 2, (sy - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form::Show() {
+    HandleNeeded();
+    visible_ = true;
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        if (position_ == FormPosition::poScreenCenter) CenterOnScreen();
+    }
+    ShowWindow(hwnd_, SW_SHOW);
+    UpdateWindow(hwnd_);
+    SetForegroundWindow(hwnd_);
+    // Focus goes to the first control of the Tab order.
+    if (!GetFocus() || GetAncestor(GetFocus(), GA_ROOT) != hwnd_)
+        if (HWND first = GetNextDlgTabItem(hwnd_, nullptr, FALSE)) ::SetFocus(first);
+}
+
+void Form::Hide() {
+    visible_ = false;
+    if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
+}
+
+void Form::ReadFormResource(const std::string& resourceName) {
+    std::string name = resourceName.empty() ? UpperCase(ClassName()) : resourceName;
+    HandleNeeded();
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC res = FindResourceW(module, ToWide(name).c_str(), reinterpret_cast<LPCWSTR>(RT_RCDATA));
+    if (!res) throw EFormError("Form resource " + name + " not found", 0);
+    HGLOBAL data = LoadResource(module, res);
+    const void* bytes = data ? LockResource(data) : nullptr;
+    DWORD size = SizeofResource(module, res);
+    if (!bytes) throw EFormError("Form resource " + name + " cannot be read", 0);
+    ReadForm(*this, std::string_view(static_cast<const char*>(bytes), size), handlers_, "form resource " + name);
+}
+
+void Form::Create(const std::string& resourceName) {
+    creating_ = true;
+    try {
+        ReadFormResource(resourceName);
+        DoCreate();
+    } catch (...) {
+        creating_ = false;
+        throw;
+    }
+    creating_ = false;
+    if (Visible()) Show();
+}
+
+const PropertyTable& Form::StaticProperties() {
+    static const PropertyTable table(&Control::StaticProperties(), {
+        StringProperty<Form>("Caption", &Form::Caption, &Form::SetCaption),
+        IntegerProperty<Form>("ClientWidth", &Form::ClientWidth, &Form::SetClientWidth),
+        IntegerProperty<Form>("ClientHeight", &Form::ClientHeight, &Form::SetClientHeight),
+        EnumProperty<Form, FormPosition>("Position", {"poDesigned", "poScreenCenter"}, &Form::Position,
+                                         &Form::SetPosition),
+        EnumProperty<Form, FormBorderStyle>("BorderStyle", {"bsNone", "bsSingle", "bsSizeable", "bsDialog"},
+                                            &Form::BorderStyle, &Form::SetBorderStyle),
+        ReferenceProperty<Form, MainMenu>("Menu", &Form::Menu, &Form::SetMenu),
+        StringProperty<Form>("IconResource", &Form::IconResource, &Form::SetIconResource),
+        EventProperty<Form>("OnCreate", &Form::OnCreate),
+        EventProperty<Form>("OnDestroy", &Form::OnDestroy),
+        EventProperty<Form>("OnClose", &Form::OnClose),
+    });
+    return table;
+}
+
+}  // namespace qv

@@ -1,0 +1,121 @@
+// Form: a top-level window read from its form resource.
+//
+// A window class derives from Form, registers its handlers by name in its
+// constructor (RegisterHandler) and is made with CreateForm<T>(): the
+// window is created, the RCDATA resource named after the class in upper
+// case ("GETUPDATEFILE") is read into it (form_reader.h), OnCreate runs,
+// and the window is shown when the resource marks it Visible.
+//
+// Finding controls from outside (the UI driver): every form answers the
+// registered message "QvFindControl" (wParam = a global atom holding a
+// component name, case-insensitive) with the window handle of that control,
+// of the form itself for the form's own name, or 0. Window class names are
+// the forms' class names, so a driver finds the window by class.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "framework/controls.h"
+#include "framework/form_reader.h"
+
+namespace qv {
+
+class MainMenu;
+
+enum class CloseAction { caNone, caHide, caFree, caMinimize };
+using CloseEvent = std::function<void(Object* Sender, CloseAction& Action)>;
+enum class FormPosition { poDesigned, poScreenCenter };
+enum class FormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog };
+
+class Form : public Control {
+public:
+    explicit Form(Component* owner = nullptr);
+    ~Form() override;
+
+    std::string Caption() const { return GetText(); }
+    void SetCaption(const std::string& v) { SetText(v); }
+    int ClientWidth() const;
+    int ClientHeight() const;
+    void SetClientWidth(int v);
+    void SetClientHeight(int v);
+    FormPosition Position() const { return position_; }
+    void SetPosition(FormPosition v) { position_ = v; }
+    FormBorderStyle BorderStyle() const { return borderStyle_; }
+    void SetBorderStyle(FormBorderStyle v);
+    MainMenu* Menu() const { return menu_; }
+    void SetMenu(MainMenu* menu);
+    const std::string& IconResource() const { return iconResource_; }
+    void SetIconResource(const std::string& v);
+
+    void SetVisible(bool v) override;
+    void SetBounds(int left, int top, int width, int height) override;
+    void Show();
+    void Hide();
+    // Sends WM_CLOSE: OnClose decides what happens (hidden by default).
+    void Close();
+
+    NotifyEvent OnCreate;
+    NotifyEvent OnDestroy;
+    CloseEvent OnClose;
+
+    // Creates the window now (children made so far get theirs too).
+    void HandleNeeded();
+    HWND ClientHandle() const override { return hwnd_; }
+
+    // Handlers the form resource binds by name.
+    HandlerTable& Handlers() { return handlers_; }
+    template <class T, class... A>
+    void RegisterHandler(const std::string& name, void (T::*method)(A...)) {
+        T* self = static_cast<T*>(this);
+        handlers_.Add(name, std::function<void(A...)>([self, method](A... args) { (self->*method)(args...); }));
+    }
+
+    // Reads the RCDATA resource (default: the class name in upper case) of
+    // the program into this form.
+    void ReadFormResource(const std::string& resourceName = "");
+    // Window, resource, OnCreate, then shown when Visible.
+    void Create(const std::string& resourceName = "");
+
+    static UINT FindControlMessage();
+
+    static const PropertyTable& StaticProperties();
+    const PropertyTable& Properties() const override { return StaticProperties(); }
+    std::string ClassName() const override { return "Form"; }
+    void Notification(Component* component, Operation operation) override;
+
+protected:
+    CreateParams GetCreateParams() const override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool IsTopLevel() const override { return true; }
+    virtual void DoCreate();
+    virtual void DoClose(CloseAction& action);
+
+private:
+    static LRESULT CALLBACK FormProc(HWND, UINT, WPARAM, LPARAM);
+    void RegisterWindowClass();
+    void ApplyClientSize();
+    void CenterOnScreen();
+
+    HandlerTable handlers_;
+    int clientWidth_ = 0, clientHeight_ = 0;
+    FormPosition position_ = FormPosition::poDesigned;
+    FormBorderStyle borderStyle_ = FormBorderStyle::bsSizeable;
+    MainMenu* menu_ = nullptr;
+    std::string iconResource_;
+    HICON icon_ = nullptr;
+    bool creating_ = false;
+    bool shownOnce_ = false;
+};
+
+// Makes a form of class T (see the top of this file).
+template <class T>
+std::unique_ptr<T> CreateForm(Component* owner = nullptr) {
+    auto form = std::make_unique<T>(owner);
+    form->Create();
+    return form;
+}
+
+}  // namespace qv

@@ -1,0 +1,188 @@
+// The upgrade window made from its real form resource (linked into this
+// test): layout, fonts, colours, tab order, texts in both languages, and
+// start-up without an installation (the prefix's drives hold none).
+#include "app/get_update_file.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include "app/install_probe.h"
+#include "framework/application.h"
+
+namespace qv {
+namespace {
+
+struct Box {
+    std::string text, caption;
+    UINT flags;
+};
+
+class UpgradeWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Application::Instance().Initialize();
+        Application::Instance().SetTitle(kApplicationTitle);
+        RegisterApplicationClasses();
+    }
+    void SetUp() override {
+        Application::Instance().OnMessageBox = [this](HWND, const std::string& text, const std::string& caption,
+                                                      UINT flags) {
+            boxes.push_back({text, caption, flags});
+            return IDOK;
+        };
+        window = CreateForm<GetUpdateFile>();
+    }
+    void TearDown() override {
+        window.reset();
+        Application::Instance().OnMessageBox = nullptr;
+        SetGlobalLanguage(0);
+    }
+    RECT ClientRect(Control* c) {
+        RECT r;
+        GetWindowRect(c->Handle(), &r);
+        MapWindowPoints(nullptr, window->Handle(), reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    }
+    std::unique_ptr<GetUpdateFile> window;
+    std::vector<Box> boxes;
+};
+
+TEST_F(UpgradeWindowTest, WithoutInstallationTheNotFoundMessageEndsTheProgram) {
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "\xa7\xe4\xa4\xa3\xa8\xec<Quotiva9.1>!");
+    EXPECT_EQ(boxes[0].caption, "Quotiva Internet Upgrading System");
+    EXPECT_EQ(boxes[0].flags & MB_TYPEMASK, static_cast<UINT>(MB_OK));
+    EXPECT_TRUE(Application::Instance().Terminated());
+    EXPECT_EQ(InstallFolder, "");
+    EXPECT_EQ(window->StatusBar1->SimpleText(), "");
+    EXPECT_EQ(LanguageIndex, 1);
+    ASSERT_NE(DownloadQueue, nullptr);
+    EXPECT_EQ(DownloadQueue->Count(), 0);
+    // The saved caption is the Chinese one.
+    EXPECT_EQ(window->SavedCaption, "Quotiva\xba\xf4\xa4W\xa4\xc9\xaf\xc5\xa8t\xb2\xce");
+    window.reset();
+    EXPECT_EQ(DownloadQueue, nullptr);  // freed by FormDestroy
+}
+
+TEST_F(UpgradeWindowTest, TheProbeTakesTheFirstDriveWithTheFile) {
+    std::vector<std::string> asked;
+    auto only = [&](std::vector<std::string> present) {
+        asked.clear();
+        return ProbeInstallFolder([&, present](const std::string& p) {
+            asked.push_back(p);
+            return std::find(present.begin(), present.end(), p) != present.end();
+        });
+    };
+    EXPECT_EQ(only({"C:\\Zentra\\main\\QVX.exe", "E:\\Zentra\\main\\QVX.exe"}), "C:\\Zentra\\main\\");
+    EXPECT_EQ(asked.size(), 1u);
+    EXPECT_EQ(only({"H:\\Zentra\\main\\QVX.exe"}), "H:\\Zentra\\main\\");
+    EXPECT_EQ(asked, (std::vector<std::string>{"C:\\Zentra\\main\\QVX.exe", "D:\\Zentra\\main\\QVX.exe",
+                                               "E:\\Zentra\\main\\QVX.exe", "F:\\Zentra\\main\\QVX.exe",
+                                               "G:\\Zentra\\main\\QVX.exe", "H:\\Zentra\\main\\QVX.exe"}));
+    EXPECT_EQ(only({"I:\\Zentra\\main\\QVX.exe"}), "");
+}
+
+TEST_F(UpgradeWindowTest, LayoutFrameAndColoursFollowTheWindowDescription) {
+    HWND w = window->Handle();
+    RECT client;
+    GetClientRect(w, &client);
+    EXPECT_EQ(client.right, 506);
+    EXPECT_EQ(client.bottom, 334);
+    LONG_PTR style = GetWindowLongPtrW(w, GWL_STYLE);
+    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX));
+    EXPECT_TRUE(IsWindowVisible(w));
+    RECT frame;
+    GetWindowRect(w, &frame);
+    EXPECT_NEAR((frame.left + frame.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+    EXPECT_EQ(window->GetColor(), clBtnFace);
+    struct Expect {
+        Control* c;
+        int left, top, width, height;
+    };
+    const Expect rects[] = {
+        {window->ProgramIcon, 16, 12, 33, 33},  {window->InfoMemo, 16, 104, 209, 137},
+        {window->Memo1, 280, 104, 201, 137},    {window->StatusBar1, 72, 256, 409, 19},
+        {window->btnDownload, 16, 296, 90, 25}, {window->UsePassiveMode, 120, 300, 121, 17},
+        {window->UseSpareSystem, 256, 300, 121, 17}, {window->btnCancel, 396, 296, 90, 25},
+    };
+    for (const Expect& e : rects) {
+        RECT r = ClientRect(e.c);
+        EXPECT_EQ(r.left, e.left) << e.c->Name();
+        EXPECT_EQ(r.top, e.top) << e.c->Name();
+        EXPECT_EQ(r.right - r.left, e.width) << e.c->Name();
+        EXPECT_EQ(r.bottom - r.top, e.height) << e.c->Name();
+    }
+    // Labels keep their places (their size follows their text).
+    EXPECT_EQ(ClientRect(window->Label3).left, 72);
+    EXPECT_EQ(ClientRect(window->Label3).top, 18);
+    EXPECT_EQ(ClientRect(window->Label1).top, 260);
+    EXPECT_EQ(window->Label3->GetFont().Height(), 15);
+    EXPECT_EQ(window->Label3->GetFont().CharSet(), 136);
+    EXPECT_EQ(window->Label3->GetFont().GetColor(), clBlue);
+    EXPECT_EQ(window->Label2->GetFont().Height(), 12);
+    EXPECT_EQ(window->btnCancel->GetFont().CharSet(), 136);
+    EXPECT_EQ(window->UsePassiveMode->GetFont().GetColor(), clBlue);
+    EXPECT_EQ(window->UseSpareSystem->GetFont().GetColor(), clRed);
+    EXPECT_EQ(window->UseSpareSystem->GetFont().CharSet(), 1);
+    EXPECT_TRUE(window->InfoMemo->ParentFont());
+    EXPECT_EQ(window->GetFont().Name(), "MS Sans Serif");
+    EXPECT_EQ(window->GetFont().Height(), 11);
+    EXPECT_FALSE(window->UsePassiveMode->Checked());
+    EXPECT_FALSE(window->UseSpareSystem->Checked());
+    // InfoMemo does not wrap and has no horizontal scroll bar; Memo1 wraps.
+    LONG_PTR info = GetWindowLongPtrW(window->InfoMemo->Handle(), GWL_STYLE);
+    EXPECT_TRUE(info & ES_AUTOHSCROLL);
+    EXPECT_TRUE(info & WS_VSCROLL);
+    EXPECT_FALSE(info & WS_HSCROLL);
+    LONG_PTR memo1 = GetWindowLongPtrW(window->Memo1->Handle(), GWL_STYLE);
+    EXPECT_FALSE(memo1 & (ES_AUTOHSCROLL | WS_HSCROLL));
+    EXPECT_TRUE(SendMessageW(window->StatusBar1->Handle(), SB_ISSIMPLE, 0, 0));
+    // Neither button is a default button.
+    EXPECT_EQ(GetWindowLongPtrW(window->btnDownload->Handle(), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
+    EXPECT_EQ(GetWindowLongPtrW(window->btnCancel->Handle(), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
+}
+
+TEST_F(UpgradeWindowTest, FocusMovesInTheTabOrderOfTheWindow) {
+    HWND w = window->Handle();
+    std::vector<HWND> order;
+    HWND h = GetNextDlgTabItem(w, nullptr, FALSE);
+    for (int i = 0; i < 6 && h; ++i) {
+        order.push_back(h);
+        h = GetNextDlgTabItem(w, h, FALSE);
+    }
+    std::vector<HWND> expected = {window->InfoMemo->Handle(),       window->btnCancel->Handle(),
+                                  window->btnDownload->Handle(),    window->Memo1->Handle(),
+                                  window->UseSpareSystem->Handle(), window->UsePassiveMode->Handle()};
+    EXPECT_EQ(order, expected);
+    EXPECT_EQ(h, window->InfoMemo->Handle());  // and round again; the status bar takes no focus
+}
+
+TEST_F(UpgradeWindowTest, TextsSwitchBetweenChineseAndEnglish) {
+    EXPECT_EQ(window->btnCancel->Caption(), "\xa8\xfa\xae\xf8");
+    EXPECT_EQ(window->UsePassiveMode->Caption(), "Use Passive Mode");
+    SetGlobalLanguage(0);
+    EXPECT_EQ(window->Caption(), "Quotiva Internet Upgrading System");
+    EXPECT_EQ(window->Label3->Caption(), "Super Quotiva Internet Upgrading System");
+    EXPECT_EQ(window->Label1->Caption(), "Status:");
+    EXPECT_EQ(window->btnDownload->Caption(), "Download File");
+    EXPECT_EQ(window->UseSpareSystem->Caption(), "Use Spare System");
+    EXPECT_EQ(window->GetFont().Name(), "MS Sans Serif");
+    EXPECT_EQ(window->GetFont().CharSet(), 1);
+    SetGlobalLanguage(1);
+    EXPECT_EQ(window->Label4->Caption(), "\xc0\xc9\xae\xd7\xa6\x43\xaa\xed");
+}
+
+TEST_F(UpgradeWindowTest, CancelClearsAndHidesTheWindowAndAsksToEnd) {
+    window->InfoMemo->Lines().Add("x");
+    DownloadQueue->Add("file");
+    SendMessageW(window->btnCancel->Handle(), BM_CLICK, 0, 0);
+    EXPECT_EQ(window->InfoMemo->Lines().Count(), 0);
+    EXPECT_EQ(DownloadQueue->Count(), 0);
+    EXPECT_FALSE(IsWindowVisible(window->Handle()));
+    EXPECT_TRUE(Application::Instance().Terminated());
+}
+
+}  // namespace
+}  // namespace qv

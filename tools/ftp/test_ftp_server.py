@@ -1,0 +1,169 @@
+#!/usr/bin/python3
+"""Checks the pyftpdlib runner as tests and scripts use it: background start
+with the port in a file, accounts, read-only serving, both data modes, the
+listing extras, the refused file, throttling and stop."""
+import ftplib
+import io
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SERVER = os.path.join(HERE, 'ftp_server.py')
+sys.path.insert(0, HERE)
+from ftp_server import sample_bytes  # noqa: E402
+
+
+class Runner(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        cls.root = os.path.join(cls.dir.name, 'root')
+        cls.state = os.path.join(cls.dir.name, 'state')
+        subprocess.run(
+            [sys.executable, SERVER, 'start', '--state', cls.state, '--root', cls.root,
+             '--user', 'qvmain:kd52wm71', '--user', 'qvspare:qrt418',
+             '--file', 'QVX_upgrade/QVX.exe=300K', '--file', 'QVX_upgrade/data.dat=1000',
+             '--file', 'QVX_upgrade/secret.bin=10', '--file', 'QVX_upgrade/slow.bin=192K',
+             '--file', 'big.bin=3M', '--dir', 'empty',
+             '--nlst-dots', '--nlst-suffix', 'data.dat=  \\t', '--refuse', 'secret.bin',
+             '--throttle', '64K', '--throttle-only', 'slow.bin'],
+            check=True, stdout=subprocess.DEVNULL)
+        with open(os.path.join(cls.state, 'port')) as f:
+            cls.port = int(f.read())
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run([sys.executable, SERVER, 'stop', '--state', cls.state], check=True)
+        cls.dir.cleanup()
+
+    def connect(self, user='qvmain', password='kd52wm71', passive=True):
+        ftp = ftplib.FTP()
+        ftp.connect('127.0.0.1', self.port, timeout=30)
+        ftp.login(user, password)
+        ftp.set_pasv(passive)
+        self.addCleanup(ftp.close)
+        return ftp
+
+    def retr(self, ftp, name, rest=None):
+        out = io.BytesIO()
+        ftp.retrbinary('RETR ' + name, out.write, rest=rest)
+        return out.getvalue()
+
+    def test_files_are_made_with_their_sizes_and_deterministic_content(self):
+        for rel, size in (('QVX_upgrade/QVX.exe', 300 << 10), ('big.bin', 3 << 20), ('QVX_upgrade/data.dat', 1000)):
+            with open(os.path.join(self.root, rel), 'rb') as f:
+                data = f.read()
+            self.assertEqual(len(data), size)
+            self.assertEqual(data, sample_bytes(os.path.basename(rel), size))
+        # Every MiB differs, so a block at a wrong offset shows.
+        big = sample_bytes('big.bin', 3 << 20)
+        self.assertNotEqual(big[:1 << 20], big[1 << 20:2 << 20])
+        self.assertNotEqual(sample_bytes('a', 100), sample_bytes('b', 100))
+
+    def test_both_accounts_and_a_wrong_password(self):
+        for user, password in (('qvmain', 'kd52wm71'), ('qvspare', 'qrt418')):
+            self.assertEqual(self.connect(user, password).pwd(), '/')
+        with self.assertRaises(ftplib.error_perm) as caught:
+            self.connect('qvmain', 'wrong')
+        self.assertTrue(str(caught.exception).startswith('530'))
+
+    def test_downloads_in_passive_and_active_mode_with_restart(self):
+        expected = sample_bytes('big.bin', 3 << 20)
+        for passive in (True, False):
+            with self.subTest(passive=passive):
+                ftp = self.connect(passive=passive)
+                self.assertEqual(self.retr(ftp, 'big.bin'), expected)
+                self.assertEqual(self.retr(ftp, 'big.bin', rest=1234567), expected[1234567:])
+                reply = ftp.sendcmd('PASV') if passive else ''
+                if passive:
+                    self.assertTrue(reply.startswith('227 Entering passive mode (127,0,0,1,'), reply)
+
+    def test_double_slash_folder_and_names_only_listing_extras(self):
+        ftp = self.connect()
+        self.assertTrue(ftp.cwd('//QVX_upgrade').startswith('250'))
+        self.assertEqual(ftp.pwd(), '/QVX_upgrade')
+        raw = io.BytesIO()
+        ftp.retrbinary('NLST', raw.write)
+        self.assertEqual(raw.getvalue(),
+                         b'.\r\n..\r\nQVX.exe\r\ndata.dat  \t\r\nsecret.bin\r\nslow.bin\r\n')
+        full = []
+        ftp.retrlines('LIST', full.append)
+        self.assertEqual(len(full), 4)  # LIST stays as it was
+        self.assertEqual(self.retr(ftp, 'data.dat'), sample_bytes('data.dat', 1000))
+        empty = io.BytesIO()
+        ftp.retrbinary('NLST /empty', empty.write)
+        self.assertEqual(empty.getvalue(), b'.\r\n..\r\n')
+
+    def test_refused_missing_and_write_attempts_are_550(self):
+        ftp = self.connect()
+        ftp.cwd('/QVX_upgrade')
+        for command in ('RETR secret.bin', 'RETR missing.bin', 'CWD /missing'):
+            with self.subTest(command=command):
+                with self.assertRaises(ftplib.error_perm) as caught:
+                    if command.startswith('RETR'):
+                        self.retr(ftp, command[5:])
+                    else:
+                        ftp.sendcmd(command)
+                self.assertTrue(str(caught.exception).startswith('550'), caught.exception)
+        with self.assertRaises(ftplib.error_perm) as caught:
+            ftp.storbinary('STOR new.bin', io.BytesIO(b'x'))
+        self.assertTrue(str(caught.exception).startswith('550'))
+        self.assertFalse(os.path.exists(os.path.join(self.root, 'QVX_upgrade', 'new.bin')))
+
+    def test_throttled_file_arrives_whole_but_slowly(self):
+        # 192 KiB at 64 KiB/s cannot arrive in under a second; the check is
+        # on the throttle working at all, not on any speed.
+        ftp = self.connect()
+        ftp.cwd('/QVX_upgrade')
+        started = time.monotonic()
+        data = self.retr(ftp, 'slow.bin')
+        elapsed = time.monotonic() - started
+        self.assertEqual(data, sample_bytes('slow.bin', 192 << 10))
+        self.assertGreater(elapsed, 1.0)
+
+
+class RunAndStop(unittest.TestCase):
+    def test_fixed_port_foreground_run_and_stop(self):
+        with tempfile.TemporaryDirectory() as d:
+            probe = socket.socket()
+            probe.bind(('127.0.0.1', 0))
+            port = probe.getsockname()[1]
+            probe.close()
+            port_file = os.path.join(d, 'port')
+            proc = subprocess.Popen([sys.executable, SERVER, 'run', '--root', d, '--user', 'u:p',
+                                     '--port', str(port), '--port-file', port_file],
+                                    stdout=subprocess.PIPE, text=True)
+            self.addCleanup(proc.stdout.close)
+            self.addCleanup(lambda: proc.poll() is None and proc.kill())
+            self.assertEqual(proc.stdout.readline(), 'listening on 127.0.0.1:%d\n' % port)
+            with open(port_file) as f:
+                self.assertEqual(int(f.read()), port)
+            socket.create_connection(('127.0.0.1', port), timeout=5).close()
+            proc.terminate()
+            self.assertEqual(proc.wait(timeout=10), 0)
+            with self.assertRaises(ConnectionRefusedError):
+                socket.create_connection(('127.0.0.1', port), timeout=5)
+
+    def test_start_without_user_or_on_a_taken_port_fails(self):
+        with tempfile.TemporaryDirectory() as d:
+            r = subprocess.run([sys.executable, SERVER, 'run', '--root', d], capture_output=True, text=True)
+            self.assertEqual(r.returncode, 2)
+            self.assertIn('--user', r.stderr)
+            taken = socket.socket()
+            taken.bind(('127.0.0.1', 0))
+            taken.listen(1)
+            r = subprocess.run([sys.executable, SERVER, 'start', '--state', os.path.join(d, 's'), '--root', d,
+                                '--user', 'u:p', '--port', str(taken.getsockname()[1])],
+                               capture_output=True, text=True)
+            taken.close()
+            self.assertEqual(r.returncode, 1)
+            self.assertIn('cannot listen', r.stderr)
+
+
+if __name__ == '__main__':
+    unittest.main()
