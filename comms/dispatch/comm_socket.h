@@ -65,6 +65,7 @@ class CommSocket : public Component {
 public:
     explicit CommSocket(Component* owner);
     ~CommSocket() override;
+    std::string ClassName() const override { return "CommSocket"; }
 
     SocketNotifyEvent OnAccept;
     SocketNotifyEvent OnConnect;

@@ -35,6 +35,7 @@ public:
     // own: the connection's socket (made by the device socket).
     WsConnection(DeviceSocket* owner, SocketHandle own, int32_t inSize, int32_t outSize);
     ~WsConnection() override;
+    std::string ClassName() const override { return "WsConnection"; }
 
     SocketHandle OwnSocket = kInvalidSocket;
     // The socket that carries the data: the own socket once connected
@@ -143,6 +144,7 @@ class DeviceSocket : public CommSocket {
 public:
     explicit DeviceSocket(Component* owner = nullptr);
     ~DeviceSocket() override;
+    std::string ClassName() const override { return "DeviceSocket"; }
 
     std::string TerminalType = "vt100";
 

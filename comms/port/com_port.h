@@ -79,6 +79,7 @@ class CustomComPort : public BaseComponent, public DispatcherOwner {
 public:
     explicit CustomComPort(Component* owner);
     ~CustomComPort() override;
+    std::string ClassName() const override { return "CustomComPort"; }
 
     HWND DispatcherOwnerWindow() const override { return portWindow_; }
 

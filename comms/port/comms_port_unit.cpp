@@ -2,12 +2,17 @@
 
 #include "comms/port/com_port.h"
 #include "comms/port/data_packet.h"
+#include "comms/port/winsock_port.h"
+#include "framework/form_reader.h"
 
 namespace qv {
 
 void InitializeCommsPort() {
     if (!PacketManagers) PacketManagers = new DataPacketManagerList;
     RegisterPortWindowClass();
+    RegisterComponentClass<CustomComPort>("CustomComPort");
+    RegisterComponentClass<CustomWinsockPort>("CustomWinsockPort");
+    RegisterComponentClass<DataPacket>("DataPacket");
 }
 
 void FinalizeCommsPort() {

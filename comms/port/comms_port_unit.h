@@ -1,6 +1,8 @@
 // Start-up and shut-down of the port layer, for program entries and test
-// mains (after CommsBaseUnit and CommsDispatchUnit): the packet manager
-// list PacketManagers is created at start-up and freed at shut-down.
+// mains (after CommsBaseUnit and CommsDispatchUnit): start-up creates the
+// packet manager list PacketManagers and makes the component classes of
+// this layer known to form resources by name (CustomComPort,
+// CustomWinsockPort, DataPacket); shut-down frees the list.
 #pragma once
 
 namespace qv {

@@ -32,6 +32,7 @@ class DataPacket : public BaseComponent, private PacketClient {
 public:
     explicit DataPacket(Component* owner);
     ~DataPacket() override;
+    std::string ClassName() const override { return "DataPacket"; }
 
     PacketStartCond StartCond() const { return core_.Settings.StartCond; }
     void SetStartCond(PacketStartCond value) { core_.Settings.StartCond = value; }

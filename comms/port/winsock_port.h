@@ -34,6 +34,7 @@ class CustomWinsockPort : public CustomComPort {
 public:
     explicit CustomWinsockPort(Component* owner);
     ~CustomWinsockPort() override;
+    std::string ClassName() const override { return "CustomWinsockPort"; }
 
     WsAcceptEvent OnWsAccept;
     NotifyEvent OnWsConnect;

@@ -9,6 +9,7 @@
 
 #include "comms/base/comm_errors.h"
 #include "comms/port/data_packet.h"
+#include "framework/form_reader.h"
 #include "port_test_support.h"
 
 namespace qv {
@@ -303,6 +304,52 @@ TEST_F(PacketTest, PublishedPropertiesByName) {
     EXPECT_EQ(FindProperty(*p, "EndCond")->valueNames[1], "ecPacketSize");
     EXPECT_EQ(p->TimeOut(), 0);
     EXPECT_EQ(DataPacket(nullptr).TimeOut(), 2184);
+}
+
+// The classes are known to form resources by name: a port and its reply
+// packet read from a form work together once the port opens.
+TEST(FormResource, PortAndPacketFromAForm) {
+    LoopbackServer server;
+    Component root(nullptr);
+    std::vector<std::string> lines;
+    HandlerTable handlers;
+    handlers.Add("ReplyReceived", StringPacketNotifyEvent([&](Object*, const std::string& text) {
+                     lines.push_back(text);
+                 }));
+    std::string form = "Component Root {\n"
+                       "  CustomWinsockPort Port1 {\n"
+                       "    ServerAddress = \" 127.0.0.1 \"\n"
+                       "    WsPort = \"" + server.PortText() + "\"\n"
+                       "    WsMode = wsClient\n"
+                       "    LogSize = 5000\n"
+                       "  }\n"
+                       "  DataPacket Packet1 {\n"
+                       "    StartCond = scAnyData\n"
+                       "    EndCond = [ecString]\n"
+                       "    EndString = \"\\r\\n\"\n"
+                       "    ComPort = Port1\n"
+                       "    TimeOut = 0\n"
+                       "    Enabled = true\n"
+                       "    OnStringPacket = ReplyReceived\n"
+                       "  }\n"
+                       "}\n";
+    ReadForm(root, form, handlers, "test form");
+    auto* port = dynamic_cast<CustomWinsockPort*>(root.FindComponent("Port1"));
+    auto* packet = dynamic_cast<DataPacket*>(root.FindComponent("Packet1"));
+    ASSERT_NE(port, nullptr);
+    ASSERT_NE(packet, nullptr);
+    EXPECT_EQ(port->ServerAddress(), "127.0.0.1");
+    EXPECT_EQ(port->LogSize(), 5000u);
+    EXPECT_EQ(packet->ComPort(), port);
+    EXPECT_TRUE(packet->Enabled());
+    EXPECT_EQ(packet->LogLabel(), "Packet:Packet1");
+    port->SetDeviceLayer(dlWinsock);
+    port->SetOpen(true);
+    RawSocket& peer = server.Accept();
+    SendRaw(peer.Get(), S("220 hello\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return !lines.empty(); }));
+    EXPECT_EQ(lines[0], "220 hello\r\n");
+    port->SetOpen(false);
 }
 
 }  // namespace
