@@ -170,6 +170,7 @@ DataPacketManager::~DataPacketManager() {
 }
 
 void DataPacketManager::AddPacket(DataPacket* packet) {
+    destroyWhenUnused_ = false;  // a packet came back before the manager went
     packets_.push_back(packet);
     packet->manager_ = this;
     core_.AddPacket(packet->core_);
