@@ -1,0 +1,515 @@
+#include "comms/dispatch/winsock_dispatcher.h"
+
+#include <algorithm>
+
+#include "framework/application.h"
+#include "framework/exception.h"
+
+namespace qv {
+
+namespace {
+
+constexpr wchar_t kDispatchWindowClass[] = L"commDispatch";
+constexpr UINT kPollPeriodMs = 50;
+
+DeviceSocket* g_deviceSocket = nullptr;
+
+struct ConnectionCache {
+    SocketHandle socket = kInvalidSocket;
+    WsConnection* connection = nullptr;
+};
+ConnectionCache g_connectionCache;
+
+// Log types of this Part.
+constexpr uint8_t ltError = 3;
+
+void ReportException() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        Application::Instance().HandleException(e);
+    } catch (...) {
+        Application::Instance().HandleUnknownException();
+    }
+}
+
+WinsockDispatcher* WinsockByTimer(UINT_PTR id) {
+    return static_cast<WinsockDispatcher*>(BaseDispatcher::FirstRegistered([id](BaseDispatcher* d) {
+        auto* w = dynamic_cast<WinsockDispatcher*>(d);
+        return w && w->TimerId() == id;
+    }));
+}
+
+WinsockDispatcher* WinsockByDevice(int32_t id) {
+    return static_cast<WinsockDispatcher*>(BaseDispatcher::FirstRegistered([id](BaseDispatcher* d) {
+        return d->DeviceId() == id && dynamic_cast<WinsockDispatcher*>(d) != nullptr;
+    }));
+}
+
+void CALLBACK DispatcherTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+    try {
+        if (WinsockDispatcher* d = WinsockByTimer(id)) d->ServicePoll(false);
+    } catch (...) {
+        ReportException();
+    }
+}
+
+LRESULT CALLBACK DispatcherWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != MsgSocketEvent) return DefWindowProcW(window, message, wParam, lParam);
+    try {
+        if (WinsockDispatcher* d = WinsockByDevice(FromSocket(static_cast<SOCKET>(wParam)))) d->ServicePoll(false);
+    } catch (...) {
+        ReportException();
+    }
+    return 0;
+}
+
+}  // namespace
+
+// ---- connection --------------------------------------------------------
+
+WsConnection::WsConnection(DeviceSocket* owner, SocketHandle own, int32_t inSize, int32_t outSize)
+    : Component(owner), OwnSocket(own), device_(owner), stream_(inSize, outSize + 4096, *this) {
+    stream_.TerminalType = owner->TerminalType;
+}
+
+WsConnection::~WsConnection() {
+    if (g_connectionCache.connection == this) g_connectionCache = ConnectionCache{};
+}
+
+WsConnection::Busy::~Busy() {
+    if (--c_.busy_ == 0 && c_.freed_) delete &c_;
+}
+
+void WsConnection::Free() {
+    if (Owner()) Owner()->RemoveComponent(this);
+    if (g_connectionCache.connection == this) g_connectionCache = ConnectionCache{};
+    ConnDispatcher = nullptr;
+    if (busy_ > 0) freed_ = true;
+    else delete this;
+}
+
+int32_t WsConnection::LinkReceive(uint8_t* buffer, int32_t size) {
+    if (PeerSocket == kInvalidSocket || freed_) return 0;
+    int32_t r = device_->SockReceive(PeerSocket, buffer, size, 0);
+    if (r > 0) received_ += static_cast<uint64_t>(r);
+    return r > 0 ? r : 0;
+}
+
+int32_t WsConnection::LinkSend(const uint8_t* data, int32_t count) {
+    if (PeerSocket == kInvalidSocket || freed_) return 0;
+    int32_t r = device_->SockSend(PeerSocket, data, count, 0);
+    return r > 0 ? r : 0;
+}
+
+void WsConnection::LinkLog(uint8_t type, uint8_t subtype, int32_t value, const uint8_t* data, int32_t length) {
+    if (ConnDispatcher && ConnDispatcher->LoggingOn()) ConnDispatcher->AddLogEntry(type, subtype, length, data, value);
+}
+
+int32_t WsConnection::ReadFromConnection(uint8_t* buffer, int32_t size) {
+    Busy busy(*this);
+    if (ConnState == 1) stream_.Pull();
+    if (size <= 0) return 0;
+    int32_t n = stream_.Deliver(buffer, size);
+    delivered_ += static_cast<uint64_t>(n);
+    return n;
+}
+
+int32_t WsConnection::WriteToConnection(const uint8_t* data, int32_t count) {
+    Busy busy(*this);
+    int32_t accepted = stream_.Store(data, count);
+    OutPending += accepted;
+    if (PeerSocket != kInvalidSocket) stream_.SendStored();
+    return accepted;
+}
+
+int32_t WsConnection::InputCount() {
+    Busy busy(*this);
+    if (stream_.InputFull()) return stream_.InputSize();
+    if (ConnState == 1) stream_.Pull();
+    return stream_.InputRaw();
+}
+
+int32_t WsConnection::OutputCount() {
+    Busy busy(*this);
+    if (ConnState == 1) {
+        if (!stream_.OutputEmpty()) {
+            if (PeerSocket != kInvalidSocket) stream_.SendStored();
+        } else {
+            OutPending = 0;
+        }
+    }
+    return OutPending;
+}
+
+// ---- dispatcher --------------------------------------------------------
+
+WinsockDispatcher::WinsockDispatcher(DispatcherOwner* owner) : BaseDispatcher(owner) {}
+
+WinsockDispatcher::~WinsockDispatcher() { CloseForDestroy(); }
+
+void WinsockDispatcher::SetConnectParams(uint32_t address, uint16_t port, bool telnet, bool client) {
+    remote_ = sockaddr_in{};
+    remote_.sin_family = AF_INET;
+    remote_.sin_port = port;
+    remote_.sin_addr.s_addr = address;
+    local_.sin_family = AF_INET;
+    if (!client) local_.sin_port = port;
+    telnetOn_ = telnet;
+    isClient_ = client;
+}
+
+WsConnection* WinsockDispatcher::Connection() const {
+    DeviceSocket* ds = DeviceSocketInstance();
+    if (!ds || deviceId_ < 0) return nullptr;
+    WsConnection* c = ds->ConnectionOf(deviceId_);
+    return c && c->OwnSocket == deviceId_ ? c : nullptr;
+}
+
+void WinsockDispatcher::SetConnState(WsConnection& c, uint8_t state) {
+    c.ConnState = state;
+    if (state == 1) modemStatus_ |= 0x80;
+    else modemStatus_ &= static_cast<uint8_t>(~0x80);
+}
+
+void WinsockDispatcher::ServicePoll(bool readOnly) {
+    if (pollBusy_) return;
+    pollBusy_ = true;
+    try {
+        if (!closePending_) {
+            RefreshStatus();
+            if (counts_.InputCount > 0) FillRing();
+            if (!readOnly && !dispatching_ && !closePending_) {
+                RunTriggerPasses();
+            } else if (LoggingOn()) {
+                AddLogEntry(ltError, 0, 0, nullptr, 0);
+            }
+        }
+    } catch (...) {
+        pollBusy_ = false;
+        EndOfUse();
+        throw;
+    }
+    pollBusy_ = false;
+    EndOfUse();
+}
+
+LRESULT WinsockDispatcher::NotifyOwner(WPARAM wParam, LPARAM lParam) {
+    bool previous = dispatching_;
+    dispatching_ = true;
+    LRESULT answer = 0;
+    HWND window = owner_ ? owner_->DispatcherOwnerWindow() : nullptr;
+    if (window) answer = SendMessageW(window, MsgSocketEvent, wParam, lParam);
+    dispatching_ = previous;
+    EndOfUse();
+    return answer;
+}
+
+int32_t WinsockDispatcher::DeviceEscape(int32_t) { return 0; }
+
+int32_t WinsockDispatcher::DeviceFlush(int32_t queue) {
+    if (WsConnection* c = Connection()) {
+        if (queue == 0) c->Stream().FlushOutput();
+        else if (queue == 1) c->Stream().FlushInput();
+    }
+    return 0;
+}
+
+int32_t WinsockDispatcher::DeviceStatus(DeviceCounts& counts) {
+    if (setupError_ != 0) return setupError_;
+    if (WsConnection* c = Connection()) {
+        counts.InputCount = c->InputCount();
+        counts.OutputCount = c->OutputCount();
+    }
+    DeviceSocket* ds = DeviceSocketInstance();
+    if (!ds || ds->StartupError() != 0) return 0;
+    return ds->LastSockError();
+}
+
+void WinsockDispatcher::DeviceReadFailed(int32_t) {}
+
+int32_t WinsockDispatcher::DeviceGetLine(LineSettings& settings) {
+    settings.Baud = 19200;
+    settings.DataBits = 8;
+    settings.Parity = 0;
+    settings.StopBits = 1;
+    return 0;
+}
+
+int32_t WinsockDispatcher::DeviceRead(uint8_t* buffer, int32_t size) {
+    WsConnection* c = Connection();
+    return c ? c->ReadFromConnection(buffer, size) : 0;
+}
+
+int32_t WinsockDispatcher::DeviceSetLine(const LineSettings&) { return 0; }
+
+int32_t WinsockDispatcher::DeviceWrite(const uint8_t* buffer, int32_t count) {
+    WsConnection* c = Connection();
+    return c ? c->WriteToConnection(buffer, count) : 0;
+}
+
+bool WinsockDispatcher::DeviceWaitEvent(uint32_t&) { return true; }
+
+int32_t WinsockDispatcher::DeviceOpen(const char*, int32_t inSize, int32_t outSize) {
+    DeviceSocket* ds = DeviceSocketInstance();
+    if (!ds) return kErrNoDeviceLayer;
+    try {
+        return ds->CreateConnection(inSize, outSize)->OwnSocket;
+    } catch (const ESocketException& e) {
+        return -e.SocketErrorCode();
+    }
+}
+
+bool WinsockDispatcher::DeviceSetup(int32_t, int32_t) {
+    DeviceSocket* ds = DeviceSocketInstance();
+    WsConnection* c = Connection();
+    if (!ds || !c) {
+        setupError_ = WSAENOTSOCK;
+        return false;
+    }
+    SocketHandle own = c->OwnSocket;
+    // Runs one setup call; false when it failed with a code other than
+    // would-block (the code is kept: later calls may change the library's
+    // last error before the caller reads it).
+    auto step = [&](int32_t r) {
+        if (r != kSocketError) return true;
+        int32_t code = ds->LastReportedError();
+        if (code == 0) code = ds->LastSockError();
+        if (code == kWouldBlock) return true;
+        setupError_ = code;
+        return false;
+    };
+    int32_t reuse = -1;
+    ds->ClearReportedError();
+    if (!step(ds->SockSetOption(own, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse))) return false;
+    ds->ClearReportedError();
+    if (!step(ds->SockBind(own, local_))) return false;
+    ds->ClearReportedError();
+    if (!step(ds->SockSelectEvents(own, kSockRead | kSockWrite | kSockAccept | kSockConnect | kSockClose)))
+        return false;
+    ds->ClearReportedError();
+    if (!step(isClient_ ? ds->SockConnect(own, remote_) : ds->SockListen(own, 5))) return false;
+    // The report of a failed call may have closed the device meanwhile.
+    c = Connection();
+    if (!c) {
+        setupError_ = WSAENOTSOCK;
+        return false;
+    }
+    c->IsClient = isClient_;
+    c->Stream().TelnetOn = telnetOn_;
+    c->ConnDispatcher = this;
+    return true;
+}
+
+void WinsockDispatcher::StartDispatch() {
+    if (Started()) throw Exception("Dispatcher already started");
+    SetStarted(true);
+    timerId_ = SetTimer(nullptr, 0, kPollPeriodMs, DispatcherTimerProc);
+    if (timerId_ == 0) throw Exception("Resource not available");
+    window_ = CreateWindowExW(0, kDispatchWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+}
+
+void WinsockDispatcher::StopDispatch() {
+    if (!Started()) return;
+    if (timerId_) KillTimer(nullptr, timerId_);
+    timerId_ = 0;
+    if (window_) DestroyWindow(window_);
+    window_ = nullptr;
+    SetStarted(false);
+}
+
+int32_t WinsockDispatcher::DeviceClose() {
+    DeviceSocket* ds = DeviceSocketInstance();
+    return ds ? ds->CloseConnection(deviceId_) : -1;
+}
+
+void WinsockDispatcher::DevicePoll() { ServicePoll(true); }
+
+// ---- device socket -----------------------------------------------------
+
+DeviceSocket::DeviceSocket(Component* owner) : CommSocket(owner) {}
+
+DeviceSocket::~DeviceSocket() {
+    // Connections are normally freed by their ports before this.
+    DestroyComponents();
+}
+
+WsConnection* DeviceSocket::ConnectionOf(SocketHandle s) {
+    if (s == kInvalidSocket) return nullptr;
+    LockGuard guard(connLock_);
+    WsConnection* cached = g_connectionCache.connection;
+    if (cached && g_connectionCache.socket == s && (cached->PeerSocket == s || cached->OwnSocket == s)) return cached;
+    for (int i = 0; i < ComponentCount(); ++i) {
+        auto* c = dynamic_cast<WsConnection*>(Components(i));
+        if (c && (c->PeerSocket == s || c->OwnSocket == s)) {
+            g_connectionCache = {s, c};
+            return c;
+        }
+    }
+    return nullptr;
+}
+
+SocketHandle DeviceSocket::OwnSocketOf(SocketHandle s) {
+    WsConnection* c = ConnectionOf(s);
+    return c ? c->OwnSocket : kInvalidSocket;
+}
+
+WinsockDispatcher* DeviceSocket::DispatcherOf(SocketHandle own) {
+    return static_cast<WinsockDispatcher*>(
+        BaseDispatcher::FindDispatcher(own, &BaseDispatcher::IsA<WinsockDispatcher>));
+}
+
+LRESULT DeviceSocket::NotifyPort(SocketHandle own, WPARAM wParam, LPARAM lParam) {
+    WinsockDispatcher* d = DispatcherOf(own);
+    return d ? d->NotifyOwner(wParam, lParam) : 0;
+}
+
+void DeviceSocket::WakeDispatcher(SocketHandle own) {
+    WinsockDispatcher* d = DispatcherOf(own);
+    if (d && d->DispatchWindow()) SendMessageW(d->DispatchWindow(), MsgSocketEvent, ToSocket(own), 0);
+}
+
+WsConnection* DeviceSocket::CreateConnection(int32_t inSize, int32_t outSize) {
+    LockGuard guard(connLock_);
+    SocketHandle own = SockOpen();
+    return new WsConnection(this, own, inSize, outSize);
+}
+
+void DeviceSocket::ForgetConnection(WsConnection* c) {
+    LockGuard guard(connLock_);
+    c->Free();
+    g_connectionCache = ConnectionCache{};
+}
+
+int32_t DeviceSocket::CloseConnection(SocketHandle own) {
+    LockGuard guard(connLock_);
+    WsConnection* c = ConnectionOf(own);
+    if (!c || c->OwnSocket != own) return -1;
+    SocketHandle peer = c->PeerSocket, mine = c->OwnSocket;
+    bool server = !c->IsClient;
+    // Out of every lookup first: a report met while its sockets close
+    // must not find it.
+    c->PeerSocket = kInvalidSocket;
+    c->ConnState = 0;
+    ForgetConnection(c);
+    if (server && peer != kInvalidSocket && peer != mine) SockClose(peer);
+    SockClose(mine);
+    return 0;
+}
+
+void DeviceSocket::DrainBeforeClose(SocketHandle s) {
+    for (int round = 0; round < 64; ++round) {
+        WsConnection* c = ConnectionOf(s);
+        if (!c || !c->ConnDispatcher || c->ConnState != 1) return;
+        uint64_t before = c->Progress();
+        WakeDispatcher(c->OwnSocket);
+        c = ConnectionOf(s);
+        if (!c || c->Progress() == before) return;
+    }
+}
+
+void DeviceSocket::HandleAccept(SocketHandle s) {
+    WsConnection* c = ConnectionOf(s);
+    WinsockDispatcher* d = c ? c->ConnDispatcher : nullptr;
+    if (!c || !d || s != c->OwnSocket) {
+        CommSocket::HandleAccept(s);
+        return;
+    }
+    if (c->PeerSocket != kInvalidSocket) {
+        // One peer per connection: a second one is accepted and let go.
+        sockaddr_in other{};
+        SocketHandle extra = SockAccept(s, other);
+        if (extra != kInvalidSocket) SockClose(extra);
+        return;
+    }
+    SocketHandle peer = SockAccept(s, d->RemoteAddrRecord());
+    if (peer == kInvalidSocket) {
+        d->ZeroRemoteAddr();
+        return;
+    }
+    c->PeerSocket = peer;
+    uint32_t address = d->RemoteAddr().sin_addr.s_addr;
+    LRESULT answer = NotifyPort(s, kSockAccept, static_cast<LPARAM>(address));
+    c = ConnectionOf(s);
+    d = c ? c->ConnDispatcher : nullptr;
+    if (!c || !d) return;  // the port closed meanwhile, and its close closed the peer
+    if (answer == 1) {
+        d->SetConnState(*c, 1);
+    } else {
+        SockClose(peer);
+        d->ZeroRemoteAddr();
+        c->PeerSocket = kInvalidSocket;
+    }
+    CommSocket::HandleAccept(s);
+}
+
+void DeviceSocket::HandleConnect(SocketHandle s) {
+    WsConnection* c = ConnectionOf(s);
+    if (!c) return;
+    if (c->ConnDispatcher) c->ConnDispatcher->SetConnState(*c, 1);
+    else c->ConnState = 1;
+    if (c->IsClient) c->PeerSocket = s;
+    NotifyPort(s, kSockConnect, 0);
+    CommSocket::HandleConnect(s);
+}
+
+void DeviceSocket::HandleClose(SocketHandle s) {
+    DrainBeforeClose(s);
+    if (WsConnection* c = ConnectionOf(s)) {
+        SocketHandle own = c->OwnSocket;
+        if (WinsockDispatcher* d = DispatcherOf(own)) {
+            d->ZeroRemoteAddr();
+            c->PeerSocket = kInvalidSocket;
+            d->SetConnState(*c, 0);
+        }
+        if (s == own) {
+            NotifyPort(own, kSockClose, 0);
+        } else {
+            NotifyPort(own, 48, 0);
+            SockClose(s);
+        }
+    }
+    CommSocket::HandleClose(s);
+}
+
+void DeviceSocket::HandleError(SocketHandle s, int32_t errorCode) {
+    lastReportedError_ = errorCode;
+    SocketHandle own = OwnSocketOf(s);
+    if (own != kInvalidSocket) NotifyPort(own, static_cast<WPARAM>(errorCode), 0);
+    if (OnError) OnError(this, s, errorCode);
+}
+
+void DeviceSocket::HandleRead(SocketHandle s) {
+    SocketHandle own = OwnSocketOf(s);
+    if (own != kInvalidSocket) WakeDispatcher(own);
+    CommSocket::HandleRead(s);
+}
+
+void DeviceSocket::HandleWrite(SocketHandle s) { CommSocket::HandleWrite(s); }
+
+// ---- process-wide ------------------------------------------------------
+
+DeviceSocket* DeviceSocketInstance() { return g_deviceSocket; }
+
+void CreateDeviceSocket() {
+    if (!g_deviceSocket) g_deviceSocket = new DeviceSocket(nullptr);
+}
+
+void DestroyDeviceSocket() {
+    delete g_deviceSocket;
+    g_deviceSocket = nullptr;
+    g_connectionCache = ConnectionCache{};
+}
+
+void RegisterDispatchWindowClass() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DispatcherWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kDispatchWindowClass;
+    RegisterClassW(&wc);
+}
+
+void UnregisterDispatchWindowClass() { UnregisterClassW(kDispatchWindowClass, GetModuleHandleW(nullptr)); }
+
+}  // namespace qv

@@ -1,0 +1,734 @@
+#include "comms/port/com_port.h"
+
+#include <cmath>
+#include <exception>
+
+#include "comms/base/comm_errors.h"
+#include "comms/base/comm_misc.h"
+#include "framework/application.h"
+
+namespace qv {
+
+LRESULT CALLBACK PortWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+
+namespace {
+
+constexpr wchar_t kPortWindowClass[] = L"commPortWindow";
+
+// Codes of the port layer.
+constexpr int32_t kErrBadId = -2001;
+constexpr int32_t kErrNotOpen = -2007;
+constexpr int32_t kErrAlreadyOpen = -2008;
+constexpr int32_t kErrNoPortSelected = -2011;
+constexpr int32_t kErrNotOpenedByTapi = -2012;
+
+void ReportOnMainThread(const std::exception_ptr& failure) {
+    if (!Application::Instance().IsMainThread()) return;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        Application::Instance().HandleException(e);
+    } catch (...) {
+        Application::Instance().HandleUnknownException();
+    }
+}
+
+}  // namespace
+
+void (*CustomComPort::PortDestroyingHook)(CustomComPort* port) = nullptr;
+
+void RegisterPortWindowClass() {
+    static bool registered = false;
+    if (registered) return;
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = PortWindowProc;
+    wc.cbWndExtra = 4;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kPortWindowClass;
+    registered = RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+// Trigger messages and the deferred close: the registry lock is held for
+// the whole handling; the port is found through the dispatcher's handle.
+LRESULT CALLBACK PortWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    bool trigger = msg >= MsgTriggerAvail && msg <= MsgTriggerStatus;
+    if (!trigger && msg != MsgPortDeferredClose) return DefWindowProcW(window, msg, wParam, lParam);
+    BaseDispatcher::LockDispatcherList();
+    try {
+        int32_t handle = static_cast<int32_t>((static_cast<uint32_t>(lParam) >> 16) & 0xFFFF);
+        BaseDispatcher* d = BaseDispatcher::DispatcherAt(handle);
+        auto* port = d ? dynamic_cast<CustomComPort*>(d->Owner()) : nullptr;
+        if (port) {
+            if (trigger) port->HandleTriggerMessage(msg, wParam, lParam);
+            else port->FinishDeferredClose(d);
+        }
+    } catch (...) {
+        ReportOnMainThread(std::current_exception());
+    }
+    BaseDispatcher::UnlockDispatcherList();
+    return 0;
+}
+
+// ---- life cycle --------------------------------------------------------
+
+CustomComPort::CustomComPort(Component* owner) : BaseComponent(owner) {}
+
+CustomComPort::~CustomComPort() {
+    CloseOnDestroy();
+    notifyList_.clear();
+    BaseDispatcher::DiscardSavedTriggers(savedTriggers_);
+    if (PortDestroyingHook) PortDestroyingHook(this);
+}
+
+void CustomComPort::CloseOnDestroy() {
+    MarkDestroying();
+    if (state_ == psOpen) {
+        try {
+            ClosePort();
+        } catch (...) {
+            ReportOnMainThread(std::current_exception());
+        }
+    }
+    if (dispatcher_) {
+        // A close still deferred: nothing may point at this port any more.
+        if (portWindow_) dispatcher_->RemoveWindowHandler(portWindow_);
+        BaseDispatcher* d = dispatcher_;
+        dispatcher_ = nullptr;
+        state_ = psClosed;
+        d->Abandon();
+    }
+    if (portWindow_) {
+        DestroyWindow(portWindow_);
+        portWindow_ = nullptr;
+    }
+}
+
+void CustomComPort::SetOpen(bool value) {
+    // Open asked for during a deferred close, then closed again: the last
+    // word wins (the stored Open is already false, so it is not a change).
+    if (!value && reopenPending_ && !Designing() && !Loading()) {
+        reopenPending_ = false;
+        return;
+    }
+    if (value == open_) return;
+    if (Designing() || Loading()) {
+        open_ = value;
+        if (value) openWhenLoaded_ = true;
+        return;
+    }
+    if (value) {
+        if (state_ == psClosed) OpenPort();
+        else reopenPending_ = true;
+    } else {
+        ClosePort();
+    }
+}
+
+void CustomComPort::Loaded() {
+    BaseComponent::Loaded();
+    if (Designing()) return;
+    if (openWhenLoaded_) open_ = true;
+    if (!open_) return;
+    openWhenLoaded_ = false;
+    try {
+        OpenPort();
+    } catch (const std::exception& e) {
+        open_ = false;
+        Application::Instance().HandleException(e);
+    }
+}
+
+BaseDispatcher* CustomComPort::CreateDispatcher() {
+    // The serial layer is not part of this build.
+    throw ENullApi(kErrNoDeviceLayer);
+}
+
+int32_t CustomComPort::OpenDevice() {
+    // The serial form; unreachable while CreateDispatcher refuses dlWin32.
+    return kErrNoDeviceLayer;
+}
+
+void CustomComPort::ValidatePortNumber() {
+    if (comNumber_ != 0) return;
+    // No port selection dialog in this build: asking is the same as a
+    // cancelled selection.
+    throw ENoPortSelected(kErrNoPortSelected);
+}
+
+void CustomComPort::OpenPort() {
+    if (tapiMode_ != 2) ValidatePortNumber();
+    dispatcher_ = CreateDispatcher();
+    bool restored = false, notified = false;
+    try {
+        if (tapiMode_ == 2) CheckErrorCode(this, kErrNotOpenedByTapi);
+        int32_t r = OpenDevice();
+        if (r == -5) r = kErrAlreadyOpen;
+        else if (r == -2 || r == -3) r = kErrBadId;
+        if (r != 0) {
+            CheckErrorCode(this, r);
+            throw ECommException(r);  // reached only while loading: the open fails all the same
+        }
+        state_ = psOpen;
+        UpdateHandlerFlags();
+        force_ = true;
+        SetTracing(tracing_);
+        SetLogging(logging_);
+        SetHardwareFlow(hardwareFlow_);
+        SetSoftwareFlow(softwareFlow_);
+        SetXonChar(xonChar_);
+        SetXoffChar(xoffChar_);
+        SetTriggerLength(triggerLength_);
+        if (deviceLayer_ != 1) {
+            SetDTR(dtr_);
+            SetRTS(rts_);
+        }
+        ApplyDeviceOption(false);
+        SetRs485Mode(rs485Mode_);
+        SetDispatchPriority(dispatchPriority_);
+        force_ = false;
+        open_ = true;
+        SetPortWindow(true);
+        if (triggersSaved_) {
+            triggersSaved_ = false;
+            dispatcher_->RestoreTriggers(savedTriggers_);
+            restored = true;
+        }
+        notified = true;
+        PortOpened();
+    } catch (...) {
+        force_ = false;
+        open_ = false;
+        state_ = psClosed;
+        if (notified) {
+            // Those told of the open hear of its end, so that nothing stays
+            // attached to the dispatcher that goes now.
+            try {
+                NotifyListCall(false);
+            } catch (...) {
+            }
+        }
+        if (restored && dispatcher_) {
+            dispatcher_->SaveTriggers(savedTriggers_);
+            triggersSaved_ = true;
+        }
+        if (portWindow_) {
+            if (dispatcher_) dispatcher_->RemoveWindowHandler(portWindow_);
+            DestroyWindow(portWindow_);
+            portWindow_ = nullptr;
+        }
+        DestroyDispatcher();
+        throw;
+    }
+}
+
+void CustomComPort::DestroyDispatcher() {
+    BaseDispatcher* d = dispatcher_;
+    dispatcher_ = nullptr;
+    delete d;
+}
+
+void CustomComPort::ClosePort() {
+    open_ = false;
+    if (state_ != psOpen) return;
+    // The close goes through to its end whatever fails on the way; the
+    // first failure is raised afterwards.
+    std::exception_ptr failure;
+    auto guarded = [&](auto&& step) {
+        try {
+            step();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    };
+    guarded([&] { SetTracing(tlDump); });
+    guarded([&] { SetLogging(tlDump); });
+    state_ = psClosing;
+    guarded([&] { PortClosing(); });
+    if (dispatcher_) {
+        dispatcher_->SaveTriggers(savedTriggers_);
+        triggersSaved_ = true;
+        dispatcher_->CloseDevice();
+        if (dispatcher_->ClosePending()) {
+            PostMessageW(portWindow_, MsgPortDeferredClose, 0, static_cast<LPARAM>(dispatcher_->Handle()) << 16);
+            if (!Destroying()) PumpOneMessage();
+            if (failure) std::rethrow_exception(failure);
+            return;
+        }
+    }
+    SetPortWindow(false);
+    DestroyDispatcher();
+    state_ = psClosed;
+    if (failure) std::rethrow_exception(failure);
+}
+
+void CustomComPort::FinishDeferredClose(BaseDispatcher* d) {
+    if (state_ != psClosing || d != dispatcher_) return;  // a late message: that close is over
+    // Released here when its delivery has ended; otherwise the dispatcher
+    // posts this message again itself once it has stopped, so the queue
+    // never has to be kept busy meanwhile.
+    if (!d->ReleaseIfIdle()) return;
+    SetPortWindow(false);
+    DestroyDispatcher();
+    state_ = psClosed;
+    if (reopenPending_) {
+        reopenPending_ = false;
+        OpenPort();
+    }
+}
+
+void CustomComPort::SetPortWindow(bool create) {
+    if (create) {
+        RegisterPortWindowClass();
+        portWindow_ = CreateWindowExW(0, kPortWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                      GetModuleHandleW(nullptr), nullptr);
+        if (dispatcher_) dispatcher_->AddWindowHandler(portWindow_);
+        return;
+    }
+    if (dispatcher_ && portWindow_) dispatcher_->RemoveWindowHandler(portWindow_);
+    if (portWindow_) DestroyWindow(portWindow_);
+    portWindow_ = nullptr;
+}
+
+void CustomComPort::NotifyListCall(bool opening) {
+    std::vector<PortNotifyEntry> list = notifyList_;
+    for (auto it = list.rbegin(); it != list.rend(); ++it) {
+        if (it->Window) SendMessageW(it->Window, opening ? MsgPortOpening : MsgPortClosing, 0, 0);
+        else if (it->Callback.code) it->Callback.code(it->Callback.object, this, opening);
+    }
+}
+
+void CustomComPort::PortOpened() {
+    NotifyListCall(true);
+    if (OnPortOpen) OnPortOpen(this);
+}
+
+void CustomComPort::PortClosing() {
+    NotifyListCall(false);
+    if (OnPortClose) OnPortClose(this);
+}
+
+// ---- dispatcher access -------------------------------------------------
+
+BaseDispatcher* CustomComPort::Dispatcher() {
+    if (!dispatcher_ && !Designing() && !Loading() && state_ != psOpen && openOnDemand_) SetOpen(true);
+    return dispatcher_;
+}
+
+BaseDispatcher* CustomComPort::ValidDispatcher() {
+    BaseDispatcher* d = Dispatcher();
+    if (!d) CheckErrorCode(this, kErrNotOpen);
+    return d;
+}
+
+void CustomComPort::PutString(const std::string& text) {
+    if (state_ == psClosing) return;
+    BaseDispatcher* d = ValidDispatcher();
+    if (!d || text.empty()) return;
+    CheckErrorCode(this, d->SendBlock(text.data(), static_cast<int32_t>(text.size())));
+}
+
+void CustomComPort::ServiceDevice() {
+    if (state_ == psClosing) return;
+    if (BaseDispatcher* d = ValidDispatcher()) d->DevicePoll();
+}
+
+void CustomComPort::AddPortNotify(PortNotifyCallback callback) { notifyList_.push_back({nullptr, callback}); }
+
+void CustomComPort::RemovePortNotify(PortNotifyCallback::Code code) {
+    for (size_t i = notifyList_.size(); i-- > 0;)
+        if (notifyList_[i].Callback.code == code) notifyList_.erase(notifyList_.begin() + static_cast<ptrdiff_t>(i));
+}
+
+uint16_t CustomComPort::LineError() {
+    if (state_ != psOpen || !dispatcher_) return 0;
+    return static_cast<uint16_t>(dispatcher_->TakeLineError());
+}
+
+bool CustomComPort::LineBreak() {
+    if (state_ != psOpen || !dispatcher_) return false;
+    return dispatcher_->TakeBreakFlag();
+}
+
+// ---- trigger events ----------------------------------------------------
+
+void CustomComPort::HandleTriggerMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    uint16_t handle = static_cast<uint16_t>(wParam & 0xFFFF);
+    uint16_t data = msg == MsgTriggerAvail ? handle : static_cast<uint16_t>(lParam & 0xFFFF);
+    TriggerEvent(static_cast<uint16_t>(msg), handle, data);
+    switch (msg) {
+        case MsgTriggerAvail: AvailEvent(handle); break;
+        case MsgTriggerData: DataTriggerEvent(handle); break;
+        case MsgTriggerTimer: TimerTriggerEvent(handle); break;
+        case MsgTriggerStatus:
+            StatusTriggerEvent(handle);
+            switch (BaseDispatcher::StatusKindOf(handle)) {
+                case kStatusModem: ModemStatusEvent(); break;
+                case kStatusLine: {
+                    uint16_t error = LineError();
+                    LineErrorEvent(error, LineBreak());
+                    break;
+                }
+                case kStatusOutputFree: OutputFreeEvent(); break;
+                case kStatusOutputUsed: OutputUsedEvent(); break;
+                case kStatusOutputSent: OutputSentEvent(); break;
+                default: break;
+            }
+            break;
+        default: break;
+    }
+}
+
+void CustomComPort::TriggerEvent(uint16_t msg, uint16_t triggerHandle, uint16_t data) {
+    if (onAnyTrigger_) onAnyTrigger_(this, msg, triggerHandle, data);
+}
+void CustomComPort::AvailEvent(uint16_t count) {
+    if (onDataAvailable_) onDataAvailable_(this, count);
+}
+void CustomComPort::DataTriggerEvent(uint16_t triggerHandle) {
+    if (onDataTrigger_) onDataTrigger_(this, triggerHandle);
+}
+void CustomComPort::StatusTriggerEvent(uint16_t triggerHandle) {
+    if (onStatusTrigger_) onStatusTrigger_(this, triggerHandle);
+}
+void CustomComPort::TimerTriggerEvent(uint16_t triggerHandle) {
+    if (onTimerTrigger_) onTimerTrigger_(this, triggerHandle);
+}
+void CustomComPort::LineErrorEvent(uint16_t lineError, bool lineBreak) {
+    if (OnLineError) OnLineError(this, lineError, lineBreak);
+}
+void CustomComPort::ModemStatusEvent() {
+    if (OnModemStatus) OnModemStatus(this);
+}
+void CustomComPort::OutputFreeEvent() {
+    if (OnOutputFree) OnOutputFree(this);
+}
+void CustomComPort::OutputUsedEvent() {
+    if (OnOutputUsed) OnOutputUsed(this);
+}
+void CustomComPort::OutputSentEvent() {
+    if (OnOutputSent) OnOutputSent(this);
+}
+void CustomComPort::SpareEvent(int32_t value) {
+    if (OnSpare) OnSpare(this, value);
+}
+
+void CustomComPort::UpdateHandlerFlags() {
+    if (state_ != psOpen || !dispatcher_) return;
+    bool any = onAnyTrigger_ || onDataAvailable_ || onDataTrigger_ || onStatusTrigger_ || onTimerTrigger_ ||
+               OnLineError || OnModemStatus || OnOutputFree || OnOutputUsed || OnOutputSent;
+    dispatcher_->AdjustHandlerFlags(any ? 1 : 2);
+}
+
+void CustomComPort::SetOnAnyTrigger(AnyTriggerEvent handler) {
+    onAnyTrigger_ = std::move(handler);
+    UpdateHandlerFlags();
+}
+void CustomComPort::SetOnDataAvailable(TriggerAvailEvent handler) {
+    onDataAvailable_ = std::move(handler);
+    UpdateHandlerFlags();
+}
+void CustomComPort::SetOnDataTrigger(TriggerHandleEvent handler) {
+    onDataTrigger_ = std::move(handler);
+    UpdateHandlerFlags();
+}
+void CustomComPort::SetOnStatusTrigger(TriggerHandleEvent handler) {
+    onStatusTrigger_ = std::move(handler);
+    UpdateHandlerFlags();
+}
+void CustomComPort::SetOnTimerTrigger(TriggerHandleEvent handler) {
+    onTimerTrigger_ = std::move(handler);
+    UpdateHandlerFlags();
+}
+
+// ---- trace and log switches --------------------------------------------
+
+void CustomComPort::SetTracing(TraceLogState value) {
+    if (value == tracing_ && !force_) return;
+    if (state_ != psOpen || !dispatcher_) {
+        tracing_ = (value == tlOff || value == tlOn) ? value : tlOff;
+        return;
+    }
+    TraceLogState old = tracing_;
+    bool running = old == tlOn || old == tlPause;
+    BaseDispatcher* d = dispatcher_;
+    switch (value) {
+        case tlOff:
+            if (running) d->StopTrace();
+            tracing_ = tlOff;
+            break;
+        case tlOn:
+            if (old == tlPause) d->ResumeTrace();
+            else CheckErrorCode(this, d->StartTrace(static_cast<int32_t>(traceSize_)));
+            tracing_ = tlOn;
+            break;
+        case tlDump:
+        case tlAppend:
+            if (running) {
+                d->ResumeTrace();
+                int32_t r = value == tlDump ? d->DumpTrace(traceName_, traceHex_, traceAllHex_)
+                                            : d->AppendTrace(traceName_, traceHex_, traceAllHex_);
+                tracing_ = tlOff;
+                CheckErrorCode(this, r);
+            }
+            break;
+        case tlClear:
+            if (running) CheckErrorCode(this, d->ClearTrace());
+            break;
+        case tlPause:
+            if (old == tlOn) {
+                d->PauseTrace();
+                tracing_ = tlPause;
+            }
+            break;
+    }
+}
+
+void CustomComPort::SetLogging(TraceLogState value) {
+    if (value == logging_ && !force_) return;
+    if (state_ != psOpen || !dispatcher_) {
+        logging_ = (value == tlOff || value == tlOn) ? value : tlOff;
+        return;
+    }
+    TraceLogState old = logging_;
+    bool running = old == tlOn || old == tlPause;
+    BaseDispatcher* d = dispatcher_;
+    switch (value) {
+        case tlOff:
+            if (running) d->StopLog();
+            logging_ = tlOff;
+            break;
+        case tlOn:
+            if (old == tlPause) d->ResumeLog();
+            else d->StartLog(static_cast<int32_t>(logSize_));
+            logging_ = tlOn;
+            break;
+        case tlDump:
+        case tlAppend:
+            if (running) {
+                d->ResumeLog();
+                int32_t r = value == tlDump ? d->DumpLog(logName_, logHex_, logAllHex_)
+                                            : d->AppendLog(logName_, logHex_, logAllHex_);
+                logging_ = tlOff;
+                CheckErrorCode(this, r);
+            }
+            break;
+        case tlClear:
+            if (running) d->ClearLog();
+            break;
+        case tlPause:
+            if (old == tlOn) {
+                d->PauseLog();
+                logging_ = tlPause;
+            }
+            break;
+    }
+}
+
+void CustomComPort::SetTraceSize(uint32_t value) {
+    if (value == traceSize_) return;
+    traceSize_ = std::min(value, kMaxTraceSize);
+    if (state_ == psOpen && dispatcher_ && (tracing_ == tlOn || tracing_ == tlPause)) {
+        TraceLogState previous = tracing_;
+        dispatcher_->StopTrace();
+        tracing_ = tlOff;
+        SetTracing(previous);
+    }
+}
+
+void CustomComPort::SetLogSize(uint32_t value) {
+    if (value == logSize_) return;
+    logSize_ = std::min(value, kMaxLogSize);
+    if (state_ == psOpen && dispatcher_ && (logging_ == tlOn || logging_ == tlPause)) {
+        TraceLogState previous = logging_;
+        dispatcher_->StopLog();
+        logging_ = tlOff;
+        SetLogging(previous);
+    }
+}
+
+// ---- serial settings ---------------------------------------------------
+
+void CustomComPort::DeriveFlowLevels(double stop, double resume) {
+    if (flowStopLevel_ == 0 || flowStopLevel_ > inBufferSize_)
+        flowStopLevel_ = static_cast<uint16_t>(std::lround(inBufferSize_ * stop));
+    if (flowResumeLevel_ == 0 || flowResumeLevel_ > flowStopLevel_)
+        flowResumeLevel_ = static_cast<uint16_t>(std::lround(inBufferSize_ * resume));
+}
+
+void CustomComPort::SetHardwareFlow(uint8_t value) {
+    if (value == hardwareFlow_ && !force_) return;
+    if (value != 0) DeriveFlowLevels(0.9, 0.1);
+    if (value & (hfUseRTS | hfRequireCTS)) SetRs485Mode(false);
+    if (state_ == psOpen && dispatcher_)
+        CheckErrorCode(this, dispatcher_->ConfigHardwareFlow(flowStopLevel_, flowResumeLevel_, value));
+    hardwareFlow_ = value;
+}
+
+void CustomComPort::SetSoftwareFlow(uint8_t value) {
+    if (value == softwareFlow_ && !force_) return;
+    if (value != 0) DeriveFlowLevels(0.75, 0.25);
+    if (state_ == psOpen && dispatcher_) {
+        if (value == swfNone) {
+            CheckErrorCode(this, dispatcher_->StopSoftwareFlow());
+        } else {
+            uint32_t options = value == swfReceive ? 2 : value == swfTransmit ? 1 : 3;
+            CheckErrorCode(this, dispatcher_->ConfigSoftwareFlow(flowStopLevel_, flowResumeLevel_, options));
+        }
+    }
+    softwareFlow_ = value;
+}
+
+void CustomComPort::SetXonChar(uint8_t value) {
+    if (value == xonChar_ && !force_) return;
+    if (state_ == psOpen && dispatcher_) CheckErrorCode(this, dispatcher_->ChangeFlowChars(value, xoffChar_));
+    xonChar_ = value;
+}
+
+void CustomComPort::SetXoffChar(uint8_t value) {
+    if (value == xoffChar_ && !force_) return;
+    if (state_ == psOpen && dispatcher_) CheckErrorCode(this, dispatcher_->ChangeFlowChars(xonChar_, value));
+    xoffChar_ = value;
+}
+
+void CustomComPort::SetDTR(bool value) {
+    if (value == dtr_ && !force_) return;
+    if (state_ != psOpen || !dispatcher_) {
+        dtr_ = value;
+        return;
+    }
+    int32_t r = CheckErrorCode(this, dispatcher_->SetDtrLine(value));
+    if (r == 0) dtr_ = value;
+}
+
+void CustomComPort::SetRTS(bool value) {
+    if (value == rts_ && !force_) return;
+    if (state_ != psOpen || !dispatcher_) {
+        rts_ = value;
+        return;
+    }
+    int32_t r = CheckErrorCode(this, dispatcher_->SetRtsLine(value));
+    if (r == 0) rts_ = value;
+}
+
+void CustomComPort::SetRs485Mode(bool value) {
+    if (value == rs485Mode_ && !force_) return;
+    if (state_ == psOpen && dispatcher_) dispatcher_->SetRs485(value);
+    rs485Mode_ = value;
+    if (value) {
+        hardwareFlow_ &= static_cast<uint8_t>(~(hfUseRTS | hfRequireCTS));
+        SetRTS(false);
+    }
+}
+
+void CustomComPort::SetDispatchPriority(uint8_t value) {
+    if (value == dispatchPriority_ && !force_) return;
+    if (state_ == psOpen && dispatcher_) dispatcher_->SetThreadBoost(value);
+    dispatchPriority_ = value;
+}
+
+void CustomComPort::SetTriggerLength(uint16_t value) {
+    if (value == triggerLength_ && !force_) return;
+    if (state_ == psOpen && dispatcher_) dispatcher_->SetAvailThreshold(value);
+    triggerLength_ = value;
+}
+
+void CustomComPort::SetComNumber(uint16_t value) {
+    if (value == comNumber_) return;
+    if (state_ != psOpen) {
+        comNumber_ = value;
+        return;
+    }
+    // Reopened on the new device with its triggers and recorder switches.
+    TriggerSaveArea triggers;
+    dispatcher_->SaveTriggers(triggers);
+    TraceLogState tracing = tracing_, logging = logging_;
+    SetOpen(false);
+    comNumber_ = value;
+    SetTracing(tracing);
+    SetLogging(logging);
+    SetOpen(true);
+    if (dispatcher_) dispatcher_->RestoreTriggers(triggers);
+}
+
+// ---- assign, search ----------------------------------------------------
+
+void CustomComPort::Assign(const CustomComPort& source) {
+    if (&source == this) return;
+    notifyList_ = source.notifyList_;
+    if (source.state_ == psOpen && source.dispatcher_) {
+        source.dispatcher_->SaveTriggers(savedTriggers_);
+        triggersSaved_ = true;
+    }
+    force_ = source.force_;
+    deviceLayer_ = source.deviceLayer_;
+    comNumber_ = source.comNumber_;
+    baud_ = source.baud_;
+    parity_ = source.parity_;
+    dataBits_ = source.dataBits_;
+    stopBits_ = source.stopBits_;
+    inBufferSize_ = source.inBufferSize_;
+    outBufferSize_ = source.outBufferSize_;
+    openOnDemand_ = source.openOnDemand_;
+    askForPort_ = source.askForPort_;
+    rs485Mode_ = source.rs485Mode_;
+    dispatchPriority_ = source.dispatchPriority_;
+    dtr_ = source.dtr_;
+    rts_ = source.rts_;
+    flowStopLevel_ = source.flowStopLevel_;
+    flowResumeLevel_ = source.flowResumeLevel_;
+    hardwareFlow_ = source.hardwareFlow_;
+    softwareFlow_ = source.softwareFlow_;
+    xonChar_ = source.xonChar_;
+    xoffChar_ = source.xoffChar_;
+    tracing_ = source.tracing_;
+    traceSize_ = source.traceSize_;
+    traceName_ = source.traceName_;
+    traceHex_ = source.traceHex_;
+    traceAllHex_ = source.traceAllHex_;
+    logging_ = source.logging_;
+    logSize_ = source.logSize_;
+    logName_ = source.logName_;
+    logHex_ = source.logHex_;
+    logAllHex_ = source.logAllHex_;
+    triggerLength_ = source.triggerLength_;
+    SetOnAnyTrigger(source.onAnyTrigger_);
+    SetOnDataAvailable(source.onDataAvailable_);
+    SetOnDataTrigger(source.onDataTrigger_);
+    SetOnStatusTrigger(source.onStatusTrigger_);
+    SetOnTimerTrigger(source.onTimerTrigger_);
+    OnPortOpen = source.OnPortOpen;
+    OnPortClose = source.OnPortClose;
+    tapiMode_ = source.tapiMode_;
+    open_ = false;
+}
+
+CustomComPort* CustomComPort::SearchForPort(Component* component) {
+    if (!component) return nullptr;
+    for (int i = 0; i < component->ComponentCount(); ++i) {
+        Component* c = component->Components(i);
+        if (auto* port = dynamic_cast<CustomComPort*>(c)) return port;
+        if (CustomComPort* port = SearchForPort(c)) return port;
+    }
+    return nullptr;
+}
+
+// ---- published properties ----------------------------------------------
+
+const PropertyTable& CustomComPort::StaticProperties() {
+    static const std::vector<std::string> states = {"tlOff", "tlOn", "tlDump", "tlAppend", "tlClear", "tlPause"};
+    static const PropertyTable table(&BaseComponent::StaticProperties(), {
+        EnumProperty<CustomComPort, TraceLogState>("Tracing", states, &CustomComPort::Tracing, &CustomComPort::SetTracing),
+        IntegerProperty<CustomComPort>("TraceSize", &CustomComPort::TraceSize, &CustomComPort::SetTraceSize),
+        StringProperty<CustomComPort>("TraceName", &CustomComPort::TraceName, &CustomComPort::SetTraceName),
+        BooleanProperty<CustomComPort>("TraceHex", &CustomComPort::TraceHex, &CustomComPort::SetTraceHex),
+        EnumProperty<CustomComPort, TraceLogState>("Logging", states, &CustomComPort::Logging, &CustomComPort::SetLogging),
+        IntegerProperty<CustomComPort>("LogSize", &CustomComPort::LogSize, &CustomComPort::SetLogSize),
+        StringProperty<CustomComPort>("LogName", &CustomComPort::LogName, &CustomComPort::SetLogName),
+        BooleanProperty<CustomComPort>("LogHex", &CustomComPort::LogHex, &CustomComPort::SetLogHex),
+    });
+    return table;
+}
+
+const PropertyTable& CustomComPort::Properties() const { return StaticProperties(); }
+
+}  // namespace qv

@@ -1,0 +1,181 @@
+#include "comms/port/winsock_port.h"
+
+#include <exception>
+
+#include "comms/dispatch/winsock_dispatcher.h"
+#include "framework/application.h"
+#include "framework/text.h"
+
+namespace qv {
+
+LRESULT CALLBACK WinsockPortWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* port = reinterpret_cast<CustomWinsockPort*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!port) return DefWindowProcW(window, msg, wParam, lParam);
+    try {
+        return port->MessageHandler(window, msg, wParam, lParam);
+    } catch (...) {
+        // An event handler's exception must not cross the window system:
+        // it is reported as every exception that reaches a window procedure.
+        if (Application::Instance().IsMainThread()) {
+            try {
+                throw;
+            } catch (const std::exception& e) {
+                Application::Instance().HandleException(e);
+            } catch (...) {
+                Application::Instance().HandleUnknownException();
+            }
+        }
+        return 0;
+    }
+}
+
+CustomWinsockPort::CustomWinsockPort(Component* owner) : CustomComPort(owner) {}
+
+CustomWinsockPort::~CustomWinsockPort() {
+    CloseOnDestroy();
+    RestoreWindowProc();
+}
+
+void CustomWinsockPort::SetServerAddress(const std::string& value) {
+    if (value == serverAddress_) return;
+    if (State() == psOpen) throw ESocketException(kErrChangeWhileConnected);
+    serverAddress_ = Trim(value);
+}
+
+void CustomWinsockPort::SetWsPort(const std::string& value) {
+    if (value == wsPort_) return;
+    if (State() == psOpen) throw ESocketException(kErrChangeWhileConnected);
+    wsPort_ = Trim(value);
+}
+
+BaseDispatcher* CustomWinsockPort::CreateDispatcher() {
+    if (GetDeviceLayer() == dlWinsock) return new WinsockDispatcher(this);
+    return CustomComPort::CreateDispatcher();
+}
+
+void CustomWinsockPort::DeviceLayerChanged() { SetTapiMode(GetDeviceLayer() == dlWinsock ? 3 : 1); }
+
+void CustomWinsockPort::ValidatePortNumber() {
+    if (GetDeviceLayer() != dlWinsock) CustomComPort::ValidatePortNumber();
+}
+
+void CustomWinsockPort::ApplyDeviceOption(bool) {}
+
+int32_t CustomWinsockPort::OpenDevice() {
+    if (GetDeviceLayer() != dlWinsock) return CustomComPort::OpenDevice();
+    DeviceSocket* ds = DeviceSocketInstance();
+    if (!ds) throw ESocketException::Startup(kErrWinsockNotInitialized);
+    uint32_t address = 0;
+    if (wsMode_ == wsClient) {
+        if (serverAddress_.empty()) throw ESocketException(kErrAddressRequired);
+        address = ds->TextToAddr(serverAddress_);
+        if (address == 0xFFFFFFFFu) address = ds->ResolveHostName(serverAddress_);
+        if (address == 0) throw ESocketException(kErrCannotResolve);
+    }
+    int32_t number;
+    if (std::optional<int32_t> parsed = TryStrToInt(wsPort_)) number = *parsed;
+    else number = ds->ResolveServiceName(wsPort_);
+    uint16_t port = static_cast<uint16_t>(number & 0xFFFF);
+    if (port == 0) throw ESocketException(kErrBadPort);
+    auto* d = static_cast<WinsockDispatcher*>(CurrentDispatcher());
+    d->SetConnectParams(address, ds->PortToNet(port), wsTelnet_, wsMode_ == wsClient);
+    int32_t r = d->OpenSocketDevice(InBufferSize(), OutBufferSize());
+    if (r < 0) throw ESocketException(-r);
+    return r;
+}
+
+void CustomWinsockPort::PortOpened() {
+    HWND window = PortWindow();
+    if (window) {
+        // The port window's messages come to this port first from now on.
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        previousWindowProc_ = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WinsockPortWindowProc)));
+        subclassedWindow_ = window;
+    }
+    CustomComPort::PortOpened();
+}
+
+void CustomWinsockPort::RestoreWindowProc() {
+    if (!subclassedWindow_) return;
+    if (IsWindow(subclassedWindow_) && previousWindowProc_) {
+        SetWindowLongPtrW(subclassedWindow_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousWindowProc_));
+        SetWindowLongPtrW(subclassedWindow_, GWLP_USERDATA, 0);
+    }
+    subclassedWindow_ = nullptr;
+    previousWindowProc_ = nullptr;
+}
+
+void CustomWinsockPort::PortClosing() {
+    CustomComPort::PortClosing();
+    DisconnectEvent();
+}
+
+LRESULT CustomWinsockPort::MessageHandler(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == MsgSocketEvent) {
+        switch (wParam) {
+            case kSockAccept: return AcceptEvent(static_cast<uint32_t>(lParam)) ? 1 : 0;
+            case kSockConnect: ConnectEvent(); break;
+            case kSockClose: PostMessageW(window, MsgPortClose, 0, 0); break;
+            case 48: DisconnectEvent(); break;
+            default: ErrorEvent(static_cast<int32_t>(wParam)); break;
+        }
+        return 0;
+    }
+    if (msg == MsgPortClose) {
+        SetOpen(false);
+        return 0;
+    }
+    WNDPROC previous = previousWindowProc_;
+    if (msg == WM_NCDESTROY && window == subclassedWindow_) {
+        // The window goes with the close: this port's binding goes with it.
+        subclassedWindow_ = nullptr;
+        previousWindowProc_ = nullptr;
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    }
+    return previous ? CallWindowProcW(previous, window, msg, wParam, lParam)
+                    : DefWindowProcW(window, msg, wParam, lParam);
+}
+
+bool CustomWinsockPort::AcceptEvent(uint32_t addr) {
+    bool accept = true;
+    if (OnWsAccept) OnWsAccept(this, addr, accept);
+    return accept;
+}
+
+void CustomWinsockPort::ConnectEvent() {
+    if (OnWsConnect) OnWsConnect(this);
+}
+
+void CustomWinsockPort::DisconnectEvent() {
+    if (OnWsDisconnect) OnWsDisconnect(this);
+}
+
+void CustomWinsockPort::ErrorEvent(int32_t errorCode) {
+    if (errorCode >= 10052 && errorCode <= 10054) {
+        if (wsMode_ == wsClient) PostMessageW(PortWindow(), MsgPortClose, 0, 0);
+        else DisconnectEvent();
+    }
+    if (OnWsError) OnWsError(this, errorCode);
+}
+
+const PropertyTable& CustomWinsockPort::StaticProperties() {
+    static const PropertyTable table(&CustomComPort::StaticProperties(), {
+        StringProperty<CustomWinsockPort>("ServerAddress", &CustomWinsockPort::ServerAddress,
+                                          &CustomWinsockPort::SetServerAddress),
+        StringProperty<CustomWinsockPort>("WsPort", &CustomWinsockPort::WsPort, &CustomWinsockPort::SetWsPort),
+        EnumProperty<CustomWinsockPort, WsMode>("WsMode", {"wsClient", "wsServer"}, &CustomWinsockPort::GetWsMode,
+                                                &CustomWinsockPort::SetWsMode),
+        BooleanProperty<CustomWinsockPort>("WsTelnet", &CustomWinsockPort::WsTelnet, &CustomWinsockPort::SetWsTelnet),
+        EventProperty<CustomWinsockPort>("OnWsAccept", &CustomWinsockPort::OnWsAccept),
+        EventProperty<CustomWinsockPort>("OnWsConnect", &CustomWinsockPort::OnWsConnect),
+        EventProperty<CustomWinsockPort>("OnWsDisconnect", &CustomWinsockPort::OnWsDisconnect),
+        EventProperty<CustomWinsockPort>("OnWsError", &CustomWinsockPort::OnWsError),
+    });
+    return table;
+}
+
+const PropertyTable& CustomWinsockPort::Properties() const { return StaticProperties(); }
+
+}  // namespace qv

@@ -1,0 +1,23 @@
+// Entry of the Win32 test programs of the dispatch layer: the message
+// tables and the socket layer are started as the program entry starts them.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "comms/base/comms_base_unit.h"
+#include "comms/dispatch/comms_dispatch_unit.h"
+#include "framework/application.h"
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    // The loopback peers of the tests use the platform's library directly.
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    qv::Application::Instance().Initialize();
+    qv::CommsBaseUnit base;
+    qv::CommsDispatchUnit dispatch;
+    int result = RUN_ALL_TESTS();
+    WSACleanup();
+    return result;
+}

@@ -1,0 +1,292 @@
+// The TCP dispatcher and the device socket over real loopback connections,
+// with a stand-in for the owning port's window.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "comms/dispatch/winsock_dispatcher.h"
+#include "win_test_support.h"
+
+namespace qv {
+namespace {
+
+using namespace test;
+
+// Takes every announced byte and keeps it.
+struct Collector {
+    BaseDispatcher* d = nullptr;
+    Bytes data;
+    int announcements = 0;
+    bool take = true;
+    std::function<void()> also;
+    void Handler(UINT msg, WPARAM w, LPARAM) {
+        if (msg != MsgTriggerAvail) return;
+        ++announcements;
+        if (take) {
+            Bytes b(w);
+            if (w > 0 && d->FetchBlock(b.data(), static_cast<int32_t>(w)) == static_cast<int32_t>(w))
+                data.insert(data.end(), b.begin(), b.end());
+        }
+        if (also) also();
+    }
+    DispatchMethod Method() { return DispatchMethod::Bind<&Collector::Handler>(this); }
+};
+
+class WinsockTest : public ::testing::Test {
+protected:
+    // Opens a client dispatcher to a fresh listener and accepts the peer.
+    void OpenClient(bool telnet = true) {
+        uint16_t port;
+        listener = ListenOnLoopback(port);
+        d = new WinsockDispatcher(&owner);
+        d->SetConnectParams(LoopbackAddress(), htons(port), telnet, true);
+        ASSERT_EQ(d->OpenSocketDevice(4096, 4096), 0);
+        collector.d = d;
+        d->AddEventHandler(collector.Method());
+        d->SetAvailThreshold(1);
+        peer = AcceptPeer(listener.Get());
+        ASSERT_TRUE(peer.Valid());
+        ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockConnect) == 1; }));
+    }
+    void TearDown() override {
+        if (d) {
+            if (d->Started() && !d->ClosePending()) d->CloseDevice();
+            delete d;
+        }
+        PumpPending();
+    }
+    Bytes Received(size_t n) {
+        PumpUntil([&] { return collector.data.size() >= n; });
+        return collector.data;
+    }
+
+    RecordingOwner owner;
+    WinsockDispatcher* d = nullptr;
+    Collector collector;
+    RawSocket listener, peer;
+};
+
+TEST_F(WinsockTest, ClientConnectsAndDataFlowsBothWays) {
+    OpenClient();
+    EXPECT_EQ(owner.Count(MsgSocketEvent, kSockConnect), 1);
+    EXPECT_TRUE(d->ModemStatus() & 0x80);
+    EXPECT_EQ(d->RemoteAddr().sin_addr.s_addr, LoopbackAddress());
+    EXPECT_NE(d->DeviceId(), -1);
+    WsConnection* c = DeviceSocketInstance()->ConnectionOf(d->DeviceId());
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->PeerSocket, c->OwnSocket);
+    EXPECT_EQ(c->ConnState, 1);
+
+    SendRaw(peer.Get(), S("220 ready\r\n"));
+    EXPECT_EQ(Received(11), S("220 ready\r\n"));
+    EXPECT_EQ(d->SendBlock("USER x\r\n", 8), 0);
+    EXPECT_EQ(ReceiveRaw(peer.Get(), 8), S("USER x\r\n"));
+}
+
+TEST_F(WinsockTest, TelnetOnTheWire) {
+    OpenClient(true);
+    struct Case {
+        const char* name;
+        Bytes fromPeer, delivered, answer;
+    } cases[] = {
+        {"doubled IAC", B({0xFF, 0xFF, 0x41}), B({0xFF, 0x41}), {}},
+        {"DO terminal type", B({255, 253, 24}), {}, B({255, 251, 24})},
+        {"terminal type request", B({255, 250, 24, 1, 255, 240}), {},
+         B({255, 250, 24, 0}) + S("vt100") + B({255, 240})},
+        {"WILL echo", B({255, 251, 1}), {}, B({255, 253, 1})},
+        {"DO echo", B({255, 253, 1}), {}, B({255, 252, 1})},
+        {"CR NUL", S("a\r") + B({0}) + S("b"), S("a\rb"), {}},
+    };
+    for (const Case& c : cases) {
+        collector.data.clear();
+        SendRaw(peer.Get(), c.fromPeer + S("."));  // a marker byte shows the data has passed
+        Bytes expected = c.delivered + S(".");
+        EXPECT_EQ(Received(expected.size()), expected) << c.name;
+        EXPECT_EQ(ReceiveRaw(peer.Get(), c.answer.size(), c.answer.empty() ? 100 : 5000), c.answer) << c.name;
+    }
+    struct Out {
+        const char* name;
+        Bytes block, wire;
+    } outs[] = {
+        {"IAC doubled", B({0xFF}), B({0xFF, 0xFF})},
+        {"bare CR", B({0x41, 0x0D, 0x42}), B({0x41, 0x0D, 0x00, 0x42})},
+    };
+    for (const Out& o : outs) {
+        ASSERT_EQ(d->SendBlock(o.block.data(), static_cast<int32_t>(o.block.size())), 0) << o.name;
+        EXPECT_EQ(ReceiveRaw(peer.Get(), o.wire.size()), o.wire) << o.name;
+    }
+    // Binary mode offered by the peer: CR goes alone from then on.
+    SendRaw(peer.Get(), B({255, 251, 0}));
+    EXPECT_EQ(ReceiveRaw(peer.Get(), 3), B({255, 253, 0}));
+    ASSERT_EQ(d->SendBlock("\r", 1), 0);
+    EXPECT_EQ(ReceiveRaw(peer.Get(), 1), B({0x0D}));
+    EXPECT_TRUE(ReceiveRaw(peer.Get(), 1, 100).empty());
+}
+
+TEST_F(WinsockTest, TelnetOffPassesEverything) {
+    OpenClient(false);
+    SendRaw(peer.Get(), B({0xFF, 0xFF, 0x41, 255, 253, 24}));
+    EXPECT_EQ(Received(6), B({0xFF, 0xFF, 0x41, 255, 253, 24}));
+    EXPECT_TRUE(ReceiveRaw(peer.Get(), 1, 100).empty());
+}
+
+TEST_F(WinsockTest, RefusedConnectArrivesAtTheOwnerLater) {
+    d = new WinsockDispatcher(&owner);
+    d->SetConnectParams(LoopbackAddress(), htons(UnusedLoopbackPort()), true, true);
+    EXPECT_EQ(d->OpenSocketDevice(4096, 4096), 0);  // the connect would block
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, WSAECONNREFUSED) == 1; }));
+    EXPECT_EQ(owner.Count(MsgSocketEvent, kSockConnect), 0);
+    EXPECT_TRUE(d->Started());
+}
+
+TEST_F(WinsockTest, PeerCloseOnAClientConnection) {
+    OpenClient();
+    // The last bytes before the close still reach the handlers first.
+    owner.onSocketEvent = [&](WPARAM w, LPARAM) {
+        if (w == kSockClose) {
+            EXPECT_EQ(collector.data, S("221 bye\r\n"));
+        }
+    };
+    SendRaw(peer.Get(), S("221 bye\r\n"));
+    peer.Close();
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockClose) == 1; }));
+    EXPECT_EQ(collector.data, S("221 bye\r\n"));
+    EXPECT_EQ(d->RemoteAddr().sin_addr.s_addr, 0u);
+    EXPECT_EQ(d->RemoteAddr().sin_port, 0);
+    EXPECT_FALSE(d->ModemStatus() & 0x80);
+}
+
+TEST_F(WinsockTest, ServerAcceptsOnePeerAndHearsItsClose) {
+    uint16_t port = UnusedLoopbackPort();
+    d = new WinsockDispatcher(&owner);
+    d->SetConnectParams(0, htons(port), true, false);
+    ASSERT_EQ(d->OpenSocketDevice(4096, 4096), 0);
+    collector.d = d;
+    d->AddEventHandler(collector.Method());
+    d->SetAvailThreshold(1);
+    EXPECT_EQ(d->LocalAddr().sin_port, htons(port));
+    RawSocket first = ConnectPeer(port);
+    ASSERT_TRUE(first.Valid());
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockAccept) == 1; }));
+    EXPECT_EQ(owner.messages.back().lParam, static_cast<LPARAM>(LoopbackAddress()));
+    EXPECT_TRUE(d->ModemStatus() & 0x80);
+    SendRaw(first.Get(), S("hello"));
+    EXPECT_EQ(Received(5), S("hello"));
+    d->SendBlock("back", 4);
+    EXPECT_EQ(ReceiveRaw(first.Get(), 4), S("back"));
+
+    // A second peer is let go at once; the owner hears nothing of it.
+    RawSocket second = ConnectPeer(port);
+    ASSERT_TRUE(second.Valid());
+    EXPECT_TRUE(PeerClosed(second.Get()));
+    EXPECT_EQ(owner.Count(MsgSocketEvent, kSockAccept), 1);
+
+    first.Close();
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, 48) == 1; }));
+    EXPECT_FALSE(d->ModemStatus() & 0x80);
+    // The listening socket takes the next peer.
+    RawSocket third = ConnectPeer(port);
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockAccept) == 2; }));
+}
+
+TEST_F(WinsockTest, ServerRefusesAPeerTheOwnerDoesNotWant) {
+    uint16_t port = UnusedLoopbackPort();
+    owner.acceptAnswer = 0;
+    d = new WinsockDispatcher(&owner);
+    d->SetConnectParams(0, htons(port), true, false);
+    ASSERT_EQ(d->OpenSocketDevice(4096, 4096), 0);
+    RawSocket peer1 = ConnectPeer(port);
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockAccept) == 1; }));
+    EXPECT_TRUE(PeerClosed(peer1.Get()));
+    EXPECT_FALSE(d->ModemStatus() & 0x80);
+    EXPECT_EQ(d->RemoteAddr().sin_addr.s_addr, 0u);
+}
+
+TEST_F(WinsockTest, BurstLargerThanTheRings) {
+    OpenClient(false);
+    collector.take = false;
+    Bytes burst(9000);
+    for (size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<uint8_t>(i * 7 + 1);
+    SendRaw(peer.Get(), burst);
+    // Nobody takes anything: the ring fills up and the rest waits.
+    ASSERT_TRUE(PumpUntil([&] { return d->BytesAvailable() == 8192; }));
+    PumpFor(200);
+    EXPECT_EQ(d->BytesAvailable(), 8192);
+    // Taking the bytes lets the rest in, in order.
+    Bytes all(8192);
+    ASSERT_EQ(d->FetchBlock(all.data(), 8192), 8192);
+    collector.take = true;
+    ASSERT_TRUE(PumpUntil([&] { return collector.data.size() >= 808; }));
+    EXPECT_EQ(all + collector.data, burst);
+}
+
+TEST_F(WinsockTest, CloseFromAHandlerIsFinishedAfterTheDelivery) {
+    OpenClient();
+    collector.also = [&] { d->CloseDevice(); };
+    SendRaw(peer.Get(), S("x"));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgPortDeferredClose) == 1; }));
+    EXPECT_FALSE(d->Started());
+    EXPECT_TRUE(d->ClosePending());
+    EXPECT_TRUE(PeerClosed(peer.Get()));
+    EXPECT_EQ(d->DeviceId(), -1);
+}
+
+TEST_F(WinsockTest, AbandonedDuringADeliveryIsFreedAfterIt) {
+    OpenClient();
+    int32_t handle = d->Handle();
+    collector.also = [&] {
+        d->Abandon();
+        d = nullptr;
+    };
+    SendRaw(peer.Get(), S("x"));
+    ASSERT_TRUE(PumpUntil([&] { return BaseDispatcher::DispatcherAt(handle) == nullptr; }));
+    EXPECT_TRUE(PeerClosed(peer.Get()));
+    EXPECT_EQ(owner.Count(MsgPortDeferredClose), 0);  // nobody to tell
+}
+
+// A close report queued for a socket that was closed since must not reach a
+// new connection, whether or not it took the same socket number (the
+// socket component's own test posts to a reused number directly).
+TEST_F(WinsockTest, StaleReportsDoNotReachANewConnection) {
+    OpenClient();
+    int32_t old = d->DeviceId();
+    PostMessageW(DeviceSocketInstance()->NotifyWindow(), MsgSocketEvent, ToSocket(old),
+                 WSAMAKESELECTREPLY(FD_CLOSE, 0));
+    d->CloseDevice();
+    delete d;
+    d = nullptr;
+    owner.messages.clear();
+    OpenClient();
+    PumpFor(100);
+    EXPECT_EQ(owner.Count(MsgSocketEvent, kSockClose), 0);
+    EXPECT_TRUE(d->ModemStatus() & 0x80);
+}
+
+TEST_F(WinsockTest, AnIdleConnectionLeavesNothingQueued) {
+    OpenClient();
+    PumpFor(200);
+    // Between timer ticks nothing re-posts itself: the queue is empty.
+    PumpPending();
+    EXPECT_EQ(HIWORD(GetQueueStatus(QS_POSTMESSAGE | QS_SENDMESSAGE)), 0);
+    EXPECT_TRUE(d->Started());
+    EXPECT_NE(d->TimerId(), 0u);
+}
+
+TEST_F(WinsockTest, OpenFailsWithTheSetupError) {
+    // Listening on a port that is taken fails at the listen (or bind) step.
+    uint16_t port;
+    RawSocket taken = ListenOnLoopback(port);
+    d = new WinsockDispatcher(&owner);
+    // Bound to the same address and port as the listener: refused.
+    d->SetConnectParams(0, htons(port), true, false);
+    int32_t result = d->OpenSocketDevice(4096, 4096);
+    if (result == 0) GTEST_SKIP() << "the platform let a second socket listen on the port";
+    // The code of the failed step, also reported to the owner's window.
+    EXPECT_LT(result, -10000);
+    EXPECT_EQ(owner.Count(MsgSocketEvent, static_cast<WPARAM>(-result)), 1);
+    EXPECT_FALSE(d->Started());
+    EXPECT_EQ(d->DeviceId(), -1);
+}
+
+}  // namespace
+}  // namespace qv

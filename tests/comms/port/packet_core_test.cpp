@@ -1,0 +1,421 @@
+// Packet matching over the shared buffer, without a port: the cases of the
+// matcher as one table, arming rules, capture rules, and a randomized
+// (fixed-seed) check that CR LF lines arrive once, whole and in order
+// whatever the chunking.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "comms/port/packet_core.h"
+
+namespace qv {
+namespace {
+
+struct PacketErrorRaised {
+    int32_t code;
+};
+
+struct FakeLink : ManagerLink {
+    bool logOn = true;
+    std::vector<std::pair<int, std::string>> log;
+    std::vector<int32_t> timerStarts;
+    int timerStops = 0;
+    bool LogOn() override { return logOn; }
+    void Log(uint8_t subtype, const void* data, int32_t length) override {
+        log.push_back({subtype, std::string(static_cast<const char*>(data), static_cast<size_t>(length))});
+    }
+    void StartCaptureTimer(int32_t ticks) override { timerStarts.push_back(ticks); }
+    void StopCaptureTimer() override { ++timerStops; }
+    [[noreturn]] void RaisePacketError(int32_t code) override { throw PacketErrorRaised{code}; }
+};
+
+struct TestPacket : PacketClient {
+    explicit TestPacket(std::string name = "P") : label("Packet:" + std::move(name)) {}
+    PacketCore core{*this};
+    std::string label;
+    std::vector<std::string> packets;
+    int timeouts = 0;
+    bool designing = false, loading = false;
+    std::function<void(const std::string&)> onPacket;
+
+    bool PacketDesigning() const override { return designing; }
+    bool PacketLoading() const override { return loading; }
+    void PacketFound(const uint8_t* data, int32_t length) override {
+        std::string s(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+        packets.push_back(s);
+        if (onPacket) onPacket(s);
+    }
+    void PacketTimedOut() override { ++timeouts; }
+    std::string PacketLogLabel() const override { return label; }
+};
+
+struct Fixture {
+    FakeLink link;
+    std::vector<std::unique_ptr<TestPacket>> packets;  // outlive the manager
+    PacketManagerCore manager{link};
+
+    TestPacket& Add(const PacketSettings& s, std::string name = "P") {
+        packets.push_back(std::make_unique<TestPacket>(std::move(name)));
+        TestPacket& p = *packets.back();
+        p.core.Settings = s;
+        manager.AddPacket(p.core);
+        return p;
+    }
+    void Open() { manager.PortOpening(); }
+    void Feed(const std::string& s) {
+        manager.Receive(reinterpret_cast<const uint8_t*>(s.data()), static_cast<int32_t>(s.size()));
+    }
+};
+
+PacketSettings ReplyLine() {
+    PacketSettings s;
+    s.StartCond = scAnyData;
+    s.EndCond = kEndString;
+    s.EndString = "\r\n";
+    s.TimeOut = 0;
+    return s;
+}
+PacketSettings StartEnd(std::string start, std::string end, PacketEndSet cond = kEndString) {
+    PacketSettings s;
+    s.StartCond = scString;
+    s.StartString = std::move(start);
+    s.EndString = std::move(end);
+    s.EndCond = cond;
+    s.TimeOut = 0;
+    return s;
+}
+
+TEST(PacketMatch, CasesAsOneTable) {
+    struct Case {
+        const char* name;
+        PacketSettings settings;
+        std::vector<std::string> chunks;
+        std::vector<std::string> packets;
+        int32_t left;  // bytes left in the buffer afterwards
+    };
+    PacketSettings startOnly = StartEnd("AB", "", 0);
+    PacketSettings sized = StartEnd("AB", "", kEndPacketSize);
+    sized.PacketSize = 2;
+    PacketSettings noStrings = StartEnd("<", ">");
+    noStrings.IncludeStrings = false;
+    PacketSettings noStringsSized = StartEnd("<<", "", kEndPacketSize);
+    noStringsSized.PacketSize = 5;
+    noStringsSized.IncludeStrings = false;
+    PacketSettings anyByte = ReplyLine();
+    anyByte.EndString = "?";
+    PacketSettings literalQuestion = ReplyLine();
+    literalQuestion.EndString = "\\?";
+    PacketSettings caseSensitive = StartEnd("AB", "", 0);
+    caseSensitive.IgnoreCase = false;
+    PacketSettings noAuto = ReplyLine();
+    noAuto.AutoEnable = false;
+    PacketSettings sizeAndString = ReplyLine();
+    sizeAndString.EndCond = kEndString | kEndPacketSize;
+    sizeAndString.PacketSize = 4;
+
+    Case cases[] = {
+        {"two lines in one block", ReplyLine(), {"220 a\r\n331 b\r\n"}, {"220 a\r\n", "331 b\r\n"}, 0},
+        {"CR in one block, LF in the next", ReplyLine(), {"220 ready\r", "\n"}, {"220 ready\r\n"}, 0},
+        {"CR CR LF", ReplyLine(), {"x\r\r\n"}, {"x\r\r\n"}, 0},
+        {"partial line waits", ReplyLine(), {"220 a\r\n2", "30 "}, {"220 a\r\n"}, 4},
+        {"false start", startOnly, {"AAB"}, {"AB"}, 0},
+        {"bytes before the start go with the packet", startOnly, {"xyAB"}, {"AB"}, 0},
+        {"bytes matching nothing are dropped", startOnly, {"xyz"}, {}, 0},
+        {"partial start kept", startOnly, {"xyA"}, {}, 3},
+        {"start split across arrivals", startOnly, {"xA", "B"}, {"AB"}, 0},
+        {"size equal to the start string", sized, {"ABxy"}, {"ABx"}, 0},
+        {"strings left out", noStrings, {"<abc>"}, {"abc"}, 0},
+        {"sized, start left out", noStringsSized, {"<<abcd"}, {"abc"}, 0},
+        {"end string ?", anyByte, {"xy"}, {"x", "y"}, 0},
+        {"end string \\?", literalQuestion, {"ab?c"}, {"ab?"}, 1},
+        {"ignore case", startOnly, {"xaB"}, {"aB"}, 0},
+        {"case sensitive", caseSensitive, {"ab", "AB"}, {"AB"}, 0},
+        {"no auto enable", noAuto, {"1\r\n2\r\n"}, {"1\r\n"}, 0},
+        {"size or string, size first", sizeAndString, {"abcdef\r\n"}, {"abcd", "ef\r\n"}, 0},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        TestPacket& p = f.Add(c.settings);
+        f.Open();
+        p.core.SetEnabled(true);
+        for (const std::string& chunk : c.chunks) f.Feed(chunk);
+        EXPECT_EQ(p.packets, c.packets) << c.name;
+        EXPECT_EQ(f.manager.BufferLength(), c.left) << c.name;
+    }
+}
+
+TEST(PacketMatch, TwoPacketsCompeteForTheCapture) {
+    Fixture f;
+    TestPacket& first = f.Add(StartEnd("A", "E"), "First");
+    TestPacket& second = f.Add(StartEnd("B", "E"), "Second");
+    f.Open();
+    first.core.SetEnabled(true);
+    second.core.SetEnabled(true);
+    f.Feed("XBE");
+    EXPECT_TRUE(first.packets.empty());
+    EXPECT_EQ(second.packets, std::vector<std::string>{"BE"});
+    EXPECT_EQ(f.manager.BufferLength(), 0);  // X went with the packet
+    // Both armed again; the first one finds its packet now.
+    f.Feed("AxE");
+    EXPECT_EQ(first.packets, std::vector<std::string>{"AxE"});
+    EXPECT_EQ(first.core.MatchState(), pkWaiting);
+    EXPECT_EQ(second.core.MatchState(), pkWaiting);
+}
+
+TEST(PacketMatch, AnyDataPacketWaitsForARivalsCapture) {
+    Fixture f;
+    TestPacket& tagged = f.Add(StartEnd("<", ">"), "Tagged");
+    TestPacket& lines = f.Add(ReplyLine(), "Lines");
+    f.Open();
+    lines.core.SetEnabled(true);
+    EXPECT_EQ(lines.core.MatchState(), pkCollecting);  // no rival: collects at once
+    EXPECT_EQ(f.manager.CapturePacket(), &lines.core);
+    tagged.core.SetEnabled(true);
+    f.Feed("<a>\r\n");
+    // The line packet held the capture: it takes the whole line.
+    EXPECT_EQ(lines.packets, std::vector<std::string>{"<a>\r\n"});
+    EXPECT_TRUE(tagged.packets.empty());
+    // After the delivery both are armed in list order: the tagged packet
+    // waits, the line packet collects.
+    EXPECT_EQ(tagged.core.MatchState(), pkWaiting);
+    EXPECT_EQ(lines.core.MatchState(), pkCollecting);
+}
+
+TEST(PacketMatch, ArmingErrors) {
+    struct Case {
+        const char* name;
+        PacketSettings settings;
+        int32_t code;
+    };
+    PacketSettings noStart = StartEnd("", "x");
+    PacketSettings small = StartEnd("ABC", "", kEndPacketSize);
+    small.PacketSize = 2;
+    PacketSettings noEndCond = ReplyLine();
+    noEndCond.EndCond = 0;
+    PacketSettings noEnd = ReplyLine();
+    noEnd.EndString = "";
+    PacketSettings zero = ReplyLine();
+    zero.EndCond = kEndPacketSize;
+    zero.PacketSize = 0;
+    Case cases[] = {
+        {"start string empty", noStart, kErrStartStringEmpty},
+        {"size below start string", small, kErrSizeBelowStartString},
+        {"any data without end condition", noEndCond, kErrNoEndCondition},
+        {"end string empty", noEnd, kErrEndStringEmpty},
+        {"size zero", zero, kErrPacketSizeZero},
+    };
+    for (const Case& c : cases) {
+        // On an open port the error comes from Enabled and leaves it false.
+        Fixture open;
+        TestPacket& p = open.Add(c.settings);
+        open.Open();
+        int32_t raised = 0;
+        try {
+            p.core.SetEnabled(true);
+        } catch (const PacketErrorRaised& e) {
+            raised = e.code;
+        }
+        EXPECT_EQ(raised, c.code) << c.name;
+        EXPECT_FALSE(p.core.Enabled()) << c.name;
+        EXPECT_EQ(open.manager.CapturePacket(), nullptr) << c.name;
+        // On a closed port it comes when the port opens.
+        Fixture closed;
+        TestPacket& q = closed.Add(c.settings);
+        q.core.SetEnabled(true);
+        EXPECT_TRUE(q.core.Enabled()) << c.name;
+        raised = 0;
+        try {
+            closed.Open();
+        } catch (const PacketErrorRaised& e) {
+            raised = e.code;
+        }
+        EXPECT_EQ(raised, c.code) << c.name;
+    }
+}
+
+TEST(PacketMatch, TimeoutFiresOnceAndLeavesThePacketDisabled) {
+    Fixture f;
+    PacketSettings s = ReplyLine();
+    s.TimeOut = 18;
+    TestPacket& p = f.Add(s);
+    PacketSettings other = StartEnd("x", "y");
+    TestPacket& q = f.Add(other, "Q");
+    f.Open();
+    p.core.SetEnabled(true);
+    q.core.SetEnabled(true);
+    EXPECT_EQ(f.link.timerStarts, std::vector<int32_t>{18});
+    f.Feed("abxcy");  // no CR LF
+    EXPECT_TRUE(p.packets.empty());
+    f.manager.CaptureTimerExpired();
+    EXPECT_EQ(p.timeouts, 1);
+    EXPECT_FALSE(p.core.Enabled());
+    // Stopped when the timed-out capture ended, and again when the other
+    // packet's capture ended with its delivery.
+    EXPECT_EQ(f.link.timerStops, 2);
+    // The collected bytes were offered to the other packet.
+    EXPECT_EQ(q.packets, std::vector<std::string>{"xcy"});
+    f.manager.CaptureTimerExpired();  // nothing collects any more
+    EXPECT_EQ(p.timeouts, 1);
+    f.Feed("more\r\n");
+    EXPECT_TRUE(p.packets.empty());
+}
+
+TEST(PacketMatch, LogEntries) {
+    Fixture f;
+    TestPacket& p = f.Add(StartEnd("AB", "\r\n"), "Reply");
+    f.Open();
+    p.core.SetEnabled(true);
+    f.Feed("ABc\r\n");
+    std::vector<std::pair<int, std::string>> expected = {
+        {plEnable, "Packet:Reply"},     {plStartStr, "AB"},         {plWaiting, "Packet:Reply"},
+        {plEndStr, "\r\n"},             {plCollecting, "Packet:Reply"}, {plIdle, "Packet:Reply"},
+        {plDisable, "Packet:Reply"},    {plStringPacket, "Packet:Reply"}, {plStringPacket, "ABc\r\n"},
+        {plEnable, "Packet:Reply"},     {plStartStr, "AB"},         {plWaiting, "Packet:Reply"},
+        {plEndStr, "\r\n"},
+    };
+    EXPECT_EQ(f.link.log, expected);
+    f.link.log.clear();
+    f.link.logOn = false;
+    f.Feed("ABd\r\n");
+    EXPECT_TRUE(f.link.log.empty());
+}
+
+TEST(PacketMatch, DetachingTheCapturingPacketLetsTheCaptureGo) {
+    Fixture f;
+    TestPacket& lines = f.Add(ReplyLine(), "Lines");
+    TestPacket& other = f.Add(ReplyLine(), "Other");
+    f.Open();
+    lines.core.SetEnabled(true);
+    other.core.SetEnabled(true);
+    ASSERT_EQ(f.manager.CapturePacket(), &lines.core);
+    EXPECT_TRUE(other.core.AnyDataPending());
+    f.manager.RemovePacket(lines.core);
+    EXPECT_NE(f.manager.CapturePacket(), &lines.core);
+    EXPECT_EQ(lines.core.Manager(), nullptr);
+    EXPECT_FALSE(lines.core.OwnsCapture());
+    f.Feed("x\r\n");
+    EXPECT_EQ(other.packets, std::vector<std::string>{"x\r\n"});
+    EXPECT_TRUE(lines.packets.empty());
+}
+
+TEST(PacketMatch, HandlersMayDisableAndReenable) {
+    Fixture f;
+    TestPacket& p = f.Add(ReplyLine());
+    f.Open();
+    p.core.SetEnabled(true);
+    // Inside the event the packet is armed only when the event ends.
+    p.onPacket = [&](const std::string&) {
+        EXPECT_TRUE(f.manager.InEvent());
+        EXPECT_EQ(p.core.MatchState(), pkIdle);
+    };
+    f.Feed("1\r\n2\r\n3\r\n");
+    EXPECT_EQ(p.packets, (std::vector<std::string>{"1\r\n", "2\r\n", "3\r\n"}));
+    // The port closes in a handler: the rest is dropped, nothing breaks.
+    p.onPacket = [&](const std::string&) { f.manager.PortClosing(); };
+    f.Feed("4\r\n5\r\n");
+    EXPECT_EQ(p.packets.back(), "4\r\n");
+    EXPECT_EQ(f.manager.BufferLength(), 0);
+    EXPECT_FALSE(f.manager.Active());
+}
+
+TEST(PacketBuffer, GrowsToFitAndAFailedFetchAddsNothing) {
+    Fixture f;
+    TestPacket& p = f.Add(ReplyLine());
+    f.Open();
+    p.core.SetEnabled(true);
+    std::string big(20000, 'z');
+    f.Feed(big);
+    EXPECT_EQ(f.manager.BufferLength(), 20000);
+    EXPECT_GE(f.manager.BufferCapacity(), 20000);
+    EXPECT_EQ(f.manager.BufferCapacity() % 8192, 0);
+    f.manager.Reserve(100);
+    f.manager.Commit(-3007);
+    EXPECT_EQ(f.manager.BufferLength(), 20000);
+    f.Feed("\r\n");
+    ASSERT_EQ(p.packets.size(), 1u);
+    EXPECT_EQ(p.packets[0], big + "\r\n");
+    EXPECT_EQ(f.manager.BufferLength(), 0);
+    EXPECT_EQ(f.manager.Buffer(), nullptr);  // freed when empty
+}
+
+TEST(PacketPattern, EscapesWildcardsAndCase) {
+    struct Case {
+        const char* text;
+        bool ignoreCase;
+        const char* pattern;
+        const char* mask;
+    } cases[] = {
+        {"ab?", true, "AB?", "001"}, {"ab\\?", false, "ab?", "000"}, {"a\\\\b", false, "a\\b", "000"},
+        {"x\\", false, "x", "0"},    {"\xe4z", true, "\xe4Z", "00"}, {"", true, "", ""},
+    };
+    for (const Case& c : cases) {
+        std::string pattern, mask;
+        BuildPattern(c.text, c.ignoreCase, pattern, mask);
+        EXPECT_EQ(pattern, c.pattern) << c.text;
+        EXPECT_EQ(mask, c.mask) << c.text;
+    }
+}
+
+// ---- randomized: CR LF lines in any chunking ---------------------------
+
+std::vector<std::string> RandomLines(std::mt19937& rng, int count) {
+    static const char alphabet[] = "0123456789 abcdefXYZ-\r\x01\xff";
+    std::vector<std::string> lines;
+    for (int i = 0; i < count; ++i) {
+        std::string line;
+        int length = static_cast<int>(rng() % 40);
+        for (int k = 0; k < length; ++k) line += alphabet[rng() % (sizeof alphabet - 1)];
+        // A CR at the end would make this line's end CR CR LF, still one line.
+        lines.push_back(line + "\r\n");
+    }
+    return lines;
+}
+
+std::vector<std::string> Deliveries(const std::string& stream, const std::vector<size_t>& cuts) {
+    Fixture f;
+    f.link.logOn = false;
+    TestPacket& p = f.Add(ReplyLine());
+    f.Open();
+    p.core.SetEnabled(true);
+    size_t at = 0;
+    for (size_t cut : cuts) {
+        f.Feed(stream.substr(at, cut - at));
+        at = cut;
+    }
+    f.Feed(stream.substr(at));
+    return p.packets;
+}
+
+TEST(PacketRandom, EverySplitPointDeliversEveryLineOnceWholeInOrder) {
+    std::mt19937 rng(1234);
+    std::vector<std::string> lines = RandomLines(rng, 12);
+    std::string stream;
+    for (const std::string& l : lines) stream += l;
+    for (size_t cut = 0; cut <= stream.size(); ++cut)
+        ASSERT_EQ(Deliveries(stream, {cut}), lines) << "split at " << cut;
+    // Two cuts, every pair around the line ends.
+    for (size_t a = 0; a < stream.size(); a += 3)
+        for (size_t b = a; b <= stream.size(); b += 7) ASSERT_EQ(Deliveries(stream, {a, b}), lines) << a << "," << b;
+}
+
+TEST(PacketRandom, RandomChunkSizes) {
+    std::mt19937 rng(98765);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<std::string> lines = RandomLines(rng, 1 + static_cast<int>(rng() % 60));
+        std::string stream;
+        for (const std::string& l : lines) stream += l;
+        std::vector<size_t> cuts;
+        for (size_t at = 0; at < stream.size();) {
+            at += 1 + rng() % (round % 2 ? 5 : 300);
+            if (at < stream.size()) cuts.push_back(at);
+        }
+        ASSERT_EQ(Deliveries(stream, cuts), lines) << "round " << round;
+    }
+}
+
+}  // namespace
+}  // namespace qv
