@@ -87,7 +87,10 @@ qv_wine_prefix() {
   # their server (and its desktop) so the next start uses the new driver.
   wineserver -k >/dev/null 2>&1
   wineserver -w >/dev/null 2>&1
-  wineserver -p
+  # Persistent, but not forever: a server whose prefix was deleted under it
+  # (rm -rf build) can no longer be reached to be stopped, and must not
+  # outlive the run by more than a few minutes.
+  wineserver -p300
   # Start the desktop process now, detached and without our standard
   # handles: started by the first test, it would hold ctest's output pipe
   # open for as long as the server lives.
