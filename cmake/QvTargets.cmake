@@ -65,7 +65,11 @@ function(qv_test name)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
   endif()
-  set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${A_TIMEOUT})
+  # A test program counts as passed only when GoogleTest says so: a crash
+  # that ends the process early cannot pass on a lucky exit code.
+  set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${A_TIMEOUT}
+    PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ tests?\\."
+    FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
   if(A_ENVIRONMENT)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${A_ENVIRONMENT}")
   endif()

@@ -7,8 +7,9 @@ QV_WIN_BUILD=$QV_BUILD/win
 QV_NATIVE_BUILD=$QV_BUILD/native
 export WINEPREFIX=$QV_BUILD/wineprefix
 export WINEDEBUG=-all
-# No Mono or Gecko installer prompts in the private prefix.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko installer prompts in the private prefix, and no debugger:
+# a crashing program must end with a failure code, not wait in winedbg.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
 QV_PACKAGES=(
   cmake ninja-build g++ googletest
