@@ -407,6 +407,54 @@ TEST_F(FtpPeer, DataConnectionClosingAtOnce) {
     ExpectPeerPassed();
 }
 
+TEST_F(FtpPeer, ListingClosedRightAfterItsLastBytesArrivesWhole) {
+    // 200 KB of names sent at once and the data connection closed at once:
+    // the close may be noticed before the last bytes are read.
+    std::string script = kLogin;
+    script +=
+        "expect \"TYPE A\"\nreply \"200 Type set to A\"\n"
+        "expect \"PASV\"\n"
+        "pasv \"227 Entering Passive Mode ({h1},{h2},{h3},{h4},{p1},{p2})\"\n"
+        "expect \"NLST\"\n"
+        "data-accept\n"
+        "reply \"150 Opening data connection\"\n"
+        "data-send-repeat \"a-rather-long-name-of-an-upgrade-file.bin\\r\\n\" 5000\n"
+        "data-close\n"
+        "reply \"226 Transfer complete\"\n";
+    script += kQuit;
+    r.client->SetPassiveMode(true);
+    StartScript(script);
+    ASSERT_TRUE(r.LogInAndWait()) << r.History();
+    ASSERT_TRUE(r.client->ListFolder("", false));
+    ASSERT_TRUE(r.WaitStatus(scInfoText)) << r.History();
+    auto text = TextOf(FtpEvent::Status, scInfoText);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->size(), 5000u * 43);
+    std::string expected;
+    for (int i = 0; i < 5000; ++i) expected += "a-rather-long-name-of-an-upgrade-file.bin\r\n";
+    EXPECT_TRUE(*text == expected);
+    r.LogOutAndSettle();
+    ExpectPeerPassed();
+}
+
+TEST_F(FtpPeer, ReplyCutOffByTheConnectionsEndDoesNotCarryOver) {
+    // The first connection ends in the middle of a multi-line reply; the
+    // next connection's greeting is a reply of its own.
+    std::string script =
+        "send \"120-Service ready in a while\\r\\n120-still starting\\r\\n\"\n"
+        "close\n"
+        "accept\n";
+    script += kLogin;
+    script += kQuit;
+    StartScript(script);
+    ASSERT_TRUE(r.client->LogIn());
+    ASSERT_TRUE(r.WaitStatus(scDisconnected)) << r.History();
+    ASSERT_TRUE(r.LogInAndWait()) << r.History();
+    EXPECT_EQ(TextOf(FtpEvent::Status, scConnected), "Ready\r\n");
+    r.LogOutAndSettle();
+    ExpectPeerPassed();
+}
+
 struct FolderCase {
     const char* scenario;
     const char* folder;
