@@ -5,7 +5,7 @@
 #
 # The namespace (unshare --net --mount, root only) has just the loopback
 # interface; a hosts file bind-mounted over /etc/hosts maps the two server
-# names to 127.0.0.1; a private /tmp makes Wine start a fresh wineserver
+# names to loopback addresses; a private /tmp makes Wine start a fresh wineserver
 # inside the namespace (Wine keeps its sockets in the wineserver, so the
 # server must live where the program's connections go). The program runs in
 # a copy of the test prefix, since two wineservers must never serve one
@@ -14,12 +14,17 @@
 #   qv_sandbox_check                 true when a namespace can be made here;
 #                                    otherwise prints why not
 #   qv_sandbox_run <command...>      runs the command in a fresh namespace
-#                                    (its exit status is returned)
+#                                    (its exit status is returned); a pid
+#                                    namespace too, so that every process
+#                                    started in it ends with the command
 #   inside the namespace:
-#     qv_sandbox_setup <state dir> <host name...>
+#     qv_sandbox_setup <state dir> <main server name> <spare server name>
 #                                    loopback up, private /tmp (the X
 #                                    server's socket folder carried over when
-#                                    one is in use), the names in /etc/hosts
+#                                    one is in use), /etc/hosts mapping the
+#                                    main name to 127.0.0.1 and the spare
+#                                    name to 127.0.0.2 (a server on one of
+#                                    them is not reached through the other)
 #   qv_prefix_copy <from> <to>       a private prefix: small files copied,
 #                                    the Windows folder hard-linked (Wine
 #                                    replaces its files, it does not write
@@ -37,7 +42,7 @@ qv_sandbox_check() {
     return 1
   fi
   local why
-  if ! why=$(unshare --net --mount --propagation private true 2>&1); then
+  if ! why=$(qv_sandbox_run true 2>&1); then
     echo "unshare --net --mount is not allowed here: $why"
     return 1
   fi
@@ -45,12 +50,11 @@ qv_sandbox_check() {
 }
 
 qv_sandbox_run() {
-  unshare --net --mount --propagation private -- "$@"
+  unshare --net --mount --pid --fork --kill-child --mount-proc --propagation private -- "$@"
 }
 
 qv_sandbox_setup() {
-  local state=$1
-  shift
+  local state=$1 main=$2 spare=$3
   mkdir -p "$state"
   ip link set lo up || return 1
   # Keep the X server's socket folder reachable under the new /tmp.
@@ -69,8 +73,8 @@ qv_sandbox_setup() {
     mount --bind "$x11" /tmp/.X11-unix || return 1
   fi
   {
-    echo "127.0.0.1 localhost"
-    echo "127.0.0.1 $*"
+    echo "127.0.0.1 localhost $main"
+    echo "127.0.0.2 $spare"
   } >"$state/hosts"
   mount --bind "$state/hosts" /etc/hosts || return 1
 }

@@ -30,6 +30,9 @@
 //   expect-seen <control> <text>...
 //                                 the watched control has shown these texts
 //                                 in this order (others may lie between)
+//   expect-seen-match <control> <re>
+//                                 the watched control has shown a text that
+//                                 matches the regular expression
 //   expect-not-seen <control> <text>
 //                                 the watched control never showed the text
 //   print-seen <control>          the texts recorded so far (diagnostics)
@@ -207,6 +210,18 @@ public:
         } else if (cmd == "expect-seen") {
             if (w.size() < 3) throw Failure{"expect-seen needs the control and at least one text"};
             ExpectSeen(w[1], std::vector<std::string>(w.begin() + 2, w.end()));
+        } else if (cmd == "expect-seen-match") {
+            need(2);
+            std::regex re = Regex(w[2]);
+            DWORD until = GetTickCount() + timeout_;
+            for (;;) {
+                bool found = false;
+                for (const std::string& t : Seen(w[1])) found = found || std::regex_match(t, re);
+                if (found) break;
+                if (GetTickCount() >= until)
+                    throw Failure{w[1] + " showed nothing that matches " + Visible(w[2]) + "; it showed:" + SeenList(w[1])};
+                Sleep(50);
+            }
         } else if (cmd == "expect-not-seen") {
             need(2);
             for (const std::string& t : Seen(w[1]))
@@ -474,13 +489,16 @@ private:
         return "window of class " + ClassOf(h);
     }
 
-    void ExpectMatch(const std::string& name, const std::string& pattern) {
-        std::regex re;
+    static std::regex Regex(const std::string& pattern) {
         try {
-            re = std::regex(pattern, std::regex::ECMAScript);
+            return std::regex(pattern, std::regex::ECMAScript);
         } catch (const std::regex_error& e) {
             throw Failure{"bad regular expression " + Visible(pattern) + ": " + e.what()};
         }
+    }
+
+    void ExpectMatch(const std::string& name, const std::string& pattern) {
+        std::regex re = Regex(pattern);
         DWORD until = GetTickCount() + timeout_;
         std::string actual;
         for (;;) {
