@@ -33,6 +33,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "comms/dispatch/comm_socket.h"
@@ -157,7 +158,7 @@ private:
     void QueueCommand(const std::string& text);
     void SendNextCommand();
     void ReplyReader(Object* sender, const std::string& line);
-    void ReplyStateMachine(int32_t code, const std::string& line);
+    void ReplyStateMachine(int32_t code, std::string_view line);
     void ErrorRoutine(int32_t code);
     void SetState(FtpState state);
     void Reset();
@@ -206,6 +207,9 @@ private:
     FtpState state_ = FtpState::Unconnected;
     bool loggedIn_ = false;
     bool abortFlag_ = false;
+    // AbortTransfer was called for the operation under way: the close of its
+    // data connection is no completion.
+    bool userAborted_ = false;
     bool destroying_ = false;
     FtpCommandQueue commands_;
     FtpReplyAssembler reply_;
@@ -225,6 +229,10 @@ private:
     std::vector<char> dataBuffer_;
     HANDLE localFile_ = INVALID_HANDLE_VALUE;
     FtpDownloadMode downloadMode_ = dmReplace;
+    // A replaced file received whole is cut to its new length when released.
+    bool cutAtRelease_ = false;
+    // The client is closing its own sockets: their failures are not reported.
+    bool closingSockets_ = false;
     std::string remoteFileName_;
     std::string localFileName_;
 };

@@ -1,0 +1,162 @@
+// The FTP client component's download benchmark: one large file fetched
+// with FtpClient exactly as the upgrade run fetches its files (log in,
+// DownloadFile in replace mode, every block reported as scProgress), in
+// passive or active mode, driven by the thread's message loop.
+//
+// Usage: ftp_client_bench --port N --user NAME --password TEXT --file REMOTE
+//                         --out LOCAL [--active] [--host ADDRESS]
+// Prints a readable line and a line for scripts (the same as ftp_ceiling's):
+//   RESULT mode=passive bytes=N seconds=S close_seconds=C reads=R peak_working_set=B
+// where seconds runs from DownloadFile until scTransferComplete reaches its
+// handler (the component has closed the local file by then), reads counts
+// the scProgress events (one per block received) and close_seconds is -1:
+// the component closes its file itself, so that time is not measured apart.
+// Exit status 0 when the transfer completed without an error, else 1.
+
+#include <winsock2.h>
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "comms/base/comms_base_unit.h"
+#include "comms/dispatch/comms_dispatch_unit.h"
+#include "comms/ftp/ftp_client.h"
+#include "comms/port/comms_port_unit.h"
+#include "framework/application.h"
+
+namespace {
+
+double Now() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+const char* Argument(int argc, char** argv, const char* name, const char* fallback = nullptr) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
+    return fallback;
+}
+
+bool Flag(int argc, char** argv, const char* name) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0) return true;
+    return false;
+}
+
+int Run(int argc, char** argv) {
+    const char* port = Argument(argc, argv, "--port");
+    const char* user = Argument(argc, argv, "--user");
+    const char* password = Argument(argc, argv, "--password", "");
+    const char* remote = Argument(argc, argv, "--file");
+    const char* out = Argument(argc, argv, "--out");
+    const char* host = Argument(argc, argv, "--host", "127.0.0.1");
+    bool active = Flag(argc, argv, "--active");
+    if (!port || !user || !remote || !out) {
+        std::fprintf(stderr,
+                     "usage: ftp_client_bench --port N --user NAME --password TEXT --file REMOTE --out LOCAL "
+                     "[--active] [--host ADDRESS]\n");
+        return 2;
+    }
+
+    // What the process holds before the download: the share of the peak
+    // that does not depend on the file.
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    qv::Component owner;
+    auto* client = new qv::FtpClient(&owner);
+    client->SetServerAddress(host);
+    client->SetWsPort(port);
+    client->SetUserName(user);
+    client->SetPassword(password);
+    client->SetPassiveMode(!active);
+    client->SetFileType(qv::ftBinary);
+
+    double started = 0, finished = 0;
+    long long progress = 0;
+    int errorCode = 0;
+    std::string errorText;
+    bool done = false;
+    client->OnFtpStatus = [&](qv::Object*, qv::FtpStatusCode code, const char* text) {
+        switch (code) {
+            case qv::scLoggedIn:
+                started = Now();
+                client->DownloadFile(remote, out, qv::dmReplace);
+                break;
+            case qv::scProgress: ++progress; break;
+            case qv::scTransferComplete:
+                finished = Now();
+                done = true;
+                break;
+            case qv::scTransferTimedOut:
+                errorText = "transfer timed out";
+                done = true;
+                break;
+            case qv::scDisconnected:
+            case qv::scLoggedOut:
+                if (!done) {
+                    errorText = "disconnected";
+                    done = true;
+                }
+                break;
+            default: (void)text; break;
+        }
+    };
+    client->OnFtpError = [&](qv::Object*, int32_t code, const char* text) {
+        errorCode = code;
+        errorText = text ? text : "(socket error)";
+        done = true;
+    };
+
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    double startupWorkingSet = memory.WorkingSetSize / 1048576.0;
+    client->LogIn();
+    MSG message;
+    while (!done && GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    long long bytes = client->BytesTransferred();
+    client->LogOut();
+
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+
+    if (!errorText.empty() || finished == 0) {
+        std::fprintf(stderr, "ftp_client_bench: download failed: %d %s\n", errorCode, errorText.c_str());
+        return 1;
+    }
+    double seconds = finished - started;
+    const char* mode = active ? "active" : "passive";
+    std::printf("component %s: %lld bytes in %.3f s = %.1f MB/s, %lld progress events, "
+                "peak working set %.1f MiB (%.1f MiB before the download)\n",
+                mode, bytes, seconds, bytes / seconds / 1e6, progress, memory.PeakWorkingSetSize / 1048576.0,
+                startupWorkingSet);
+    std::printf("RESULT mode=%s bytes=%lld seconds=%.6f close_seconds=-1 reads=%lld peak_working_set=%llu\n", mode,
+                bytes, seconds, progress, static_cast<unsigned long long>(memory.PeakWorkingSetSize));
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qv::Application::Instance().Initialize();
+    qv::CommsBaseUnit base;
+    qv::CommsDispatchUnit dispatch;
+    qv::CommsPortUnit portUnit;
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ftp_client_bench: %s\n", qv::ExceptionText(e).c_str());
+        return 1;
+    }
+}
