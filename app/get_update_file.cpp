@@ -111,7 +111,23 @@ void GetUpdateFile::FormDestroy(Object*) { DownloadQueue.reset(); }
 
 // ---- the upgrade run --------------------------------------------------------
 
-void GetUpdateFile::Pause(unsigned milliseconds) { Sleep(milliseconds); }
+void GetUpdateFile::Pause(unsigned milliseconds) {
+    // No input, timer, socket or FTP message is handled here: the run's
+    // steps keep their order exactly as with a plain sleep. Only painting
+    // and messages that other programs send (they wait for an answer: a
+    // screen reader, a test driver, the system asking whether the window
+    // still responds) are served, so the window shows what the step before
+    // the pause wrote into it ("Please wait", the listing).
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= milliseconds) break;
+        MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds - elapsed, QS_SENDMESSAGE | QS_PAINT, 0);
+        MSG msg;
+        // Peeking serves the sent messages; only paint messages are taken.
+        while (PeekMessageW(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+}
 
 std::string GetUpdateFile::QueueHead() const {
     return DownloadQueue && DownloadQueue->Count() > 0 ? DownloadQueue->Get(0) : std::string();

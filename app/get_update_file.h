@@ -103,9 +103,10 @@ public:
     const StagedDownload& CurrentDownload() const { return staged_; }
 
 private:
-    // The two pauses of a run block the thread, as the steps around them
-    // expect: no message is handled meanwhile, so no handler runs in the
-    // middle of another.
+    // The two pauses of a run hold the run where it is: no input, timer,
+    // socket or FTP message is handled meanwhile, so no handler runs in the
+    // middle of another and the steps keep their order. The window is still
+    // painted and answers messages other programs send it.
     static void Pause(unsigned milliseconds);
     // The head of DownloadQueue (empty when the queue is).
     std::string QueueHead() const;

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "app/install_probe.h"
 #include "framework/application.h"
 
@@ -265,6 +268,38 @@ TEST_F(UpgradeWindowTest, TheQueueIsFilledFromTheListingAsTheMemoShowsIt) {
     EXPECT_TRUE(window->ReadyToDownload);
     // The memo keeps the listing as it came.
     EXPECT_EQ(window->InfoMemo->Lines().Get(2), "QVX.exe  \t");
+}
+
+TEST_F(UpgradeWindowTest, DuringThePauseOtherProgramsAreAnsweredButNoInputIsHandled) {
+    // A click waits in the queue; another thread asks for the status text
+    // while the pause after filling the queue runs (a status bar in simple
+    // mode answers part 0 with its simple text under Wine).
+    ASSERT_TRUE(PostMessageW(window->btnCancel->Handle(), BM_CLICK, 0, 0));
+    window->InfoMemo->SetText("QVX.exe\r\n");
+    std::atomic<bool> answered{false};
+    std::atomic<DWORD> answeredAt{0};
+    std::wstring seen(64, L'\0');
+    HWND status = window->StatusBar1->Handle();
+    std::thread other([&] {
+        Sleep(300);
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(status, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(seen.data()), SMTO_NORMAL,
+                                5000, &result)) {
+            answeredAt = GetTickCount();
+            answered = true;
+        }
+    });
+    window->FillQueueFromListing();
+    const DWORD returnedAt = GetTickCount();
+    other.join();
+    ASSERT_TRUE(answered);
+    EXPECT_LT(static_cast<int32_t>(answeredAt - returnedAt), 0) << "answered only after the pause";
+    EXPECT_EQ(std::wstring(seen.c_str()), L"Being Login....");
+    // The click is still waiting: Cancel did not run inside the pause.
+    EXPECT_TRUE(IsWindowVisible(window->Handle()));
+    EXPECT_EQ(DownloadQueue->Count(), 1);
+    Application::Instance().ProcessMessages();
+    EXPECT_FALSE(IsWindowVisible(window->Handle()));
 }
 
 }  // namespace

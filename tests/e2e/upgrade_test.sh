@@ -191,11 +191,13 @@ end_case() {
 # Main server, active mode, two files; the second is listed with trailing
 # blanks and a tab (every line ends in CR LF) and is shorter than the
 # installed file it replaces. The server answers USER only after a pause, so
-# the "connected" text stays long enough to be seen.
+# the "connected" text stays long enough to be seen, and sends the first file
+# slowly (the server's throttle pauses after each 200 KiB), so the progress
+# texts are seen.
 case_main_active_two_files() {
   head -c 100000 /dev/urandom >"$INSTALLED/qvxchart.dll"
-  ftp_up --file QVX_upgrade/QVX.exe=300K --file QVX_upgrade/qvxchart.dll=70000 \
-    --nlst-suffix 'qvxchart.dll=  \t' --throttle 150K --throttle-only QVX.exe --delay-login 0.8 || return
+  ftp_up --file QVX_upgrade/QVX.exe=600K --file QVX_upgrade/qvxchart.dll=70000 \
+    --nlst-suffix 'qvxchart.dll=  \t' --throttle 200K --throttle-only QVX.exe --delay-login 0.8 || return
   drive <<EOF
 timeout 40000
 start $EXE
