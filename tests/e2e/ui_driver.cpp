@@ -55,6 +55,8 @@
 //                                 frame for ".")
 //   wait-file <path>              wait until the file exists (a script
 //                                 outside can signal the driver this way)
+//   mark <text>                   print "mark <text>" (a script outside
+//                                 can wait for it: the driver's signal)
 //   sleep <ms>
 //
 // Controls are named by their component names: the program's forms answer
@@ -294,6 +296,9 @@ public:
                 CheckAlive("file " + w[1]);
                 Sleep(50);
             }
+        } else if (cmd == "mark") {
+            need(1);
+            std::cout << "mark " << w[1] << "\n" << std::flush;
         } else if (cmd == "sleep") {
             need(1);
             Sleep(std::stoul(w[1]));
