@@ -269,6 +269,55 @@ TEST_F(FtpPeer, AbortDuringADownload) {
     ExpectPeerPassed();
 }
 
+TEST_F(FtpPeer, EveryBlockRefreshesTheTransferTimerUntilTheDataStalls) {
+    // Ten blocks 0.2 s apart (2 s in all) against a 550 ms limit: each block
+    // starts the limit again; then the server stalls.
+    std::string script = kLogin;
+    script +=
+        "expect \"TYPE I\"\nreply \"200 Type set to I\"\n"
+        "expect \"PASV\"\n"
+        "pasv \"227 Entering Passive Mode ({h1},{h2},{h3},{h4},{p1},{p2})\"\n"
+        "expect \"RETR slow.bin\"\n"
+        "data-accept\n"
+        "reply \"150 Opening BINARY data connection\"\n"
+        "data-send-slow \"0123456789\" 10 0.2\n"
+        "data-expect-close 10\n";
+    script += kQuit;
+    r.client->SetPassiveMode(true);
+    r.client->SetTransferTimeout(10);
+    StartScript(script);
+    ASSERT_TRUE(r.LogInAndWait()) << r.History();
+    std::string path = local.File("slow.bin");
+    size_t from = r.events.size();
+    // One operation at a time: no listing while the download runs.
+    r.onEvent = [&](const FtpEvent& e) {
+        if (e.kind == FtpEvent::Status && e.code == scProgress) {
+            int before = r.client->CommandCount();
+            EXPECT_FALSE(r.client->ListFolder("", false));
+            EXPECT_FALSE(r.client->QueryFolder());
+            EXPECT_EQ(r.client->CommandCount(), before);
+            EXPECT_EQ(r.client->ProcessState(), FtpState::Downloading);
+        }
+    };
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(r.client->DownloadFile("slow.bin", path, dmReplace));
+    ASSERT_TRUE(r.WaitStatus(scTransferTimedOut, from, 10000)) << r.History();
+    EXPECT_GE(GetTickCount() - start, 2000u);
+    auto timedOut = r.Find(FtpEvent::Status, scTransferTimedOut, from);
+    EXPECT_EQ(r.events[*timedOut].state, FtpState::Ready);
+    EXPECT_EQ(r.Count(FtpEvent::Status, scProgress, from), 10);
+    EXPECT_EQ(r.client->BytesTransferred(), 100);
+    std::string expected;
+    for (int i = 0; i < 10; ++i) expected += "0123456789";
+    EXPECT_EQ(FileContent(path), expected);
+    EXPECT_TRUE(FileReleased(path));
+    EXPECT_EQ(r.Count(FtpEvent::Status, scTransferComplete, from), 0);
+    EXPECT_EQ(r.Count(FtpEvent::Error, from), 0) << r.History();
+    r.onEvent = nullptr;
+    r.LogOutAndSettle();
+    ExpectPeerPassed();
+}
+
 TEST_F(FtpPeer, ThirtyThreeQueuedCommandsOverflowTheQueue) {
     // Each passive listing queues NLST, PASV and TYPE A and sends TYPE A; a
     // 250 in reply returns to Ready with two commands left in the queue.

@@ -271,6 +271,11 @@ TEST_P(FtpSessionDownload, ReceivedBytesMatchTheServedFile) {
                                  ? static_cast<int32_t>(before.size())
                                  : p.restartOffset;
             EXPECT_EQ(r.client->RestartOffset(), offset);
+            // "REST " with that offset went out: pyftpdlib names it back.
+            auto rest = r.Find(FtpEvent::Reply, 350, from);
+            ASSERT_TRUE(rest) << r.History();
+            EXPECT_NE(r.events[*rest].text->find("position " + std::to_string(offset) + "."), std::string::npos)
+                << *r.events[*rest].text;
             expected = before.substr(0, static_cast<size_t>(offset)) + served.substr(static_cast<size_t>(offset));
             received = static_cast<int32_t>(served.size()) - offset;
             break;
