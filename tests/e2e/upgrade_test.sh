@@ -34,6 +34,7 @@ ALL_CASES=(
   close_box_during_large_file
   name_in_missing_subfolder
   dots_in_listing
+  unknown_server_name
 )
 
 if [ "${1:-}" != --inside ]; then
@@ -434,6 +435,33 @@ EOF
   expect_same "$(served data.dat)" "$INSTALLED/data.dat"
   expect_no_staging_files
   expect_no_log "<- RETR \."
+}
+
+# The main server's name resolves nowhere (it is taken out of the hosts file
+# for this case): the exception report, then the window stays until Cancel.
+case_unknown_server_name() {
+  keep_copy
+  cp "$GROUP/hosts" "$C/hosts.saved"
+  grep -v -- "$MAIN" "$C/hosts.saved" >"$GROUP/hosts"
+  echo "127.0.0.2 $SPARE" >>"$GROUP/hosts"
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+watch StatusBar1
+click btnDownload
+expect-msgbox "Cannot resolve destination address"
+expect-msgbox-caption "Quotiva Internet Upgrading System"
+answer-msgbox OK
+expect-no-msgbox 6000
+expect-text StatusBar1 "請稍候....."
+expect-not-seen StatusBar1 "已連接主伺服器"
+click btnCancel
+wait-exit
+expect-exit-code 0
+EOF
+  cat "$C/hosts.saved" >"$GROUP/hosts"
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
 }
 
 for case in "$@"; do
