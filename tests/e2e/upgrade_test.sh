@@ -35,6 +35,7 @@ ALL_CASES=(
   name_in_missing_subfolder
   dots_in_listing
   unknown_server_name
+  switching_server_while_connected
 )
 
 if [ "${1:-}" != --inside ]; then
@@ -462,6 +463,32 @@ expect-exit-code 0
 EOF
   cat "$C/hosts.saved" >"$GROUP/hosts"
   diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+}
+
+# Still connected after a refused login, "Download File" again with the
+# spare server ticked: the server cannot be changed on an open connection,
+# which the exception report says; Cancel ends the program.
+case_switching_server_while_connected() {
+  USERS=(--user qvmain:another)
+  ftp_up --dir QVX_upgrade || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "530 Authentication failed.\r\n"
+answer-msgbox OK
+set-checked UseSpareSystem 1
+click btnDownload
+expect-msgbox "Cannot change parameter while socket is connected"
+expect-msgbox-caption "Quotiva Internet Upgrading System"
+answer-msgbox OK
+expect-no-msgbox 2000
+click btnCancel
+wait-exit
+expect-exit-code 0
+EOF
+  expect_no_log "qvspare"
 }
 
 for case in "$@"; do
