@@ -1,10 +1,22 @@
 #include "app/get_update_file.h"
 
 #include "app/install_probe.h"
+#include "app/upgrade_names.h"
+#include "app/upgrade_texts.h"
 #include "framework/application.h"
 #include "framework/control_classes.h"
 
+#ifndef QUOTIVA_MAIN_SERVER_NAME
+#error "QUOTIVA_MAIN_SERVER_NAME comes from the build (CMake cache variable QUOTIVA_MAIN_SERVER)"
+#endif
+#ifndef QUOTIVA_SPARE_SERVER_NAME
+#error "QUOTIVA_SPARE_SERVER_NAME comes from the build (CMake cache variable QUOTIVA_SPARE_SERVER)"
+#endif
+
 namespace qv {
+
+const char* const kMainServer = QUOTIVA_MAIN_SERVER_NAME;
+const char* const kSpareServer = QUOTIVA_SPARE_SERVER_NAME;
 
 std::string InstallFolder;
 std::string RemoteFolder;
@@ -14,11 +26,19 @@ std::unique_ptr<StringList> DownloadQueue;
 void RegisterApplicationClasses() {
     RegisterControlClasses();
     RegisterMultiLangClasses();
+    RegisterFtpClasses();
 }
 
 GetUpdateFile::GetUpdateFile(Component* owner) : Form(owner) { RegisterHandlers(); }
 
-GetUpdateFile::~GetUpdateFile() = default;
+GetUpdateFile::~GetUpdateFile() {
+    // The client releases the file of a download still under way when it is
+    // destroyed (the close box, or the end of the program in any phase);
+    // only then can that download's temporary file be removed.
+    delete FtpClient1;
+    FtpClient1 = nullptr;
+    staged_.Discard();
+}
 
 void GetUpdateFile::RegisterHandlers() {
     RegisterHandler("FormCreate", &GetUpdateFile::FormCreate);
@@ -26,6 +46,11 @@ void GetUpdateFile::RegisterHandlers() {
     RegisterHandler("FormDestroy", &GetUpdateFile::FormDestroy);
     RegisterHandler("btnDownloadClick", &GetUpdateFile::btnDownloadClick);
     RegisterHandler("btnCancelClick", &GetUpdateFile::btnCancelClick);
+    RegisterHandler("Timer1Timer", &GetUpdateFile::Timer1Timer);
+    RegisterHandler("Timer2Timer", &GetUpdateFile::Timer2Timer);
+    RegisterHandler("Timer3Timer", &GetUpdateFile::Timer3Timer);
+    RegisterHandler("FtpClient1FtpStatus", &GetUpdateFile::FtpClient1FtpStatus);
+    RegisterHandler("FtpClient1FtpError", &GetUpdateFile::FtpClient1FtpError);
 }
 
 template <class T>
@@ -49,6 +74,11 @@ void GetUpdateFile::BindComponents() {
     Bind(UsePassiveMode, "UsePassiveMode");
     Bind(UseSpareSystem, "UseSpareSystem");
     Bind(MultiLang1, "MultiLang1");
+    Bind(FtpClient1, "FtpClient1");
+    Bind(FtpLog1, "FtpLog1");
+    Bind(Timer1, "Timer1");
+    Bind(Timer2, "Timer2");
+    Bind(Timer3, "Timer3");
 }
 
 void GetUpdateFile::Loaded() {
@@ -79,13 +109,219 @@ void GetUpdateFile::FormClose(Object*, CloseAction&) { Application::Instance().T
 
 void GetUpdateFile::FormDestroy(Object*) { DownloadQueue.reset(); }
 
+// ---- the upgrade run --------------------------------------------------------
+
+void GetUpdateFile::Pause(unsigned milliseconds) {
+    // No input, timer, socket or FTP message is handled here: the run's
+    // steps keep their order exactly as with a plain sleep. Only painting
+    // and messages that other programs send (they wait for an answer: a
+    // screen reader, a test driver, the system asking whether the window
+    // still responds) are served, so the window shows what the step before
+    // the pause wrote into it ("Please wait", the listing).
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= milliseconds) break;
+        MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds - elapsed, QS_SENDMESSAGE | QS_PAINT, 0);
+        MSG msg;
+        // Peeking serves the sent messages; only paint messages are taken.
+        while (PeekMessageW(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+}
+
+std::string GetUpdateFile::QueueHead() const {
+    return DownloadQueue && DownloadQueue->Count() > 0 ? DownloadQueue->Get(0) : std::string();
+}
+
+void GetUpdateFile::SetStatus(const std::string& text) { StatusBar1->SetSimpleText(text); }
+
 void GetUpdateFile::btnDownloadClick(Object*) {
-    // The upgrade run (FTP client, timers) comes with the communications
-    // layer; until then the button does nothing.
+    SetStatus(kTextPleaseWait.In(LanguageIndex));
+    Memo1->Lines().Clear();
+    StartUpgrade();
+}
+
+void GetUpdateFile::StartUpgrade() {
+    ApplyFtpSettings();
+    Pause(1000);
+    if (FtpClient1->IsConnected()) {
+        Timer3->SetEnabled(true);
+        return;
+    }
+    // Errors of opening the connection (a host name that cannot be
+    // resolved) reach the application's exception report.
+    if (FtpClient1->LogIn()) Timer3->SetEnabled(true);
+}
+
+void GetUpdateFile::ApplyFtpSettings() {
+    LoggedIn = false;
+    ListingReceived = false;
+    const bool spare = UseSpareSystem->Checked();
+    FtpClient1->SetUserName(spare ? kSpareUser : kMainUser);
+    FtpClient1->SetPassword(spare ? kSparePassword : kMainPassword);
+    FtpClient1->SetServerAddress(spare ? kSpareServer : kMainServer);
+    RemoteFolder = kUpgradeFolder;
+    FtpClient1->SetPassiveMode(UsePassiveMode->Checked());
+    FtpClient1->SetTransferTimeout(1500);
+    FtpClient1->SetRestartOffset(0);
+    FtpClient1->SetFileType(ftBinary);
+}
+
+void GetUpdateFile::Timer3Timer(Object*) {
+    // Waits until logged in and the login folder's listing has arrived.
+    if (!(FtpClient1->IsConnected() && LoggedIn && ListingReceived)) return;
+    Timer3->SetEnabled(false);
+    DownloadQueue->Clear();
+    ReadyToDownload = false;
+    QueueExhausted = false;
+    ListingPhase = true;
+    Timer1->SetEnabled(true);
+    FtpClient1->ChangeFolder(RemoteFolder);
+    Timer2->SetEnabled(true);
+}
+
+void GetUpdateFile::FtpClient1FtpStatus(Object*, FtpStatusCode StatusCode, const char* InfoText) {
+    switch (StatusCode) {
+        case scDisconnected:
+            SetCaption(SavedCaption);
+            break;
+        case scConnected:
+            SetStatus(kTextConnected.In(LanguageIndex));
+            break;
+        case scLoggedOut:
+            SetStatus(kTextLoggedOut.In(LanguageIndex));
+            DownloadQueue->Clear();
+            break;
+        case scLoggedIn:
+            SetStatus(kTextLoggedIn.In(LanguageIndex));
+            FtpClient1->QueryFolder();
+            LoggedIn = true;
+            break;
+        case scOperationComplete:
+            InfoMemo->Lines().Add(kTextOperationComplete);
+            FtpClient1->QueryFolder();
+            break;
+        case scCurrentFolder:
+            FtpClient1->ListFolder("", false);
+            break;
+        case scInfoText:
+            if (ListingPhase) {
+                InfoMemo->SetText(InfoText ? InfoText : "");
+                FillQueueFromListing();
+            }
+            ListingReceived = true;
+            break;
+        case scProgress:
+            SetStatus(QueueHead() + " " + kTextDownloading.In(LanguageIndex) +
+                      std::to_string(FtpClient1->BytesTransferred()));
+            break;
+        case scTransferComplete: {
+            // The received file takes the installed file's place now, and
+            // only now; when that fails the exception report says so and the
+            // file is neither counted nor listed.
+            staged_.Commit();
+            const std::string head = QueueHead();
+            SetStatus(head + " " + kTextDownloaded.In(LanguageIndex));
+            Memo1->Lines().Add(head);
+            ++DownloadedCount;
+            if (DownloadQueue->Count() > 0) {
+                DownloadQueue->Delete(0);
+                StartNextDownload();
+            }
+            break;
+        }
+        case scTransferTimedOut:
+            // The client has closed the transfer; what it wrote goes.
+            staged_.Discard();
+            Application::Instance().ShowMessageBox(nullptr, kTextTransferTimedOut, Application::Instance().Title(),
+                                                   MB_OK | MB_TASKMODAL);
+            break;
+    }
+}
+
+void GetUpdateFile::FillQueueFromListing() {
+    DownloadQueue->Clear();
+    std::vector<std::string> lines;
+    MemoLines& shown = InfoMemo->Lines();
+    const int count = shown.Count();
+    lines.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) lines.push_back(shown.Get(i));
+    for (const std::string& name : NamesFromListing(lines)) DownloadQueue->Add(name);
+    SetStatus(kTextBeingLogin);
+    Pause(1000);
+    ListingPhase = false;
+    ReadyToDownload = true;
+}
+
+void GetUpdateFile::Timer2Timer(Object*) {
+    if (!ReadyToDownload) return;
+    Timer2->SetEnabled(false);
+    StartNextDownload();
+}
+
+void GetUpdateFile::StartNextDownload() {
+    if (DownloadQueue->Count() == 0) {
+        QueueExhausted = true;
+        return;
+    }
+    const std::string head = DownloadQueue->Get(0);
+    SetStatus(head);
+    // The remote name is used as it stands, appended to the installation
+    // folder; the data goes to a temporary file beside that file.
+    const std::string installed = InstallFolder + head;
+    const std::string temporary = staged_.Begin(installed);
+    try {
+        FtpClient1->DownloadFile(head, temporary, dmReplace);
+    } catch (Exception& e) {
+        // The report names the installed file, as the user knows it.
+        staged_.Discard();
+        std::string message = e.Message();
+        for (size_t at = message.find(temporary); at != std::string::npos;
+             at = message.find(temporary, at + installed.size()))
+            message.replace(at, temporary.size(), installed);
+        e.SetMessage(message);
+        throw;
+    } catch (...) {
+        staged_.Discard();
+        throw;
+    }
+}
+
+void GetUpdateFile::FtpClient1FtpError(Object*, int32_t ErrorCode, const char* ErrorText) {
+    // An error ends the transfer under way (the client has closed its file):
+    // the installed file stays as it was.
+    staged_.Discard();
+    Application::Instance().ShowMessageBox(Handle(), ErrorText ? ErrorText : "",
+                                           kTextFtpErrorCaption + std::to_string(ErrorCode),
+                                           MB_OK | MB_ICONWARNING);
+    if (DownloadQueue->Count() > 0) DownloadQueue->Delete(0);
+    StartNextDownload();
+}
+
+void GetUpdateFile::Timer1Timer(Object*) {
+    if (!QueueExhausted) return;
+    Timer1->SetEnabled(false);
+    ListingPhase = false;
+    ReadyToDownload = false;
+    FtpClient1->LogOut();
+    FinishUpgrade();
+}
+
+void GetUpdateFile::FinishUpgrade() {
+    // A second logout: the connection is closed already, so nothing is sent,
+    // but its wait handles the messages still pending.
+    FtpClient1->LogOut();
+    if (DownloadedCount != 0) {
+        Application& app = Application::Instance();
+        app.ShowMessageBox(nullptr, kTextAllDownloaded.In(LanguageIndex), app.Title(), MB_OK | MB_TASKMODAL);
+    }
+    Close();
 }
 
 void GetUpdateFile::btnCancelClick(Object*) {
-    // The FTP logout joins here with the upgrade run.
+    FtpClient1->LogOut();
+    // Logging out closed the transfer under way, if any: it is not put in place.
+    staged_.Discard();
     InfoMemo->Lines().Clear();
     if (DownloadQueue) DownloadQueue->Clear();
     Close();

@@ -10,10 +10,13 @@
 #include <memory>
 #include <string>
 
+#include "app/staged_download.h"
+#include "comms/ftp/ftp_client.h"
 #include "framework/common_controls.h"
 #include "framework/controls.h"
 #include "framework/form.h"
 #include "framework/string_list.h"
+#include "framework/timer.h"
 #include "i18n/multilang.h"
 
 namespace qv {
@@ -35,6 +38,11 @@ inline const std::string kNotFoundChinese = "\xa7\xe4\xa4\xa3\xa8\xec<Quotiva9.1
 inline const std::string kNotFoundEnglish = "Quotiva 9.1 not found!";
 inline const std::string kApplicationTitle = "Quotiva Internet Upgrading System";
 
+// The two upgrade servers: deployment data, compiled in from the CMake cache
+// variables QUOTIVA_MAIN_SERVER and QUOTIVA_SPARE_SERVER.
+extern const char* const kMainServer;
+extern const char* const kSpareServer;
+
 class GetUpdateFile : public Form {
 public:
     explicit GetUpdateFile(Component* owner = nullptr);
@@ -48,6 +56,18 @@ public:
     void FormDestroy(Object* Sender);
     void btnDownloadClick(Object* Sender);
     void btnCancelClick(Object* Sender);
+    void Timer1Timer(Object* Sender);
+    void Timer2Timer(Object* Sender);
+    void Timer3Timer(Object* Sender);
+    void FtpClient1FtpStatus(Object* Sender, FtpStatusCode StatusCode, const char* InfoText);
+    void FtpClient1FtpError(Object* Sender, int32_t ErrorCode, const char* ErrorText);
+
+    // ---- the steps of an upgrade run ----
+    void ApplyFtpSettings();
+    void StartUpgrade();
+    void FillQueueFromListing();
+    void StartNextDownload();
+    void FinishUpgrade();
 
     // ---- components (bound by name after reading) ----
     Image* ProgramIcon = nullptr;
@@ -64,6 +84,11 @@ public:
     CheckBox* UsePassiveMode = nullptr;
     CheckBox* UseSpareSystem = nullptr;
     MultiLang* MultiLang1 = nullptr;
+    FtpClient* FtpClient1 = nullptr;
+    FtpLog* FtpLog1 = nullptr;
+    Timer* Timer1 = nullptr;  // 2000 ms: ends the run once the queue is exhausted
+    Timer* Timer2 = nullptr;  // 3000 ms: starts the downloads once the queue is filled
+    Timer* Timer3 = nullptr;  // 5000 ms: changes to the upgrade folder once logged in
 
     // ---- window fields of the upgrade run ----
     bool ReadyToDownload = false;
@@ -71,8 +96,24 @@ public:
     bool ListingPhase = false;
     int32_t DownloadedCount = 0;
     std::string SavedCaption;
+    bool LoggedIn = false;
+    bool ListingReceived = false;
+
+    // The download under way, received beside the installed file.
+    const StagedDownload& CurrentDownload() const { return staged_; }
 
 private:
+    // The two pauses of a run hold the run where it is: no input, timer,
+    // socket or FTP message is handled meanwhile, so no handler runs in the
+    // middle of another and the steps keep their order. The window is still
+    // painted and answers messages other programs send it.
+    static void Pause(unsigned milliseconds);
+    // The head of DownloadQueue (empty when the queue is).
+    std::string QueueHead() const;
+    void SetStatus(const std::string& text);
+
+    StagedDownload staged_;
+
     void RegisterHandlers();
     void BindComponents();
     template <class T>

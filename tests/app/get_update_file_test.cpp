@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "app/install_probe.h"
 #include "framework/application.h"
 
@@ -182,6 +185,121 @@ TEST_F(UpgradeWindowTest, CancelClearsAndHidesTheWindowAndAsksToEnd) {
     EXPECT_EQ(DownloadQueue->Count(), 0);
     EXPECT_FALSE(IsWindowVisible(window->Handle()));
     EXPECT_TRUE(Application::Instance().Terminated());
+}
+
+TEST_F(UpgradeWindowTest, TheRunsComponentsComeFromTheResourceWithTheirSettings) {
+    struct TimerCase {
+        Timer* timer;
+        int interval;
+    };
+    for (const TimerCase& t : {TimerCase{window->Timer1, 2000}, {window->Timer2, 3000}, {window->Timer3, 5000}}) {
+        EXPECT_FALSE(t.timer->Enabled()) << t.timer->Name();
+        EXPECT_FALSE(t.timer->Running()) << t.timer->Name();
+        EXPECT_EQ(t.timer->Interval(), t.interval) << t.timer->Name();
+        EXPECT_TRUE(IsEventAssigned(*t.timer, "OnTimer")) << t.timer->Name();
+    }
+    FtpClient* c = window->FtpClient1;
+    EXPECT_EQ(c->ConnectTimeout(), 0);
+    EXPECT_EQ(c->FileType(), ftBinary);
+    EXPECT_EQ(c->GetFtpLog(), window->FtpLog1);
+    EXPECT_FALSE(c->PassiveMode());
+    EXPECT_EQ(c->TransferTimeout(), 1500);
+    EXPECT_EQ(c->WsPort(), "ftp");
+    EXPECT_EQ(c->LogName(), "COMMS.LOG");
+    EXPECT_EQ(c->TraceName(), "COMMS.TRC");
+    EXPECT_EQ(c->ServerAddress(), "");
+    EXPECT_EQ(c->UserName(), "");
+    EXPECT_EQ(c->Password(), "");
+    EXPECT_TRUE(c->OnFtpStatus);
+    EXPECT_TRUE(c->OnFtpError);
+    EXPECT_FALSE(c->OnFtpReply);
+    EXPECT_FALSE(c->IsConnected());
+    EXPECT_FALSE(window->FtpLog1->Enabled());
+    EXPECT_EQ(window->FtpLog1->FtpHistoryName(), "COMMSFTP.HIS");
+    EXPECT_EQ(window->FtpLog1->GetFtpClient(), c);
+}
+
+TEST_F(UpgradeWindowTest, EachRunSetsTheServerAndAccountByTheSpareCheckBox) {
+    struct Case {
+        bool spare, passive;
+        const char *server, *user, *password;
+    };
+    const Case cases[] = {
+        {false, false, QV_TEST_MAIN_SERVER, "qvmain", "kd52wm71"},
+        {true, true, QV_TEST_SPARE_SERVER, "qvspare", "qrt418"},
+        {false, true, QV_TEST_MAIN_SERVER, "qvmain", "kd52wm71"},
+    };
+    for (const Case& k : cases) {
+        window->UseSpareSystem->SetChecked(k.spare);
+        window->UsePassiveMode->SetChecked(k.passive);
+        window->LoggedIn = true;
+        window->ListingReceived = true;
+        window->FtpClient1->SetRestartOffset(77);
+        window->FtpClient1->SetTransferTimeout(1);
+        window->FtpClient1->SetFileType(ftAscii);
+        window->ApplyFtpSettings();
+        FtpClient* c = window->FtpClient1;
+        EXPECT_EQ(c->ServerAddress(), k.server);
+        EXPECT_EQ(c->UserName(), k.user);
+        EXPECT_EQ(c->Password(), k.password);
+        EXPECT_EQ(c->PassiveMode(), k.passive);
+        EXPECT_EQ(c->TransferTimeout(), 1500);
+        EXPECT_EQ(c->RestartOffset(), 0);
+        EXPECT_EQ(c->FileType(), ftBinary);
+        EXPECT_EQ(c->WsPort(), "ftp");
+        EXPECT_EQ(RemoteFolder, "//QVX_upgrade");
+        EXPECT_FALSE(window->LoggedIn);
+        EXPECT_FALSE(window->ListingReceived);
+    }
+}
+
+TEST_F(UpgradeWindowTest, TheQueueIsFilledFromTheListingAsTheMemoShowsIt) {
+    // Line ends of every kind, trailing blanks and tabs, blank lines, and
+    // the two folder names some servers list.
+    window->InfoMemo->SetText(".\r\n..\r\nQVX.exe  \t\r\nsub/new.dll\rplain.dat\n\n   \r\n\tlast.txt");
+    window->ListingPhase = true;
+    DownloadQueue->Add("stale");
+    window->FillQueueFromListing();
+    std::vector<std::string> queue;
+    for (int i = 0; i < DownloadQueue->Count(); ++i) queue.push_back(DownloadQueue->Get(i));
+    EXPECT_EQ(queue, (std::vector<std::string>{"QVX.exe", "sub/new.dll", "plain.dat", "last.txt"}));
+    EXPECT_EQ(window->StatusBar1->SimpleText(), "Being Login....");
+    EXPECT_FALSE(window->ListingPhase);
+    EXPECT_TRUE(window->ReadyToDownload);
+    // The memo keeps the listing as it came.
+    EXPECT_EQ(window->InfoMemo->Lines().Get(2), "QVX.exe  \t");
+}
+
+TEST_F(UpgradeWindowTest, DuringThePauseOtherProgramsAreAnsweredButNoInputIsHandled) {
+    // A click waits in the queue; another thread asks for the status text
+    // while the pause after filling the queue runs (a status bar in simple
+    // mode answers part 0 with its simple text under Wine).
+    ASSERT_TRUE(PostMessageW(window->btnCancel->Handle(), BM_CLICK, 0, 0));
+    window->InfoMemo->SetText("QVX.exe\r\n");
+    std::atomic<bool> answered{false};
+    std::atomic<DWORD> answeredAt{0};
+    std::wstring seen(64, L'\0');
+    HWND status = window->StatusBar1->Handle();
+    std::thread other([&] {
+        Sleep(300);
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(status, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(seen.data()), SMTO_NORMAL,
+                                5000, &result)) {
+            answeredAt = GetTickCount();
+            answered = true;
+        }
+    });
+    window->FillQueueFromListing();
+    const DWORD returnedAt = GetTickCount();
+    other.join();
+    ASSERT_TRUE(answered);
+    EXPECT_LT(static_cast<int32_t>(answeredAt - returnedAt), 0) << "answered only after the pause";
+    EXPECT_EQ(std::wstring(seen.c_str()), L"Being Login....");
+    // The click is still waiting: Cancel did not run inside the pause.
+    EXPECT_TRUE(IsWindowVisible(window->Handle()));
+    EXPECT_EQ(DownloadQueue->Count(), 1);
+    Application::Instance().ProcessMessages();
+    EXPECT_FALSE(IsWindowVisible(window->Handle()));
 }
 
 }  // namespace

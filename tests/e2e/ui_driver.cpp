@@ -17,12 +17,34 @@
 //                                 current window
 //   expect-text <control> <text>  wait until the control shows the text
 //   expect-checked <control> 0|1  wait until the check box has that state
+//   expect-match <control> <re>   wait until the whole text matches the
+//                                 regular expression (ECMAScript, on UTF-8)
+//   expect-lines <control> [<line>...]
+//                                 wait until a memo holds exactly these
+//                                 lines (its text split at CR LF; a line
+//                                 end after the last line is not a line)
+//   watch <control>               record every text the control shows from
+//                                 now on (polled every 10 ms in the
+//                                 background; texts shown for less time may
+//                                 be missed)
+//   expect-seen <control> <text>...
+//                                 the watched control has shown these texts
+//                                 in this order (others may lie between)
+//   expect-seen-match <control> <re>
+//                                 the watched control has shown a text that
+//                                 matches the regular expression
+//   expect-not-seen <control> <text>
+//                                 the watched control never showed the text
+//   print-seen <control>          the texts recorded so far (diagnostics)
 //   click <control>               click a button or check box (BM_CLICK)
+//   set-checked <control> 0|1     click the check box when its state differs
 //   close                         the title bar's close box (SC_CLOSE)
 //   expect-msgbox <text>          wait for a message box of the program
 //                                 showing the text; it becomes the current
 //                                 message box
 //   expect-msgbox-caption <text>  the current message box's caption
+//   expect-msgbox-owner <control> the current message box is owned by the
+//                                 window ("."), or by no window ("none")
 //   answer-msgbox <button>        OK, Cancel, Yes, No, Abort, Retry, Ignore
 //   expect-no-msgbox <ms>         no message box appears within the time
 //   wait-exit                     wait until the program has ended
@@ -33,6 +55,8 @@
 //                                 frame for ".")
 //   wait-file <path>              wait until the file exists (a script
 //                                 outside can signal the driver this way)
+//   mark <text>                   print "mark <text>" (a script outside
+//                                 can wait for it: the driver's signal)
 //   sleep <ms>
 //
 // Controls are named by their component names: the program's forms answer
@@ -44,11 +68,17 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -123,9 +153,22 @@ std::vector<std::string> SplitWords(const std::string& line) {
     return words;
 }
 
+// Records the texts a control shows, polling in a thread of its own.
+struct Watch {
+    std::thread thread;
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::vector<std::string> seen;  // successive distinct texts
+    std::string error;              // why polling ended early, if it did
+};
+
 class Driver {
 public:
     ~Driver() {
+        for (auto& [name, w] : watches_) {
+            w->stop = true;
+            if (w->thread.joinable()) w->thread.join();
+        }
         if (process_.hProcess) {
             if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
                 std::cout << "note: ending the program that is still running\n";
@@ -157,6 +200,40 @@ public:
         } else if (cmd == "expect-checked") {
             need(2);
             ExpectChecked(w[1], w[2] == "1");
+        } else if (cmd == "expect-match") {
+            need(2);
+            ExpectMatch(w[1], w[2]);
+        } else if (cmd == "expect-lines") {
+            if (w.size() < 2) throw Failure{"expect-lines needs the control"};
+            ExpectLines(w[1], std::vector<std::string>(w.begin() + 2, w.end()));
+        } else if (cmd == "watch") {
+            need(1);
+            StartWatch(w[1]);
+        } else if (cmd == "expect-seen") {
+            if (w.size() < 3) throw Failure{"expect-seen needs the control and at least one text"};
+            ExpectSeen(w[1], std::vector<std::string>(w.begin() + 2, w.end()));
+        } else if (cmd == "expect-seen-match") {
+            need(2);
+            std::regex re = Regex(w[2]);
+            DWORD until = GetTickCount() + timeout_;
+            for (;;) {
+                bool found = false;
+                for (const std::string& t : Seen(w[1])) found = found || std::regex_match(t, re);
+                if (found) break;
+                if (GetTickCount() >= until)
+                    throw Failure{w[1] + " showed nothing that matches " + Visible(w[2]) + "; it showed:" + SeenList(w[1])};
+                Sleep(50);
+            }
+        } else if (cmd == "expect-not-seen") {
+            need(2);
+            for (const std::string& t : Seen(w[1]))
+                if (t == w[2]) throw Failure{w[1] + " showed " + Visible(w[2]) + SeenList(w[1])};
+        } else if (cmd == "print-seen") {
+            need(1);
+            std::cout << w[1] << " showed:" << SeenList(w[1]) << "\n";
+        } else if (cmd == "set-checked") {
+            need(2);
+            SetChecked(w[1], w[2] == "1");
         } else if (cmd == "click") {
             need(1);
             HWND h = Control(w[1]);
@@ -171,6 +248,12 @@ public:
             need(1);
             std::string caption = Text(MessageBox());
             if (caption != w[1]) throw Failure{"message box caption is " + Visible(caption) + ", expected " + Visible(w[1])};
+        } else if (cmd == "expect-msgbox-owner") {
+            need(1);
+            HWND owner = GetWindow(MessageBox(), GW_OWNER);
+            HWND expected = w[1] == "none" ? nullptr : Control(w[1]);
+            if (owner != expected)
+                throw Failure{"the message box is owned by " + Describe(owner) + ", expected " + Describe(expected)};
         } else if (cmd == "answer-msgbox") {
             need(1);
             AnswerMessageBox(w[1]);
@@ -213,6 +296,9 @@ public:
                 CheckAlive("file " + w[1]);
                 Sleep(50);
             }
+        } else if (cmd == "mark") {
+            need(1);
+            std::cout << "mark " << w[1] << "\n" << std::flush;
         } else if (cmd == "sleep") {
             need(1);
             Sleep(std::stoul(w[1]));
@@ -381,6 +467,134 @@ private:
         throw Failure{name + " shows " + Visible(actual) + ", expected " + Visible(expected)};
     }
 
+    static std::vector<std::string> SplitLines(const std::string& text) {
+        std::vector<std::string> lines;
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find("\r\n", start);
+            if (end == std::string::npos) {
+                lines.push_back(text.substr(start));
+                break;
+            }
+            lines.push_back(text.substr(start, end - start));
+            start = end + 2;
+        }
+        return lines;
+    }
+
+    static std::string JoinVisible(const std::vector<std::string>& items) {
+        std::string out = "[";
+        for (size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + Visible(items[i]);
+        return out + "]";
+    }
+
+    std::string Describe(HWND h) const {
+        if (!h) return "no window";
+        if (h == window_) return "the window";
+        return "window of class " + ClassOf(h);
+    }
+
+    static std::regex Regex(const std::string& pattern) {
+        try {
+            return std::regex(pattern, std::regex::ECMAScript);
+        } catch (const std::regex_error& e) {
+            throw Failure{"bad regular expression " + Visible(pattern) + ": " + e.what()};
+        }
+    }
+
+    void ExpectMatch(const std::string& name, const std::string& pattern) {
+        std::regex re = Regex(pattern);
+        DWORD until = GetTickCount() + timeout_;
+        std::string actual;
+        for (;;) {
+            actual = ControlText(name);
+            if (std::regex_match(actual, re)) return;
+            if (GetTickCount() >= until) break;
+            CheckAlive("text of " + name);
+            Sleep(50);
+        }
+        throw Failure{name + " shows " + Visible(actual) + ", which does not match " + Visible(pattern)};
+    }
+
+    void ExpectLines(const std::string& name, const std::vector<std::string>& expected) {
+        DWORD until = GetTickCount() + timeout_;
+        std::vector<std::string> actual;
+        for (;;) {
+            actual = SplitLines(ControlText(name));
+            if (actual == expected) return;
+            if (GetTickCount() >= until) break;
+            CheckAlive("lines of " + name);
+            Sleep(50);
+        }
+        throw Failure{name + " holds " + JoinVisible(actual) + ", expected " + JoinVisible(expected)};
+    }
+
+    void StartWatch(const std::string& name) {
+        if (watches_.count(name)) throw Failure{name + " is watched already"};
+        HWND h = Control(name);
+        auto w = std::make_unique<Watch>();
+        Watch* watch = w.get();
+        bool status = ClassOf(h) == "msctls_statusbar32";
+        auto read = [this, h, status]() { return status ? StatusText(h) : Text(h); };
+        watch->seen.push_back(read());
+        watch->thread = std::thread([watch, read, h]() {
+            while (!watch->stop) {
+                if (!IsWindow(h)) break;
+                try {
+                    std::string t = read();
+                    std::lock_guard<std::mutex> lock(watch->mutex);
+                    if (t != watch->seen.back()) watch->seen.push_back(t);
+                } catch (const Failure& f) {
+                    // A window that is going away no longer answers.
+                    if (!IsWindow(h)) break;
+                    std::lock_guard<std::mutex> lock(watch->mutex);
+                    watch->error = f.message;
+                    break;
+                }
+                Sleep(10);
+            }
+        });
+        watches_[name] = std::move(w);
+    }
+
+    std::vector<std::string> Seen(const std::string& name) {
+        auto it = watches_.find(name);
+        if (it == watches_.end()) throw Failure{name + " is not watched (watch it first)"};
+        std::lock_guard<std::mutex> lock(it->second->mutex);
+        if (!it->second->error.empty()) throw Failure{"watching " + name + " failed: " + it->second->error};
+        return it->second->seen;
+    }
+
+    std::string SeenList(const std::string& name) {
+        std::string out;
+        for (const std::string& t : Seen(name)) out += "\n       " + Visible(t);
+        return out;
+    }
+
+    // Waits (up to the time limit) until the texts have been seen in order.
+    void ExpectSeen(const std::string& name, const std::vector<std::string>& expected) {
+        DWORD until = GetTickCount() + timeout_;
+        for (;;) {
+            std::vector<std::string> seen = Seen(name);
+            size_t next = 0;
+            for (const std::string& t : seen)
+                if (next < expected.size() && t == expected[next]) ++next;
+            if (next == expected.size()) return;
+            if (GetTickCount() >= until)
+                throw Failure{name + " did not show " + Visible(expected[next]) + " (in the order given); it showed:" +
+                              SeenList(name)};
+            Sleep(50);
+        }
+    }
+
+    void SetChecked(const std::string& name, bool wanted) {
+        HWND h = Control(name);
+        DWORD_PTR state = 0;
+        SendMessageTimeoutW(h, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 3000, &state);
+        if ((state == BST_CHECKED) != wanted && !PostMessageW(h, BM_CLICK, 0, 0)) throw Failure{"cannot click " + name};
+        ExpectChecked(name, wanted);
+    }
+
     void ExpectChecked(const std::string& name, bool expected) {
         DWORD until = GetTickCount() + timeout_;
         for (;;) {
@@ -459,6 +673,7 @@ private:
     }
 
     PROCESS_INFORMATION process_{};
+    std::map<std::string, std::unique_ptr<Watch>> watches_;
     DWORD timeout_ = 10000;
     HWND window_ = nullptr;
     HWND box_ = nullptr;

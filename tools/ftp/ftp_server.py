@@ -24,6 +24,14 @@ Options shared by run and start (see --help):
   --nlst-suffix NAME=TEXT    NAME is listed by NLST followed by TEXT, e.g.
                              trailing blanks (escapes \\t \\r \\x20 allowed)
   --nlst-eol crlf|lf         line end of names-only listings (default crlf)
+  --nlst-extra NAME          names-only listings of a folder hold NAME
+                             (sorted in with the others) whether or not it
+                             exists there (repeatable), e.g. a name with a
+                             sub-folder part
+  --delay-login SECONDS      answer USER only after that pause (the client
+                             shows its "connected" state meanwhile)
+  --log-commands             the log (--log, or STATE/server.log) also holds
+                             every command received and every reply sent
   --refuse NAME              RETR of a file of that name is answered 550
   --throttle BYTES_PER_SEC   slow data transfers down to about that rate
   --throttle-only NAME       throttle only RETR of that name (repeatable)
@@ -107,6 +115,8 @@ def make_handler(options):
     eol = '\r\n' if options.nlst_eol == 'crlf' else '\n'
     refused = set(options.refuse)
     throttle_only = set(options.throttle_only)
+    extra_names = list(options.nlst_extra)
+    login_delay = options.delay_login
 
     class Handler(FTPHandler):
         banner = 'Test FTP server ready.'
@@ -116,7 +126,7 @@ def make_handler(options):
             from pyftpdlib.filesystems import FilesystemError
             try:
                 if self.fs.isdir(path):
-                    listing = sorted(self.run_as_current_user(self.fs.listdir, path))
+                    listing = sorted(self.run_as_current_user(self.fs.listdir, path) + extra_names)
                     if options.nlst_dots:
                         listing = ['.', '..'] + listing
                 else:
@@ -128,6 +138,12 @@ def make_handler(options):
             data = ''.join(name + suffixes.get(name, '') + eol for name in listing)
             self.push_dtp_data(data.encode('utf8', 'replace'), cmd='NLST')
             return path
+
+        def process_command(self, cmd, *args, **kwargs):
+            if cmd == 'USER' and login_delay > 0:
+                self.ioloop.call_later(login_delay, FTPHandler.process_command, self, cmd, *args, **kwargs)
+                return
+            FTPHandler.process_command(self, cmd, *args, **kwargs)
 
         def ftp_RETR(self, file):
             name = os.path.basename(file)
@@ -170,7 +186,8 @@ def serve(options):
 
     prepare_root(options)
     if options.log:
-        logging.basicConfig(filename=options.log, level=logging.INFO,
+        logging.basicConfig(filename=options.log,
+                            level=logging.DEBUG if options.log_commands else logging.INFO,
                             format='%(asctime)s %(message)s')
     else:
         logging.basicConfig(level=logging.ERROR)
@@ -214,6 +231,9 @@ def add_server_options(p):
     p.add_argument('--nlst-suffix', action='append', default=[], metavar='NAME=TEXT',
                    type=lambda s: (s.split('=', 1)[0], unescape(s.split('=', 1)[1])))
     p.add_argument('--nlst-eol', choices=('crlf', 'lf'), default='crlf')
+    p.add_argument('--nlst-extra', action='append', default=[])
+    p.add_argument('--delay-login', type=float, default=0)
+    p.add_argument('--log-commands', action='store_true')
     p.add_argument('--refuse', action='append', default=[])
     p.add_argument('--throttle', type=parse_size, default=0)
     p.add_argument('--throttle-only', action='append', default=[])

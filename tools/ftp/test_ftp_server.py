@@ -127,6 +127,43 @@ class Runner(unittest.TestCase):
         self.assertGreater(elapsed, 1.0)
 
 
+class ExtraNamesAndLoginDelay(unittest.TestCase):
+    """A listed name that is not in the folder (here with a sub-folder part),
+    a pause before USER is answered, and the commands in the log."""
+
+    def test_extra_name_ends_the_listing_and_user_is_answered_late(self):
+        with tempfile.TemporaryDirectory() as d:
+            state = os.path.join(d, 'state')
+            subprocess.run(
+                [sys.executable, SERVER, 'start', '--state', state, '--root', os.path.join(d, 'root'),
+                 '--user', 'qvmain:kd52wm71', '--file', 'QVX_upgrade/a.dat=10',
+                 '--file', 'QVX_upgrade/z.dat=10', '--nlst-extra', 'sub/new.dll',
+                 '--delay-login', '0.6', '--log-commands'],
+                check=True, stdout=subprocess.DEVNULL)
+            try:
+                with open(os.path.join(state, 'port')) as f:
+                    port = int(f.read())
+                ftp = ftplib.FTP()
+                ftp.connect('127.0.0.1', port, timeout=30)
+                self.addCleanup(ftp.close)
+                started = time.monotonic()
+                self.assertTrue(ftp.sendcmd('USER qvmain').startswith('331'))
+                self.assertGreater(time.monotonic() - started, 0.5)
+                self.assertTrue(ftp.sendcmd('PASS kd52wm71').startswith('230'))
+                ftp.cwd('/QVX_upgrade')
+                raw = io.BytesIO()
+                ftp.retrbinary('NLST', raw.write)
+                self.assertEqual(raw.getvalue(), b'a.dat\r\nsub/new.dll\r\nz.dat\r\n')
+                ftp.quit()
+            finally:
+                subprocess.run([sys.executable, SERVER, 'stop', '--state', state], check=True,
+                               stdout=subprocess.DEVNULL)
+            with open(os.path.join(state, 'server.log')) as f:
+                log = f.read()
+            self.assertIn('<- PASV', log)
+            self.assertIn('<- NLST', log)
+
+
 class RunAndStop(unittest.TestCase):
     def test_fixed_port_foreground_run_and_stop(self):
         with tempfile.TemporaryDirectory() as d:

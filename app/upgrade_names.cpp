@@ -1,0 +1,35 @@
+#include "app/upgrade_names.h"
+
+namespace qv {
+
+namespace {
+bool IsListingBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+}  // namespace
+
+std::string TrimListingLine(std::string_view line) {
+    size_t first = 0;
+    size_t last = line.size();
+    while (first < last && IsListingBlank(line[first])) ++first;
+    while (last > first && IsListingBlank(line[last - 1])) --last;
+    return std::string(line.substr(first, last - first));
+}
+
+bool IsFolderDotName(std::string_view name) { return name == "." || name == ".."; }
+
+std::vector<std::string> NamesFromListing(const std::vector<std::string>& lines) {
+    std::vector<std::string> names;
+    for (const std::string& line : lines) {
+        std::string name = TrimListingLine(line);
+        // Taken as a file, "." or ".." would make the download open the
+        // installation folder itself (or its parent) as a file.
+        if (name.empty() || IsFolderDotName(name)) continue;
+        names.push_back(std::move(name));
+    }
+    return names;
+}
+
+std::string StagingFileName(const std::string& installedFile) {
+    return installedFile + std::string(kStagingSuffix);
+}
+
+}  // namespace qv

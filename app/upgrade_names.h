@@ -1,0 +1,32 @@
+// File names of an upgrade run, free of platform calls: the names taken
+// from the server's names-only listing, and the temporary file a download
+// is written to before it replaces the installed file.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv {
+
+// A listing line without the blanks, tabs, carriage returns and line feeds
+// at either end (only those four characters).
+std::string TrimListingLine(std::string_view line);
+
+// "." and ".." stand for the listed folder and its parent, never for a
+// file: some servers include them in a names-only listing.
+bool IsFolderDotName(std::string_view name);
+
+// The names to download, in listing order: every line trimmed, empty lines
+// and the two folder names left out; any other name is kept as it stands.
+std::vector<std::string> NamesFromListing(const std::vector<std::string>& lines);
+
+// The file a download is received into: beside the installed file, in the
+// same folder, so that replacing the installed file is a rename within one
+// folder.
+std::string StagingFileName(const std::string& installedFile);
+
+// The suffix of the temporary files, for tests and clean-ups.
+inline constexpr std::string_view kStagingSuffix = ".qvdownload";
+
+}  // namespace qv

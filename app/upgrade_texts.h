@@ -1,0 +1,48 @@
+// The texts of the upgrade run. The Chinese texts are Big5 (code page 950)
+// bytes, as the window shows them; the English ones are the other branch of
+// each choice on LanguageIndex. The comments show the Chinese texts.
+#pragma once
+
+#include <string>
+
+namespace qv {
+
+struct UpgradeText {
+    const char* english;
+    const char* chinese;
+    // LanguageIndex 0 = English, any other value = Chinese.
+    std::string In(int languageIndex) const { return languageIndex != 0 ? chinese : english; }
+};
+
+// 請稍候.....
+inline constexpr UpgradeText kTextPleaseWait{"Please wait.....", "\xbd\xd0\xb5y\xad\xd4....."};
+// 已連接主伺服器 (also when the spare server is in use)
+inline constexpr UpgradeText kTextConnected{"Connected to Main Server",
+                                            "\xa4w\xb3s\xb1\xb5\xa5""D\xa6\xf8\xaa""A\xbe\xb9"};
+// 已成功登入
+inline constexpr UpgradeText kTextLoggedIn{"Login success", "\xa4w\xa6\xa8\xa5\x5c\xb5n\xa4J"};
+// 已登出系統
+inline constexpr UpgradeText kTextLoggedOut{"Logged out", "\xa4w\xb5n\xa5X\xa8t\xb2\xce"};
+// 下載中...
+inline constexpr UpgradeText kTextDownloading{"Downloading...", "\xa4U\xb8\xfc\xa4\xa4..."};
+// 下載完成
+inline constexpr UpgradeText kTextDownloaded{"Download completed", "\xa4U\xb8\xfc\xa7\xb9\xa6\xa8"};
+// 所需檔案已下載完成
+inline constexpr UpgradeText kTextAllDownloaded{
+    "Require file had been completely downloaded",
+    "\xa9\xd2\xbb\xdd\xc0\xc9\xae\xd7\xa4w\xa4U\xb8\xfc\xa7\xb9\xa6\xa8"};
+
+// Shown as they are in both languages.
+inline constexpr const char* kTextOperationComplete = "operation complete";
+inline constexpr const char* kTextBeingLogin = "Being Login....";
+inline constexpr const char* kTextTransferTimedOut = "Transfer timed out";
+inline constexpr const char* kTextFtpErrorCaption = "FTP Error: ";
+
+// The upgrade folder on the servers and the two accounts.
+inline constexpr const char* kUpgradeFolder = "//QVX_upgrade";
+inline constexpr const char* kMainUser = "qvmain";
+inline constexpr const char* kMainPassword = "kd52wm71";
+inline constexpr const char* kSpareUser = "qvspare";
+inline constexpr const char* kSparePassword = "qrt418";
+
+}  // namespace qv

@@ -1,0 +1,55 @@
+// Names taken from a names-only listing, and the temporary file beside an
+// installed file (portable: runs natively and under Wine).
+#include "app/upgrade_names.h"
+
+#include <gtest/gtest.h>
+
+namespace qv {
+namespace {
+
+TEST(TrimListingLine, TakesOnlyBlanksTabsAndLineEndsOffBothEnds) {
+    struct Case {
+        const char* line;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"QVX.exe", "QVX.exe"},
+        {"QVX.exe  \t", "QVX.exe"},
+        {"QVX.exe\r\n", "QVX.exe"},
+        {"\t \r\nQVX.exe \r", "QVX.exe"},
+        {"new data.dat", "new data.dat"},       // blanks inside stay
+        {"  \t  ", ""},
+        {"", ""},
+        {"\vQVX.exe\f", "\vQVX.exe\f"},         // other control characters stay
+        {"\xa4U\xb8\xfc.txt ", "\xa4U\xb8\xfc.txt"},  // Big5 bytes pass through
+    };
+    for (const Case& c : cases) EXPECT_EQ(TrimListingLine(c.line), c.name) << "line: " << c.line;
+}
+
+TEST(NamesFromListing, SkipsEmptyLinesAndTheTwoFolderNamesAndKeepsTheOrder) {
+    const std::vector<std::string> lines = {".", "..", "QVX.exe  ", "", "  \t", " . ", "data\\q.dat\r",
+                                            "...", ".hidden", "sub/new.dll", "..\t"};
+    EXPECT_EQ(NamesFromListing(lines),
+              (std::vector<std::string>{"QVX.exe", "data\\q.dat", "...", ".hidden", "sub/new.dll"}));
+}
+
+TEST(NamesFromListing, AListingOfOnlyFolderNamesAndBlanksGivesNothing) {
+    EXPECT_TRUE(NamesFromListing({".", "..", "   ", ""}).empty());
+    EXPECT_TRUE(NamesFromListing({}).empty());
+}
+
+TEST(IsFolderDotName, OnlyTheExactNames) {
+    EXPECT_TRUE(IsFolderDotName("."));
+    EXPECT_TRUE(IsFolderDotName(".."));
+    EXPECT_FALSE(IsFolderDotName("..."));
+    EXPECT_FALSE(IsFolderDotName(".a"));
+    EXPECT_FALSE(IsFolderDotName(""));
+}
+
+TEST(StagingFileName, StaysInTheFolderOfTheInstalledFile) {
+    EXPECT_EQ(StagingFileName("D:\\Zentra\\main\\QVX.exe"), "D:\\Zentra\\main\\QVX.exe.qvdownload");
+    EXPECT_EQ(StagingFileName("D:\\Zentra\\main\\sub/new.dll"), "D:\\Zentra\\main\\sub/new.dll.qvdownload");
+}
+
+}  // namespace
+}  // namespace qv

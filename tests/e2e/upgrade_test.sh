@@ -1,0 +1,502 @@
+#!/usr/bin/env bash
+# The upgrade run of the real QuotivaUpgrade.exe under Wine, end to end:
+# a private network namespace where the two deployment host names lead to a
+# real FTP server (pyftpdlib on port 21), an installation on D:, and the UI
+# driver pressing the buttons and reading what the window shows.
+#
+# Usage: upgrade_test.sh <QuotivaUpgrade.exe> <ui_driver.exe> <state folder>
+#                        <main server name> <spare server name> [case ...]
+#
+# WINEPREFIX names the test prefix; every namespace works in a copy of it.
+# The cases run in QV_E2E_GROUPS namespaces side by side (default 3), each
+# with its own wineserver, prefix copy and port 21. Without root (or where
+# unshare is refused) the test says why and exits 77, which ctest reports
+# as skipped.
+#
+# In the namespace the main server's name maps to 127.0.0.1 and the spare
+# server's to 127.0.0.2; a server started for the spare cases listens on
+# 127.0.0.2 only, so a run that went to the wrong server cannot pass.
+set -u
+
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+QV_ROOT=$(cd "$HERE/../.." && pwd)
+# shellcheck source=../../scripts/sandbox.sh
+source "$QV_ROOT/scripts/sandbox.sh"
+
+ALL_CASES=(
+  main_active_two_files
+  spare_passive
+  wrong_password
+  no_upgrade_folder
+  empty_upgrade_folder
+  refused_file_among_others
+  cancel_during_large_file
+  close_box_during_large_file
+  name_in_missing_subfolder
+  dots_in_listing
+  unknown_server_name
+  switching_server_while_connected
+)
+
+if [ "${1:-}" != --inside ]; then
+  # ---- outside: check, split the cases into groups, run, report ---------
+  if [ $# -lt 5 ]; then
+    echo "usage: $0 <QuotivaUpgrade.exe> <ui_driver.exe> <state folder> <main name> <spare name> [case ...]" >&2
+    exit 2
+  fi
+  EXE_UNIX=$1 DRIVER=$2 STATE=$3 MAIN=$4 SPARE=$5
+  shift 5
+  if ! reason=$(qv_sandbox_check); then
+    echo "SKIPPED: the end-to-end upgrade runs need a private network namespace ($reason)"
+    exit 77
+  fi
+  : "${WINEPREFIX:?WINEPREFIX must name the test prefix}"
+  cases=("$@")
+  ((${#cases[@]} == 0)) && cases=("${ALL_CASES[@]}")
+  groups=${QV_E2E_GROUPS:-3}
+  ((groups > ${#cases[@]})) && groups=${#cases[@]}
+  rm -rf "$STATE"
+  mkdir -p "$STATE"
+  pids=()
+  for ((g = 0; g < groups; g++)); do
+    mine=()
+    for ((i = g; i < ${#cases[@]}; i += groups)); do mine+=("${cases[$i]}"); done
+    # A pid namespace too: whatever the group leaves running ends with it.
+    qv_sandbox_run bash "${BASH_SOURCE[0]}" --inside "$EXE_UNIX" "$DRIVER" "$STATE/group$g" "$MAIN" "$SPARE" "${mine[@]}" \
+      >"$STATE/group$g.log" 2>&1 &
+    pids+=($!)
+  done
+  status=0
+  for ((g = 0; g < groups; g++)); do
+    wait "${pids[$g]}" || status=1
+  done
+  cat "$STATE"/group*.log
+  passed=$(cat "$STATE"/group*.log | grep -c '^PASS ')
+  failed=$(cat "$STATE"/group*.log | grep -c '^FAIL ')
+  echo "upgrade runs: $passed passed, $failed failed"
+  if [ "$passed" != "${#cases[@]}" ]; then status=1; fi
+  exit $status
+fi
+
+# ---- inside one namespace ------------------------------------------------
+shift
+EXE_UNIX=$1 DRIVER=$2 GROUP=$3 MAIN=$4 SPARE=$5
+shift 5
+export WINEDEBUG=-all
+
+mkdir -p "$GROUP"
+qv_sandbox_setup "$GROUP" "$MAIN" "$SPARE" || { echo "FAIL setup: the namespace could not be prepared"; exit 1; }
+qv_prefix_copy "$WINEPREFIX" "$GROUP/prefix" || { echo "FAIL setup: no prefix copy"; exit 1; }
+export WINEPREFIX=$GROUP/prefix
+for l in d e f g h i; do rm -f "$WINEPREFIX/dosdevices/$l:"; done
+rm -rf "$WINEPREFIX/drive_c/Zentra"
+
+FTP_STATE=
+cleanup() {
+  [ -n "$FTP_STATE" ] && qv_ftp_server_stop "$FTP_STATE"
+  wineserver -k >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1
+}
+trap cleanup EXIT
+wineserver -p
+# The desktop process, detached from our output (see design notes on pipes).
+setsid wine reg query 'HKCU\Software\Wine\Drivers' </dev/null >/dev/null 2>&1
+
+EXE=$(winepath -w "$EXE_UNIX" 2>/dev/null)
+
+# ---- helpers for the cases -------------------------------------------------
+CASE= C= D= OK=1
+INSTALLED=      # the installation folder of the case (unix path)
+ROOT=           # the FTP server's root of the case
+
+fail() {
+  OK=0
+  echo "    $*"
+}
+
+# ftp_up [ftp_server.py options]: the server for this case on port 21, with
+# both accounts unless USERS is set.
+ftp_up() {
+  local users=(--user qvmain:kd52wm71 --user qvspare:qrt418)
+  ((${#USERS[@]} > 0)) && users=("${USERS[@]}")
+  FTP_STATE=$C/ftp
+  if ! qv_ftp_server_start "$FTP_STATE" --port 21 --root "$ROOT" --log-commands "${users[@]}" "$@"; then
+    fail "the FTP server did not start: $(cat "$FTP_STATE/stdout.log" 2>/dev/null)"
+    return 1
+  fi
+}
+
+ftp_down() {
+  qv_ftp_server_stop "$FTP_STATE"
+  FTP_STATE=
+}
+
+# drive: runs the driver script on standard input.
+drive() {
+  local script=$C/script.drv out=$C/driver.out
+  cat >"$script"
+  wine "$DRIVER" "$(winepath -w "$script" 2>/dev/null)" >"$out" 2>&1
+  local rc=$?
+  if [ $rc != 0 ]; then
+    fail "driver exit code $rc:"
+    sed 's/^/      /' "$out"
+  fi
+}
+
+served() { echo "$ROOT/QVX_upgrade/$1"; }
+
+# Files as the installation had them before the run, for comparisons.
+keep_copy() { cp -a "$INSTALLED" "$C/installed-before"; }
+before() { echo "$C/installed-before/$1"; }
+
+expect_same() {
+  cmp -s "$1" "$2" || fail "$(basename "$2") differs from $(basename "$1") ($(stat -c %s "$1" 2>/dev/null || echo missing) vs $(stat -c %s "$2" 2>/dev/null || echo missing) bytes)"
+}
+
+expect_missing() { [ ! -e "$1" ] || fail "$1 exists"; }
+
+expect_no_staging_files() {
+  local left
+  left=$(find "$D" -name '*.qvdownload')
+  [ -z "$left" ] || fail "temporary files left: $left"
+}
+
+expect_log() {
+  grep -q -- "$1" "$C/ftp/server.log" || fail "the server log holds no \"$1\""
+}
+
+expect_no_log() {
+  if grep -q -- "$1" "$C/ftp/server.log"; then fail "the server log holds \"$1\""; fi
+}
+
+begin_case() {
+  CASE=$1
+  C=$GROUP/cases/$CASE
+  D=$C/d
+  INSTALLED=$D/Zentra/main
+  ROOT=$C/root
+  OK=1
+  USERS=()
+  rm -rf "$C"
+  mkdir -p "$C" "$ROOT"
+  qv_prefix_drive "$WINEPREFIX" d "$D"
+  qv_sample_installation "$D"
+}
+
+end_case() {
+  [ -n "$FTP_STATE" ] && ftp_down
+  if [ $OK = 1 ]; then echo "PASS $CASE"; else echo "FAIL $CASE"; fi
+}
+
+# ---- the cases -----------------------------------------------------------
+
+# Main server, active mode, two files; the second is listed with trailing
+# blanks and a tab (every line ends in CR LF) and is shorter than the
+# installed file it replaces. The server answers USER only after a pause, so
+# the "connected" text stays long enough to be seen, and sends the first file
+# slowly (the server's throttle pauses after each 200 KiB), so the progress
+# texts are seen.
+case_main_active_two_files() {
+  head -c 100000 /dev/urandom >"$INSTALLED/qvxchart.dll"
+  ftp_up --file QVX_upgrade/QVX.exe=600K --file QVX_upgrade/qvxchart.dll=70000 \
+    --nlst-suffix 'qvxchart.dll=  \t' --throttle 200K --throttle-only QVX.exe --delay-login 0.8 || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+expect-text StatusBar1 "D:\\\\Zentra\\\\main\\\\"
+watch StatusBar1
+click btnDownload
+expect-msgbox "所需檔案已下載完成"
+expect-msgbox-caption "Quotiva Internet Upgrading System"
+expect-lines Memo1 "QVX.exe" "qvxchart.dll"
+expect-lines InfoMemo "QVX.exe" "qvxchart.dll  \t"
+expect-text StatusBar1 "已登出系統"
+expect-seen StatusBar1 "請稍候....." "已連接主伺服器" "已成功登入" "Being Login...." "qvxchart.dll 下載完成" "已登出系統"
+expect-seen-match StatusBar1 "QVX\\.exe 下載中\\.\\.\\.[0-9]+"
+expect-not-seen StatusBar1 "QVX.exe 下載中...0"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_same "$(served qvxchart.dll)" "$INSTALLED/qvxchart.dll"
+  expect_no_staging_files
+  expect_log "USER 'qvmain' logged in"
+  expect_log "<- CWD //QVX_upgrade"
+  expect_log "<- PORT "
+  expect_no_log "<- PASV"
+  expect_log "<- TYPE I"
+  expect_log "<- QUIT"
+}
+
+# Spare server in passive mode: the account "qvspare" on the server that
+# only the spare name reaches; the status text still names the main server.
+case_spare_passive() {
+  ftp_up --host 127.0.0.2 --file QVX_upgrade/QVX.exe=200K --delay-login 0.8 || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+set-checked UseSpareSystem 1
+set-checked UsePassiveMode 1
+watch StatusBar1
+click btnDownload
+expect-msgbox "所需檔案已下載完成"
+expect-lines Memo1 "QVX.exe"
+expect-seen StatusBar1 "請稍候....." "已連接主伺服器" "已成功登入" "QVX.exe 下載完成"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_log "USER 'qvspare' logged in"
+  expect_no_log "qvmain"
+  expect_log "<- PASV"
+  expect_no_log "<- PORT "
+}
+
+# The server knows another password for qvmain: the error box with the
+# reply, owned by the window; the window stays (Timer3 keeps waiting) until
+# Cancel, which ends the program.
+case_wrong_password() {
+  keep_copy
+  USERS=(--user qvmain:another --user qvspare:qrt418)
+  ftp_up --dir QVX_upgrade --file QVX_upgrade/QVX.exe=1000 || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "530 Authentication failed.\r\n"
+expect-msgbox-caption "FTP Error: 530"
+expect-msgbox-owner .
+answer-msgbox OK
+expect-no-msgbox 7000
+expect-text StatusBar1 "已連接主伺服器"
+expect-text Memo1 ""
+click btnCancel
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(before QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_log "<- QUIT"
+}
+
+# No upgrade folder: the error box for the folder change; after it the run
+# logs out and the window closes without the completion message (a message
+# box left open would keep the program from ending).
+case_no_upgrade_folder() {
+  keep_copy
+  ftp_up --dir other || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+watch StatusBar1
+click btnDownload
+expect-msgbox "550 No such file or directory.\r\n"
+expect-msgbox-caption "FTP Error: 550"
+expect-msgbox-owner .
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+expect-seen StatusBar1 "已成功登入" "已登出系統"
+EOF
+  expect_log "<- CWD //QVX_upgrade"
+  expect_log "<- QUIT"
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+}
+
+# An empty upgrade folder: the run ends by itself without any message.
+case_empty_upgrade_folder() {
+  keep_copy
+  ftp_up --dir QVX_upgrade || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+watch StatusBar1
+click btnDownload
+wait-exit
+expect-exit-code 0
+expect-seen StatusBar1 "已成功登入" "Being Login...." "已登出系統"
+EOF
+  expect_log "<- NLST"
+  expect_log "<- QUIT"
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+}
+
+# One file refused (550) between two others: its box, then the others
+# arrive; it is not listed and its installed file stays as it was.
+case_refused_file_among_others() {
+  keep_copy
+  printf 'installed b\n' >"$INSTALLED/b.dll"
+  cp "$INSTALLED/b.dll" "$C/b.dll.before"
+  ftp_up --file QVX_upgrade/a.dat=5000 --file QVX_upgrade/b.dll=6000 --file QVX_upgrade/c.dat=7000 \
+    --refuse b.dll || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "550 b.dll: permission denied.\r\n"
+expect-msgbox-caption "FTP Error: 550"
+expect-msgbox-owner .
+answer-msgbox OK
+expect-msgbox "所需檔案已下載完成"
+expect-lines Memo1 "a.dat" "c.dat"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served a.dat)" "$INSTALLED/a.dat"
+  expect_same "$(served c.dat)" "$INSTALLED/c.dat"
+  expect_same "$C/b.dll.before" "$INSTALLED/b.dll"
+  expect_no_staging_files
+}
+
+# Cancel (or the close box) in the middle of a large, slow file: the program
+# ends, the installed file is exactly as it was, no temporary file is left.
+large_file_interrupted() {
+  local how=$1
+  head -c 3000000 /dev/urandom >"$INSTALLED/big.bin"
+  keep_copy
+  ftp_up --file QVX_upgrade/big.bin=8M --throttle 1M --throttle-only big.bin || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-match StatusBar1 "big\\.bin 下載中\\.\\.\\.[0-9]{6,}"
+wait-file "D:\\\\Zentra\\\\main\\\\big.bin.qvdownload"
+expect-text Memo1 ""
+$how
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(before big.bin)" "$INSTALLED/big.bin"
+  expect_no_staging_files
+}
+case_cancel_during_large_file() {
+  large_file_interrupted "click btnCancel"
+  expect_log "<- QUIT"
+}
+case_close_box_during_large_file() {
+  large_file_interrupted "close"
+  expect_no_log "<- QUIT"
+}
+
+# A listed name in a sub-folder that does not exist in the installation:
+# the exception report with the file-open message; the run stops there (the
+# file after it is not fetched) until Cancel.
+case_name_in_missing_subfolder() {
+  keep_copy
+  ftp_up --file QVX_upgrade/a.dat=5000 --file QVX_upgrade/z.dat=5000 --nlst-extra sub/new.dll || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "Cannot open file D:\\\\Zentra\\\\main\\\\sub/new.dll"
+expect-msgbox-caption "Quotiva Internet Upgrading System"
+expect-lines Memo1 "a.dat"
+answer-msgbox OK
+expect-no-msgbox 6000
+expect-lines Memo1 "a.dat"
+expect-text StatusBar1 "sub/new.dll"
+click btnCancel
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served a.dat)" "$INSTALLED/a.dat"
+  expect_missing "$INSTALLED/z.dat"
+  expect_missing "$INSTALLED/sub"
+  expect_no_staging_files
+  expect_no_log "<- RETR z.dat"
+}
+
+# A server that lists "." and "..": they are not taken as files, the two
+# real files arrive and the run completes.
+case_dots_in_listing() {
+  ftp_up --file QVX_upgrade/QVX.exe=40000 --file QVX_upgrade/data.dat=3000 --nlst-dots || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "所需檔案已下載完成"
+expect-lines InfoMemo "." ".." "QVX.exe" "data.dat"
+expect-lines Memo1 "QVX.exe" "data.dat"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_same "$(served data.dat)" "$INSTALLED/data.dat"
+  expect_no_staging_files
+  expect_no_log "<- RETR \."
+}
+
+# The main server's name resolves nowhere (it is taken out of the hosts file
+# for this case): the exception report, then the window stays until Cancel.
+case_unknown_server_name() {
+  keep_copy
+  cp "$GROUP/hosts" "$C/hosts.saved"
+  grep -v -- "$MAIN" "$C/hosts.saved" >"$GROUP/hosts"
+  echo "127.0.0.2 $SPARE" >>"$GROUP/hosts"
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+watch StatusBar1
+click btnDownload
+expect-msgbox "Cannot resolve destination address"
+expect-msgbox-caption "Quotiva Internet Upgrading System"
+answer-msgbox OK
+expect-no-msgbox 6000
+expect-text StatusBar1 "請稍候....."
+expect-not-seen StatusBar1 "已連接主伺服器"
+click btnCancel
+wait-exit
+expect-exit-code 0
+EOF
+  cat "$C/hosts.saved" >"$GROUP/hosts"
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+}
+
+# Still connected after a refused login, "Download File" again with the
+# spare server ticked: the server cannot be changed on an open connection,
+# which the exception report says; Cancel ends the program.
+case_switching_server_while_connected() {
+  USERS=(--user qvmain:another)
+  ftp_up --dir QVX_upgrade || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "530 Authentication failed.\r\n"
+answer-msgbox OK
+set-checked UseSpareSystem 1
+click btnDownload
+expect-msgbox "Cannot change parameter while socket is connected"
+expect-msgbox-caption "Quotiva Internet Upgrading System"
+answer-msgbox OK
+expect-no-msgbox 2000
+click btnCancel
+wait-exit
+expect-exit-code 0
+EOF
+  expect_no_log "qvspare"
+}
+
+for case in "$@"; do
+  if ! declare -F "case_$case" >/dev/null; then
+    echo "FAIL $case (no such case)"
+    continue
+  fi
+  begin_case "$case"
+  "case_$case"
+  end_case
+done
