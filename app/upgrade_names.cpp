@@ -16,6 +16,19 @@ std::string TrimListingLine(std::string_view line) {
 
 bool IsFolderDotName(std::string_view name) { return name == "." || name == ".."; }
 
+bool StaysInsideInstallFolder(std::string_view name) {
+    if (name.empty() || name[0] == '\\' || name[0] == '/') return false;
+    if (name.find(':') != std::string_view::npos) return false;
+    size_t start = 0;
+    for (;;) {
+        size_t end = name.find_first_of("\\/", start);
+        std::string_view part = name.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (part == "..") return false;
+        if (end == std::string_view::npos) return true;
+        start = end + 1;
+    }
+}
+
 std::vector<std::string> NamesFromListing(const std::vector<std::string>& lines) {
     std::vector<std::string> names;
     for (const std::string& line : lines) {
@@ -23,6 +36,9 @@ std::vector<std::string> NamesFromListing(const std::vector<std::string>& lines)
         // Taken as a file, "." or ".." would make the download open the
         // installation folder itself (or its parent) as a file.
         if (name.empty() || IsFolderDotName(name)) continue;
+        // The listing comes from the network: a name must not make the
+        // download write anywhere but below the installation folder.
+        if (!StaysInsideInstallFolder(name)) continue;
         names.push_back(std::move(name));
     }
     return names;

@@ -17,8 +17,14 @@ std::string TrimListingLine(std::string_view line);
 // file: some servers include them in a names-only listing.
 bool IsFolderDotName(std::string_view name);
 
-// The names to download, in listing order: every line trimmed, empty lines
-// and the two folder names left out; any other name is kept as it stands.
+// Whether a listed name stays inside the installation folder when appended
+// to it: not rooted ("\x", "/x"), no drive or stream (":"), no ".." part.
+// Names of sub-folders ("sub/new.dll") stay inside and are kept.
+bool StaysInsideInstallFolder(std::string_view name);
+
+// The names to download, in listing order: every line trimmed; empty lines,
+// the two folder names and names that would reach outside the installation
+// folder left out; any other name is kept as it stands.
 std::vector<std::string> NamesFromListing(const std::vector<std::string>& lines);
 
 // The file a download is received into: beside the installed file, in the

@@ -38,6 +38,23 @@ TEST(NamesFromListing, AListingOfOnlyFolderNamesAndBlanksGivesNothing) {
     EXPECT_TRUE(NamesFromListing({}).empty());
 }
 
+TEST(NamesFromListing, NamesThatWouldLeaveTheInstallationFolderAreLeftOut) {
+    struct Case {
+        const char* name;
+        bool inside;
+    } cases[] = {
+        {"QVX.exe", true},          {"sub/new.dll", true},        {"sub\\new.dll", true},
+        {"a..b", true},             {"..hidden", true},           {"./QVX.exe", true},
+        {"../QVX.exe", false},      {"..\\QVX.exe", false},      {"sub/../../x", false},
+        {"sub\\..", false},         {"\\Windows\\x.dll", false}, {"/etc/x", false},
+        {"C:x.dll", false},         {"D:\\x.dll", false},         {"QVX.exe:stream", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(StaysInsideInstallFolder(c.name), c.inside) << c.name;
+        EXPECT_EQ(NamesFromListing({c.name}).size(), c.inside ? 1u : 0u) << c.name;
+    }
+}
+
 TEST(IsFolderDotName, OnlyTheExactNames) {
     EXPECT_TRUE(IsFolderDotName("."));
     EXPECT_TRUE(IsFolderDotName(".."));

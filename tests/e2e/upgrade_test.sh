@@ -416,17 +416,19 @@ EOF
   expect_no_log "<- RETR z.dat"
 }
 
-# A server that lists "." and "..": they are not taken as files, the two
-# real files arrive and the run completes.
+# A server that lists "." and "..", and a name reaching out of the folder:
+# none of them is taken as a file, the two real files arrive and the run
+# completes.
 case_dots_in_listing() {
-  ftp_up --file QVX_upgrade/QVX.exe=40000 --file QVX_upgrade/data.dat=3000 --nlst-dots || return
+  ftp_up --file QVX_upgrade/QVX.exe=40000 --file QVX_upgrade/data.dat=3000 --nlst-dots \
+    --nlst-extra ../outside.dat || return
   drive <<EOF
 timeout 40000
 start $EXE
 wait-window GetUpdateFile
 click btnDownload
 expect-msgbox "所需檔案已下載完成"
-expect-lines InfoMemo "." ".." "QVX.exe" "data.dat"
+expect-lines InfoMemo "." ".." "../outside.dat" "QVX.exe" "data.dat"
 expect-lines Memo1 "QVX.exe" "data.dat"
 answer-msgbox OK
 wait-exit
@@ -436,6 +438,7 @@ EOF
   expect_same "$(served data.dat)" "$INSTALLED/data.dat"
   expect_no_staging_files
   expect_no_log "<- RETR \."
+  [ ! -e "$INSTALLED/../outside.dat" ] || fail "a file was written outside the installation folder"
 }
 
 # The main server's name resolves nowhere (it is taken out of the hosts file
