@@ -100,7 +100,7 @@ qv_wine_prefix() {
 
 # Settings of the prefix; raise QV_WINE_SETTINGS when they change so that
 # existing prefixes get them too.
-QV_WINE_SETTINGS=2
+QV_WINE_SETTINGS=3
 qv_wine_settings() {
   [ "$(cat "$WINEPREFIX/.qv-settings" 2>/dev/null)" = "$QV_WINE_SETTINGS" ] && return 0
   qv_log "applying the Wine prefix settings"
@@ -116,6 +116,10 @@ qv_wine_settings() {
     wine reg add "$key\FontLink\SystemLink" /v "$font" /t REG_MULTI_SZ \
       /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
   done
+  # The caption buttons are glyphs of the Marlett font, which this Wine keeps
+  # outside the prefix; without it the close box shows a plain "r".
+  local marlett=/usr/share/wine/fonts/marlett.ttf
+  [ -f "$marlett" ] && cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/"
   echo "$QV_WINE_SETTINGS" >"$WINEPREFIX/.qv-settings"
 }
 
