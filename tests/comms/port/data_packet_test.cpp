@@ -27,16 +27,16 @@ struct PacketSpec {
 
 // A packet that records what it delivers.
 struct Watched {
-    Watched(Component* owner, TestPort& port, const PacketSpec& spec, const std::string& name) {
+    Watched(Component* owner, TestPort& port, const PacketSpec& shape, const std::string& name) {
         packet = new DataPacket(owner);
         packet->SetName(name);
-        packet->SetStartCond(spec.start);
-        packet->SetStartString(spec.startString);
-        packet->SetEndString(spec.endString);
-        packet->SetEndCond(spec.end);
-        packet->SetPacketSize(spec.size);
-        packet->SetIncludeStrings(spec.includeStrings);
-        packet->SetIgnoreCase(spec.ignoreCase);
+        packet->SetStartCond(shape.start);
+        packet->SetStartString(shape.startString);
+        packet->SetEndString(shape.endString);
+        packet->SetEndCond(shape.end);
+        packet->SetPacketSize(shape.size);
+        packet->SetIncludeStrings(shape.includeStrings);
+        packet->SetIgnoreCase(shape.ignoreCase);
         packet->SetTimeOut(0);
         packet->SetComPort(&port);
         packet->OnStringPacket = [this](Object*, const std::string& text) { lines.push_back(text); };
