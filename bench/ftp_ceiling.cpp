@@ -25,6 +25,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/bench_common.h"
 #include "comms/ftp/ftp_reply.h"
 #include "tools/ftp/win/ftp_test_servers.h"
 
@@ -47,17 +48,6 @@ struct Transfer {
 };
 
 Transfer* g_transfer = nullptr;
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // One receive and its write; the number of bytes received (0 or less: none).
 int ReadOnce(Transfer& t) {
@@ -109,34 +99,16 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return 0;
 }
 
-const char* Argument(int argc, char** argv, const char* name, const char* fallback = nullptr) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
-    return fallback;
-}
-
-bool Flag(int argc, char** argv, const char* name) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0) return true;
-    return false;
-}
-
 int Run(int argc, char** argv) {
-    const char* portText = Argument(argc, argv, "--port");
-    const char* user = Argument(argc, argv, "--user");
-    const char* password = Argument(argc, argv, "--password", "");
-    const char* remote = Argument(argc, argv, "--file");
-    const char* out = Argument(argc, argv, "--out");
-    const char* host = Argument(argc, argv, "--host", "127.0.0.1");
-    bool active = Flag(argc, argv, "--active");
-    if (!portText || !user || !remote || !out) {
-        std::fprintf(stderr,
-                     "usage: ftp_ceiling --port N --user NAME --password TEXT --file REMOTE --out LOCAL "
-                     "[--active] [--host ADDRESS]\n");
-        return 2;
-    }
+    std::optional<qv::bench::Options> options = qv::bench::ParseOptions(argc, argv, "ftp_ceiling");
+    if (!options) return 2;
+    const char* user = options->user;
+    const char* password = options->password;
+    const char* remote = options->file;
+    const char* out = options->out;
+    bool active = options->active;
 
-    BlockingFtpControl control(static_cast<uint16_t>(std::atoi(portText)), host);
+    BlockingFtpControl control(static_cast<uint16_t>(std::atoi(options->port)), options->host);
     control.LogIn(user, password);
     control.Expect("TYPE I", 200);
     long long expected = -1;
@@ -181,7 +153,7 @@ int Run(int argc, char** argv) {
         connect(t.data, reinterpret_cast<sockaddr*>(&to), sizeof to);  // completes in the background
     }
 
-    double started = Now();
+    double started = qv::bench::Now();
     BlockingFtpControl::Reply retr = control.Command(std::string("RETR ") + remote);
     if (retr.code != 125 && retr.code != 150)
         throw qv::test::TestServerError("RETR answered " + retr.text);
@@ -191,9 +163,9 @@ int Run(int argc, char** argv) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    double received = Now();
+    double received = qv::bench::Now();
     CloseHandle(t.file);
-    double closed = Now();
+    double closed = qv::bench::Now();
     g_transfer = nullptr;
     if (t.data != INVALID_SOCKET) closesocket(t.data);
     if (t.listener != INVALID_SOCKET) closesocket(t.listener);
@@ -203,20 +175,15 @@ int Run(int argc, char** argv) {
     BlockingFtpControl::Reply end = control.Read();
     control.Command("QUIT");
 
-    PROCESS_MEMORY_COUNTERS memory{};
-    memory.cb = sizeof memory;
-    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    PROCESS_MEMORY_COUNTERS memory = qv::bench::MemoryNow();
 
     double seconds = closed - started;
-    const char* mode = active ? "active" : "passive";
+    const char* mode = options->Mode();
     std::printf("ceiling %s: %lld bytes in %.3f s (file close %.3f s) = %.1f MB/s, %lld reads, "
                 "peak working set %.1f MiB, server said %d\n",
                 mode, t.bytes, seconds, closed - received, t.bytes / seconds / 1e6, t.reads,
                 memory.PeakWorkingSetSize / 1048576.0, end.code);
-    std::printf("RESULT mode=%s bytes=%lld seconds=%.6f close_seconds=%.6f reads=%lld peak_working_set=%llu\n", mode,
-                t.bytes, seconds, closed - received, t.reads,
-                static_cast<unsigned long long>(memory.PeakWorkingSetSize));
-    std::fflush(stdout);
+    qv::bench::PrintResult(mode, t.bytes, seconds, closed - received, t.reads, memory.PeakWorkingSetSize);
     if (t.error != 0) {
         std::fprintf(stderr, "data connection failed: error %d\n", t.error);
         return 1;

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/bench_common.h"
 #include "comms/base/comms_base_unit.h"
 #include "comms/dispatch/comms_dispatch_unit.h"
 #include "comms/ftp/ftp_client.h"
@@ -30,55 +31,19 @@
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-const char* Argument(int argc, char** argv, const char* name, const char* fallback = nullptr) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
-    return fallback;
-}
-
-bool Flag(int argc, char** argv, const char* name) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0) return true;
-    return false;
-}
-
 int Run(int argc, char** argv) {
-    const char* port = Argument(argc, argv, "--port");
-    const char* user = Argument(argc, argv, "--user");
-    const char* password = Argument(argc, argv, "--password", "");
-    const char* remote = Argument(argc, argv, "--file");
-    const char* out = Argument(argc, argv, "--out");
-    const char* host = Argument(argc, argv, "--host", "127.0.0.1");
-    bool active = Flag(argc, argv, "--active");
-    if (!port || !user || !remote || !out) {
-        std::fprintf(stderr,
-                     "usage: ftp_client_bench --port N --user NAME --password TEXT --file REMOTE --out LOCAL "
-                     "[--active] [--host ADDRESS]\n");
-        return 2;
-    }
+    std::optional<qv::bench::Options> options = qv::bench::ParseOptions(argc, argv, "ftp_client_bench");
+    if (!options) return 2;
+    const char* remote = options->file;
+    const char* out = options->out;
 
-    // What the process holds before the download: the share of the peak
-    // that does not depend on the file.
-    PROCESS_MEMORY_COUNTERS memory{};
-    memory.cb = sizeof memory;
     qv::Component owner;
     auto* client = new qv::FtpClient(&owner);
-    client->SetServerAddress(host);
-    client->SetWsPort(port);
-    client->SetUserName(user);
-    client->SetPassword(password);
-    client->SetPassiveMode(!active);
+    client->SetServerAddress(options->host);
+    client->SetWsPort(options->port);
+    client->SetUserName(options->user);
+    client->SetPassword(options->password);
+    client->SetPassiveMode(!options->active);
     client->SetFileType(qv::ftBinary);
 
     double started = 0, finished = 0;
@@ -89,12 +54,12 @@ int Run(int argc, char** argv) {
     client->OnFtpStatus = [&](qv::Object*, qv::FtpStatusCode code, const char* text) {
         switch (code) {
             case qv::scLoggedIn:
-                started = Now();
+                started = qv::bench::Now();
                 client->DownloadFile(remote, out, qv::dmReplace);
                 break;
             case qv::scProgress: ++progress; break;
             case qv::scTransferComplete:
-                finished = Now();
+                finished = qv::bench::Now();
                 done = true;
                 break;
             case qv::scTransferTimedOut:
@@ -117,7 +82,9 @@ int Run(int argc, char** argv) {
         done = true;
     };
 
-    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    // What the process holds before the download: the share of the peak
+    // that does not depend on the file.
+    PROCESS_MEMORY_COUNTERS memory = qv::bench::MemoryNow();
     double startupWorkingSet = memory.WorkingSetSize / 1048576.0;
     client->LogIn();
     MSG message;
@@ -128,21 +95,19 @@ int Run(int argc, char** argv) {
     long long bytes = client->BytesTransferred();
     client->LogOut();
 
-    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    memory = qv::bench::MemoryNow();
 
     if (!errorText.empty() || finished == 0) {
         std::fprintf(stderr, "ftp_client_bench: download failed: %d %s\n", errorCode, errorText.c_str());
         return 1;
     }
     double seconds = finished - started;
-    const char* mode = active ? "active" : "passive";
+    const char* mode = options->Mode();
     std::printf("component %s: %lld bytes in %.3f s = %.1f MB/s, %lld progress events, "
                 "peak working set %.1f MiB (%.1f MiB before the download)\n",
                 mode, bytes, seconds, bytes / seconds / 1e6, progress, memory.PeakWorkingSetSize / 1048576.0,
                 startupWorkingSet);
-    std::printf("RESULT mode=%s bytes=%lld seconds=%.6f close_seconds=-1 reads=%lld peak_working_set=%llu\n", mode,
-                bytes, seconds, progress, static_cast<unsigned long long>(memory.PeakWorkingSetSize));
-    std::fflush(stdout);
+    qv::bench::PrintResult(mode, bytes, seconds, -1, progress, memory.PeakWorkingSetSize);
     return 0;
 }
 
