@@ -5,6 +5,7 @@
 #include "app/upgrade_texts.h"
 #include "framework/application.h"
 #include "framework/control_classes.h"
+#include "framework/files.h"
 
 #ifndef QUOTIVA_MAIN_SERVER_NAME
 #error "QUOTIVA_MAIN_SERVER_NAME comes from the build (CMake cache variable QUOTIVA_MAIN_SERVER)"
@@ -89,7 +90,7 @@ void GetUpdateFile::Loaded() {
 void GetUpdateFile::FormCreate(Object*) {
     LanguageIndex = 1;
     SetGlobalLanguage(1);
-    InstallFolder = ProbeInstallFolder(FileExists);
+    InstallFolder = ProbeInstallFolder(FileExistsAt);
     if (InstallFolder.empty()) {
         Application& app = Application::Instance();
         app.ShowMessageBox(nullptr, LanguageIndex == 1 ? kNotFoundChinese : kNotFoundEnglish, app.Title(),

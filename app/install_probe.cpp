@@ -1,12 +1,13 @@
 #include "app/install_probe.h"
 
-#include <windows.h>
-
-#include "framework/win32_text.h"
-
 namespace qv {
 
 namespace {
+struct InstallProbeRow {
+    const char* testedFile;
+    const char* folder;  // stored as it stands
+};
+
 const InstallProbeRow kRows[] = {
     {"C:\\Zentra\\main\\QVX.exe", "C:\\Zentra\\main\\"}, {"D:\\Zentra\\main\\QVX.exe", "D:\\Zentra\\main\\"},
     {"E:\\Zentra\\main\\QVX.exe", "E:\\Zentra\\main\\"}, {"F:\\Zentra\\main\\QVX.exe", "F:\\Zentra\\main\\"},
@@ -14,23 +15,10 @@ const InstallProbeRow kRows[] = {
 };
 }  // namespace
 
-const InstallProbeRow* InstallProbeTable(int& count) {
-    count = static_cast<int>(sizeof(kRows) / sizeof(kRows[0]));
-    return kRows;
-}
-
 std::string ProbeInstallFolder(const std::function<bool(const std::string& path)>& fileExists) {
     for (const InstallProbeRow& row : kRows)
         if (fileExists(row.testedFile)) return row.folder;
     return {};
-}
-
-bool FileExists(const std::string& path) {
-    // No "insert a disk" boxes for empty removable drives.
-    UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
-    SetErrorMode(old);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace qv

@@ -7,18 +7,9 @@
 
 namespace qv {
 
-struct InstallProbeRow {
-    const char* testedFile;  // "C:\Zentra\main\QVX.exe"
-    const char* folder;      // "C:\Zentra\main\" (stored as it stands)
-};
-
-// The table, C: first.
-const InstallProbeRow* InstallProbeTable(int& count);
-
-// The folder of the first row whose file exists, or empty.
+// The folder ("C:\Zentra\main\", with its trailing backslash) of the first
+// drive, C: first, on which `fileExists` finds "X:\Zentra\main\QVX.exe";
+// empty when none does. The program passes FileExistsAt (framework/files.h).
 std::string ProbeInstallFolder(const std::function<bool(const std::string& path)>& fileExists);
-
-// True only for an existing file (a folder of that name does not count).
-bool FileExists(const std::string& path);
 
 }  // namespace qv

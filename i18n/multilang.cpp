@@ -5,6 +5,7 @@
 #include "framework/common_controls.h"
 #include "framework/controls.h"
 #include "framework/file_dialogs.h"
+#include "framework/files.h"
 #include "framework/form.h"
 #include "framework/form_reader.h"
 #include "framework/menus.h"
@@ -152,10 +153,7 @@ void MultiLang::CollectKind(Component* c, GridWriter& w) {
     }
 }
 
-bool MultiLang::LanguageModuleExists(const std::string& fileName) const {
-    DWORD attributes = GetFileAttributesW(ToWide(fileName).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+bool MultiLang::LanguageModuleExists(const std::string& fileName) const { return FileExistsAt(fileName); }
 
 void MultiLang::LoadFromModule() {
     const std::string name = LanguageModuleName();

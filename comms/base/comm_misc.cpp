@@ -3,8 +3,6 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include "framework/win32_text.h"
-
 namespace qv {
 
 uint32_t TicksPerMillisecond = 0;
@@ -58,11 +56,6 @@ uint32_t DelayTicks(int32_t ticks, bool pump) {
         // message arriving meanwhile ends the wait at once.
         if (result == 0) MsgWaitForMultipleObjects(0, nullptr, FALSE, kMillisecondsPerTick / 5, pump ? QS_ALLINPUT : 0);
     }
-}
-
-bool FileExistsAt(const std::string& path) {
-    DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace qv

@@ -1,11 +1,11 @@
 // Shared helpers on Win32: the millisecond clock, tick timers on it, the
-// one-message pump, the tick delay and the file test.
+// one-message pump, the tick delay and the file test (framework/files.h).
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "comms/base/comm_misc_core.h"
+#include "framework/files.h"
 
 namespace qv {
 
@@ -34,8 +34,5 @@ uint32_t PumpOneMessage();
 // Waits min(ticks, MaxTimerTicks) ticks, pumping one message per turn when
 // pump is set; stops early (returning 18) when a quit request is seen.
 uint32_t DelayTicks(int32_t ticks, bool pump);
-
-// True only for an existing file (a folder does not count).
-bool FileExistsAt(const std::string& path);
 
 }  // namespace qv
