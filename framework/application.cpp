@@ -83,17 +83,19 @@ void Application::ProcessMessages() {
     }
 }
 
-void Application::HandleException(const std::exception& e) {
-    std::string text = ExceptionText(e);
-    if (OnExceptionReport) {
-        OnExceptionReport(text);
-        return;
+void Application::HandleException(const std::exception& e) { ReportException(ExceptionText(e)); }
+
+void Application::HandleCurrentException() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        HandleException(e);
+    } catch (...) {
+        ReportException("Unknown exception");
     }
-    ShowMessageBox(nullptr, text, title_, MB_OK | MB_ICONSTOP | MB_TASKMODAL);
 }
 
-void Application::HandleUnknownException() {
-    std::string text = "Unknown exception";
+void Application::ReportException(const std::string& text) {
     if (OnExceptionReport) {
         OnExceptionReport(text);
         return;

@@ -36,8 +36,10 @@ public:
     // captioned with the title. Window procedures and event deliveries catch
     // exceptions and hand them here; the program goes on.
     void HandleException(const std::exception& e);
-    // For catch (...) sites that have no std::exception at hand.
-    void HandleUnknownException();
+    // The same report for the exception being handled, whatever its type
+    // ("Unknown exception" for one that is no std::exception). Only for use
+    // inside a catch block:  catch (...) { app.HandleCurrentException(); }
+    void HandleCurrentException();
 
     // A modal message box; texts are program texts (Big5/ASCII).
     int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags);
@@ -49,6 +51,7 @@ public:
 private:
     Application();
     static bool DialogNavigation(MSG& msg);
+    void ReportException(const std::string& text);
     std::string title_;
     DWORD mainThreadId_;
     bool terminated_ = false;

@@ -153,10 +153,8 @@ LRESULT CALLBACK Control::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, L
     }
     try {
         return self->WindowProc(message, wParam, lParam);
-    } catch (const std::exception& e) {
-        Application::Instance().HandleException(e);
     } catch (...) {
-        Application::Instance().HandleUnknownException();
+        Application::Instance().HandleCurrentException();
     }
     return 0;
 }

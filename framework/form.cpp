@@ -102,10 +102,8 @@ LRESULT CALLBACK Form::FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     }
     try {
         return self->WindowProc(message, wParam, lParam);
-    } catch (const std::exception& e) {
-        Application::Instance().HandleException(e);
     } catch (...) {
-        Application::Instance().HandleUnknownException();
+        Application::Instance().HandleCurrentException();
     }
     return 0;
 }

@@ -43,10 +43,8 @@ LRESULT CALLBACK Timer::TimerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         if (self && self->running_ && self->onTimer_) {
             try {
                 self->onTimer_(self);
-            } catch (const std::exception& e) {
-                Application::Instance().HandleException(e);
             } catch (...) {
-                Application::Instance().HandleUnknownException();
+                Application::Instance().HandleCurrentException();
             }
         }
         return 0;

@@ -48,11 +48,8 @@ LRESULT CALLBACK CommSocketWindowProc(HWND window, UINT message, WPARAM wParam, 
     LRESULT result = 0;
     try {
         result = self->WindowMessage(message, wParam, lParam);
-    } catch (const std::exception& e) {
-        Application::Instance().HandleException(e);
-        result = 0;
     } catch (...) {
-        Application::Instance().HandleUnknownException();
+        Application::Instance().HandleCurrentException();
         result = 0;
     }
     // The system asks whether the session may end: it may.

@@ -23,16 +23,6 @@ ConnectionCache g_connectionCache;
 // Log types of this Part.
 constexpr uint8_t ltError = 3;
 
-void ReportException() {
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        Application::Instance().HandleException(e);
-    } catch (...) {
-        Application::Instance().HandleUnknownException();
-    }
-}
-
 WinsockDispatcher* WinsockByTimer(UINT_PTR id) {
     return static_cast<WinsockDispatcher*>(BaseDispatcher::FirstRegistered([id](BaseDispatcher* d) {
         auto* w = dynamic_cast<WinsockDispatcher*>(d);
@@ -50,7 +40,7 @@ void CALLBACK DispatcherTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
     try {
         if (WinsockDispatcher* d = WinsockByTimer(id)) d->ServicePoll(false);
     } catch (...) {
-        ReportException();
+        Application::Instance().HandleCurrentException();
     }
 }
 
@@ -59,7 +49,7 @@ LRESULT CALLBACK DispatcherWindowProc(HWND window, UINT message, WPARAM wParam, 
     try {
         if (WinsockDispatcher* d = WinsockByDevice(FromSocket(static_cast<SOCKET>(wParam)))) d->ServicePoll(false);
     } catch (...) {
-        ReportException();
+        Application::Instance().HandleCurrentException();
     }
     return 0;
 }

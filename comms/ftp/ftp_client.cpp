@@ -52,16 +52,6 @@ bool CarriesText(UINT msg) { return msg == MsgFtpStatus || msg == MsgFtpError ||
 WPARAM CodeParam(int32_t code) { return static_cast<WPARAM>(static_cast<uint32_t>(code)); }
 int32_t CodeOf(WPARAM w) { return static_cast<int32_t>(static_cast<uint32_t>(w)); }
 
-void ReportException(std::exception_ptr failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-        Application::Instance().HandleException(e);
-    } catch (...) {
-        Application::Instance().HandleUnknownException();
-    }
-}
-
 }  // namespace
 
 // ---- hidden window -------------------------------------------------------
@@ -78,7 +68,7 @@ LRESULT CALLBACK FtpClientWindowProc(HWND window, UINT msg, WPARAM wParam, LPARA
     } catch (...) {
         // A handler's exception (or the history log's I/O error) must not
         // cross the window system: it goes to the standard report.
-        ReportException(std::current_exception());
+        Application::Instance().HandleCurrentException();
         return 0;
     }
 }

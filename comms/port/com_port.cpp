@@ -22,15 +22,9 @@ constexpr int32_t kErrAlreadyOpen = -2008;
 constexpr int32_t kErrNoPortSelected = -2011;
 constexpr int32_t kErrNotOpenedByTapi = -2012;
 
-void ReportOnMainThread(const std::exception_ptr& failure) {
-    if (!Application::Instance().IsMainThread()) return;
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-        Application::Instance().HandleException(e);
-    } catch (...) {
-        Application::Instance().HandleUnknownException();
-    }
+// For catch blocks: the standard report, on the main thread only.
+void ReportOnMainThread() {
+    if (Application::Instance().IsMainThread()) Application::Instance().HandleCurrentException();
 }
 
 }  // namespace
@@ -63,7 +57,7 @@ LRESULT CALLBACK PortWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPa
             else port->FinishDeferredClose(d);
         }
     } catch (...) {
-        ReportOnMainThread(std::current_exception());
+        ReportOnMainThread();
     }
     BaseDispatcher::UnlockDispatcherList();
     return 0;
@@ -86,7 +80,7 @@ void CustomComPort::CloseOnDestroy() {
         try {
             ClosePort();
         } catch (...) {
-            ReportOnMainThread(std::current_exception());
+            ReportOnMainThread();
         }
     }
     if (dispatcher_) {

@@ -1,7 +1,5 @@
 #include "comms/port/data_packet.h"
 
-#include <exception>
-
 #include "comms/base/comm_errors.h"
 #include "framework/application.h"
 
@@ -11,15 +9,9 @@ DataPacketManagerList* PacketManagers = nullptr;
 
 namespace {
 
+// For catch blocks around a packet's handlers.
 void ReportHandlerException() {
-    if (!Application::Instance().IsMainThread()) return;
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        Application::Instance().HandleException(e);
-    } catch (...) {
-        Application::Instance().HandleUnknownException();
-    }
+    if (Application::Instance().IsMainThread()) Application::Instance().HandleCurrentException();
 }
 
 // A port is being destroyed: its managers must not ask it for anything.

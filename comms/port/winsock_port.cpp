@@ -1,7 +1,5 @@
 #include "comms/port/winsock_port.h"
 
-#include <exception>
-
 #include "comms/dispatch/winsock_dispatcher.h"
 #include "framework/application.h"
 #include "framework/text.h"
@@ -16,15 +14,7 @@ LRESULT CALLBACK WinsockPortWindowProc(HWND window, UINT msg, WPARAM wParam, LPA
     } catch (...) {
         // An event handler's exception must not cross the window system:
         // it is reported as every exception that reaches a window procedure.
-        if (Application::Instance().IsMainThread()) {
-            try {
-                throw;
-            } catch (const std::exception& e) {
-                Application::Instance().HandleException(e);
-            } catch (...) {
-                Application::Instance().HandleUnknownException();
-            }
-        }
+        if (Application::Instance().IsMainThread()) Application::Instance().HandleCurrentException();
         return 0;
     }
 }

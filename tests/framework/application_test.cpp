@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "framework/exception.h"
 
 namespace qv {
@@ -74,6 +80,30 @@ TEST(Application, ReportsExceptionsFromHandlersAndTerminatesAfterTheHandler) {
     EXPECT_TRUE(app.Terminated());
     EXPECT_EQ(steps, (std::vector<std::string>{"raise", "after terminate"}));
     EXPECT_EQ(reports, (std::vector<std::string>{"File not found"}));
+    app.OnExceptionReport = nullptr;
+}
+
+// Every catch (...) site reports through HandleCurrentException: the
+// program's own exceptions, the library's and anything else thrown.
+TEST(Application, ReportsTheCurrentExceptionWhateverItsType) {
+    Application& app = Application::Instance();
+    std::vector<std::string> reports;
+    app.OnExceptionReport = [&](const std::string& text) { reports.push_back(text); };
+    const std::function<void()> throwers[] = {
+        [] { throw EInOutError("File not found", 2); },
+        [] { throw std::bad_alloc(); },
+        [] { throw std::runtime_error("plain library error"); },
+        [] { throw 42; },
+    };
+    for (const auto& raise : throwers) {
+        try {
+            raise();
+        } catch (...) {
+            app.HandleCurrentException();
+        }
+    }
+    EXPECT_EQ(reports, (std::vector<std::string>{"File not found", "Out of memory", "plain library error",
+                                                 "Unknown exception"}));
     app.OnExceptionReport = nullptr;
 }
 
