@@ -18,4 +18,21 @@ const PropertyTable& Action::StaticProperties() {
     return table;
 }
 
+bool ActionLink::Set(Component& client, Action* action) {
+    if (action == action_) return false;
+    if (action_) client.RemoveFreeNotification(action_);
+    action_ = action;
+    if (action_) client.FreeNotification(action_);
+    return action_ != nullptr;
+}
+
+void ActionLink::Notification(Component* component, Operation operation) {
+    if (operation == Operation::opRemove && component == action_) action_ = nullptr;
+}
+
+void ActionLink::Click(Object* sender, const NotifyEvent& onClick) const {
+    if (onClick) onClick(sender);
+    else if (action_) action_->Execute();
+}
+
 }  // namespace qv

@@ -34,4 +34,22 @@ private:
     bool enabled_ = true;
 };
 
+// The link of a button, check box or menu item to its Action. The linked
+// component (the client) watches the action, so an action destroyed first
+// leaves no dangling link; a click runs the client's OnClick or, when it has
+// none, the action.
+class ActionLink {
+public:
+    Action* Get() const { return action_; }
+    // Links `client` to `action` (or to none); true when a new action was
+    // linked, whose caption the client then takes.
+    bool Set(Component& client, Action* action);
+    // From the client's Notification: forgets an action being destroyed.
+    void Notification(Component* component, Operation operation);
+    void Click(Object* sender, const NotifyEvent& onClick) const;
+
+private:
+    Action* action_ = nullptr;
+};
+
 }  // namespace qv

@@ -427,24 +427,15 @@ const PropertyTable& Image::StaticProperties() {
 // Buttons
 // ======================================================================
 void ButtonControl::SetAction(Action* action) {
-    if (action == action_) return;
-    if (action_) RemoveFreeNotification(action_);
-    action_ = action;
-    if (action_) {
-        FreeNotification(action_);
-        SetCaption(action_->Caption());
-    }
+    if (actionLink_.Set(*this, action)) SetCaption(action->Caption());
 }
 
 void ButtonControl::Notification(Component* component, Operation operation) {
-    if (operation == Operation::opRemove && component == action_) action_ = nullptr;
+    actionLink_.Notification(component, operation);
     Control::Notification(component, operation);
 }
 
-void ButtonControl::Click() {
-    if (OnClick) OnClick(this);
-    else if (action_) action_->Execute();
-}
+void ButtonControl::Click() { actionLink_.Click(this, OnClick); }
 
 bool ButtonControl::Command(WORD code) {
     if (code != BN_CLICKED) return false;

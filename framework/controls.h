@@ -214,7 +214,7 @@ public:
     using Control::Control;
     std::string Caption() const { return GetText(); }
     void SetCaption(const std::string& v) { SetText(v); }
-    Action* GetAction() const { return action_; }
+    Action* GetAction() const { return actionLink_.Get(); }
     // Takes the action's caption; clicks run the action when there is no
     // OnClick.
     void SetAction(Action* action);
@@ -225,7 +225,7 @@ public:
 
 protected:
     bool Command(WORD code) override;
-    Action* action_ = nullptr;
+    ActionLink actionLink_;
 };
 
 class Button : public ButtonControl {

@@ -148,24 +148,15 @@ void MenuItem::SetEnabled(bool v) {
 }
 
 void MenuItem::SetAction(Action* action) {
-    if (action == action_) return;
-    if (action_) RemoveFreeNotification(action_);
-    action_ = action;
-    if (action_) {
-        FreeNotification(action_);
-        SetCaption(action_->Caption());
-    }
+    if (actionLink_.Set(*this, action)) SetCaption(action->Caption());
 }
 
 void MenuItem::Notification(Component* component, Operation operation) {
-    if (operation == Operation::opRemove && component == action_) action_ = nullptr;
+    actionLink_.Notification(component, operation);
     Component::Notification(component, operation);
 }
 
-void MenuItem::Click() {
-    if (OnClick) OnClick(this);
-    else if (action_) action_->Execute();
-}
+void MenuItem::Click() { actionLink_.Click(this, OnClick); }
 
 const PropertyTable& MenuItem::StaticProperties() {
     static const PropertyTable table(&Component::StaticProperties(), {

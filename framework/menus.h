@@ -57,7 +57,7 @@ public:
     void SetChecked(bool v);
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool v);
-    Action* GetAction() const { return action_; }
+    Action* GetAction() const { return actionLink_.Get(); }
     void SetAction(Action* action);
     NotifyEvent OnClick;
     void Click();
@@ -82,7 +82,7 @@ private:
     std::string caption_;
     bool checked_ = false;
     bool enabled_ = true;
-    Action* action_ = nullptr;
+    ActionLink actionLink_;
     UINT commandId_;
 };
 

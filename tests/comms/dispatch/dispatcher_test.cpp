@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "comms/base/comm_errors.h"
@@ -17,17 +15,6 @@ namespace qv {
 namespace {
 
 using namespace test;
-
-std::string TempPath(const std::string& name) {
-    char folder[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + name;
-}
-
-std::string ReadFileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A device whose input the test scripts and whose output it records.
 class FakeDispatcher : public BaseDispatcher {

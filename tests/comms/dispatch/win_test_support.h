@@ -8,7 +8,9 @@
 #include <windows.h>
 #include <ws2tcpip.h>
 
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,19 @@ inline Bytes S(const std::string& s) { return Bytes(s.begin(), s.end()); }
 inline Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// A file in the system's temporary folder.
+inline std::string TempPath(const std::string& name) {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) + name;
+}
+
+// A file's bytes, empty when it cannot be read.
+inline std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Handles every pending message.

@@ -3,8 +3,6 @@
 // time-outs, handler exceptions, the capture, the dispatch log.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "comms/base/comm_errors.h"
@@ -267,9 +265,7 @@ TEST_F(PacketTest, DestroyingThePortDetachesItsPackets) {
 }
 
 TEST_F(PacketTest, DispatchLogEntries) {
-    char folder[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    std::string path = std::string(folder) + "qv_packet_test.log";
+    std::string path = TempPath("qv_packet_test.log");
     DeleteFileA(path.c_str());
     Watched w(owner.get(), *port, PacketSpec{}, "Reply");
     w.packet->Loaded();  // takes its log label from its name
@@ -280,8 +276,7 @@ TEST_F(PacketTest, DispatchLogEntries) {
     RawSocket& peer = ConnectPort();
     Send(peer, "220 x\r\n");
     port->SetOpen(false);
-    std::ifstream in(path, std::ios::binary);
-    std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string log = ReadFileText(path);
     for (const char* entry : {"Packet    Enable        00000000  Packet:Reply", "Packet    EndStr        00000000  [0D][0A]",
                               "Packet    Collecting    00000000  Packet:Reply",
                               "Packet    StringPacket  00000000  220[20]x[0D][0A]",

@@ -2,9 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <functional>
-#include <iterator>
 
 #include "comms/base/comm_errors.h"
 #include "comms/base/comm_misc.h"
@@ -23,17 +21,6 @@ int32_t SocketCode(const std::function<void()>& f) {
         return e.SocketErrorCode();
     }
     return 0;
-}
-
-std::string TempPath(const std::string& name) {
-    char folder[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + name;
-}
-
-std::string ReadFileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 TEST(WinsockPort, Defaults) {
