@@ -262,6 +262,20 @@ uint32_t BaseDispatcher::ElapsedMs() const { return MillisecondClock() - timeBas
 
 // ---- handlers ----------------------------------------------------------
 
+template <class Entry, class Match>
+void BaseDispatcher::RemoveHandler(std::vector<Entry>& list, Match match) {
+    auto it = std::find_if(list.begin(), list.end(), [&](const Entry& h) { return match(h) && !h.Deleted; });
+    if (it == list.end()) {
+        AdjustHandlerFlags(0);
+    } else if (dispatching_) {
+        // A delivery walks the list: only marked now, freed when it ends.
+        it->Deleted = true;
+        handlersDeleted_ = true;
+    } else {
+        list.erase(it);
+    }
+}
+
 void BaseDispatcher::AddWindowHandler(HWND window) {
     LockGuard guard(dataLock_);
     windowHandlers_.push_back({window, false});
@@ -271,18 +285,9 @@ void BaseDispatcher::AddWindowHandler(HWND window) {
 
 void BaseDispatcher::RemoveWindowHandler(HWND window) {
     LockGuard guard(dataLock_);
-    auto it = std::find_if(windowHandlers_.begin(), windowHandlers_.end(),
-                           [&](const WindowHandler& h) { return h.Window == window && !h.Deleted; });
     if (logging_)
         AddLogEntry(ltHandlerDispose, lsWindow, 0, nullptr, static_cast<int32_t>(reinterpret_cast<intptr_t>(window)));
-    if (it == windowHandlers_.end()) {
-        AdjustHandlerFlags(0);
-    } else if (dispatching_) {
-        it->Deleted = true;
-        handlersDeleted_ = true;
-    } else {
-        windowHandlers_.erase(it);
-    }
+    RemoveHandler(windowHandlers_, [&](const WindowHandler& h) { return h.Window == window; });
 }
 
 void BaseDispatcher::AddProcHandler(DispatchProc proc) {
@@ -294,17 +299,8 @@ void BaseDispatcher::AddProcHandler(DispatchProc proc) {
 
 void BaseDispatcher::RemoveProcHandler(DispatchProc proc) {
     LockGuard guard(dataLock_);
-    auto it = std::find_if(procHandlers_.begin(), procHandlers_.end(),
-                           [&](const ProcHandler& h) { return h.Proc == proc && !h.Deleted; });
     if (logging_) AddLogEntry(ltHandlerDispose, lsProcedure, 0, nullptr, 0);
-    if (it == procHandlers_.end()) {
-        AdjustHandlerFlags(0);
-    } else if (dispatching_) {
-        it->Deleted = true;
-        handlersDeleted_ = true;
-    } else {
-        procHandlers_.erase(it);
-    }
+    RemoveHandler(procHandlers_, [&](const ProcHandler& h) { return h.Proc == proc; });
 }
 
 void BaseDispatcher::AddEventHandler(DispatchMethod method) {
@@ -316,17 +312,8 @@ void BaseDispatcher::AddEventHandler(DispatchMethod method) {
 
 void BaseDispatcher::RemoveEventHandler(DispatchMethod method) {
     LockGuard guard(dataLock_);
-    auto it = std::find_if(eventHandlers_.begin(), eventHandlers_.end(),
-                           [&](const EventHandler& h) { return h.Method.SameCode(method) && !h.Deleted; });
     if (logging_) AddLogEntry(ltHandlerDispose, lsMethod, 0, nullptr, 0);
-    if (it == eventHandlers_.end()) {
-        AdjustHandlerFlags(0);
-    } else if (dispatching_) {
-        it->Deleted = true;
-        handlersDeleted_ = true;
-    } else {
-        eventHandlers_.erase(it);
-    }
+    RemoveHandler(eventHandlers_, [&](const EventHandler& h) { return h.Method.SameCode(method); });
 }
 
 void BaseDispatcher::AdjustHandlerFlags(int32_t kind) {
@@ -569,37 +556,26 @@ bool BaseDispatcher::FillRing() {
     int32_t free, first;
     ring_.FreePieces(free, first);
     free = std::min(free, n);
-    int32_t second = first < free ? free - first : 0;
+    // Up to two contiguous pieces: the first up to the end of the ring (or
+    // to tail), the second from the start, read only when the first was
+    // filled completely.
+    const int32_t pieces[2] = {first, first < free ? free - first : 0};
     int32_t total = 0;
-    if (first > 0) {
+    for (int32_t piece : pieces) {
+        if (piece <= 0) continue;
         int32_t at = ring_.head;
-        int32_t k = DeviceRead(ring_.data.get() + at, first);
+        int32_t k = DeviceRead(ring_.data.get() + at, piece);
         if (!ring_.Allocated()) return false;  // released by a report met while reading
         if (k < 0) {
             DeviceReadFailed(-1);
             k = 0;
         }
-        k = std::min(k, first);
-        StoreFetched(k, at);
-        ring_.head += k;
-        total += k;
-        if (k < first) second = 0;
-        if (ring_.head == kDispatchRingSize) ring_.head = 0;
-        if (k > 0) ring_.full = ring_.head == ring_.tail;
-    }
-    if (second > 0) {
-        int32_t at = ring_.head;
-        int32_t k = DeviceRead(ring_.data.get() + at, second);
-        if (!ring_.Allocated()) return false;
-        if (k < 0) {
-            DeviceReadFailed(-1);
-            k = 0;
-        }
-        k = std::min(k, second);
+        k = std::min(k, piece);
         StoreFetched(k, at);
         ring_.head = DispatchRing::Wrap(ring_.head + k);
         total += k;
-        ring_.full = ring_.head == ring_.tail;
+        if (k > 0) ring_.full = ring_.head == ring_.tail;
+        if (k < piece) break;
     }
     unscanned_ = std::min(kDispatchRingSize, unscanned_ + total);
     return true;
@@ -767,36 +743,32 @@ bool BaseDispatcher::DeliverEvent(UINT msg, WPARAM wParam, int32_t value) {
     };
     try {
         bool stopped = false;
-        for (size_t i = 0, n = eventHandlers_.size(); i < n && i < eventHandlers_.size() && !stopped; ++i) {
-            fetched_ = 0;
-            if (!eventHandlers_[i].Deleted) {
-                DispatchMethod method = eventHandlers_[i].Method;
-                method(msg, wParam, lParam);
-            }
-            if (closePending_) stopped = true;
-            else maxFetched_ = std::max(maxFetched_, fetched_);
-        }
-        for (size_t i = 0, n = procHandlers_.size(); i < n && i < procHandlers_.size() && !stopped; ++i) {
-            fetched_ = 0;
-            if (!procHandlers_[i].Deleted) {
-                DispatchProc proc = procHandlers_[i].Proc;
-                proc(msg, wParam, lParam);
-            }
-            if (closePending_) stopped = true;
-            else maxFetched_ = std::max(maxFetched_, fetched_);
-        }
-        auto liveWindows = std::count_if(windowHandlers_.begin(), windowHandlers_.end(),
-                                         [](const WindowHandler& h) { return !h.Deleted; });
-        if (!stopped && (liveWindows > 1 || portHandler_)) {
-            for (size_t i = 0, n = windowHandlers_.size(); i < n && i < windowHandlers_.size() && !stopped; ++i) {
+        // Each live entry present when the list's turn came is called, until
+        // a close is requested; call reads what it needs from the entry
+        // before calling out (a handler may add to the list).
+        auto callEach = [&](auto& list, auto call) {
+            for (size_t i = 0, n = list.size(); i < n && i < list.size() && !stopped; ++i) {
                 fetched_ = 0;
-                if (!windowHandlers_[i].Deleted) {
-                    DWORD_PTR answer = 0;
-                    SendMessageTimeoutW(windowHandlers_[i].Window, msg, wParam, lParam, SMTO_BLOCK, 3000, &answer);
-                }
+                if (!list[i].Deleted) call(list[i]);
                 if (closePending_) stopped = true;
                 else maxFetched_ = std::max(maxFetched_, fetched_);
             }
+        };
+        callEach(eventHandlers_, [&](const EventHandler& h) {
+            DispatchMethod method = h.Method;
+            method(msg, wParam, lParam);
+        });
+        callEach(procHandlers_, [&](const ProcHandler& h) {
+            DispatchProc proc = h.Proc;
+            proc(msg, wParam, lParam);
+        });
+        auto liveWindows = std::count_if(windowHandlers_.begin(), windowHandlers_.end(),
+                                         [](const WindowHandler& h) { return !h.Deleted; });
+        if (!stopped && (liveWindows > 1 || portHandler_)) {
+            callEach(windowHandlers_, [&](const WindowHandler& h) {
+                DWORD_PTR answer = 0;
+                SendMessageTimeoutW(h.Window, msg, wParam, lParam, SMTO_BLOCK, 3000, &answer);
+            });
         }
         if (stopped) {
             result = false;

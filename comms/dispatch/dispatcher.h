@@ -366,6 +366,10 @@ private:
     int32_t WriteTraceFile(const std::string& fileName, bool hex, bool allHex, bool append);
     int32_t WriteLogFile(const std::string& fileName, bool hex, bool allHex, bool append);
 
+    // Takes the first live entry that matches out of a handler list; with
+    // none, brings the handler flags up to date.
+    template <class Entry, class Match>
+    void RemoveHandler(std::vector<Entry>& list, Match match);
     template <class Entry>
     void FreeDeleted(std::vector<Entry>& list);
 
