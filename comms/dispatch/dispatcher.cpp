@@ -305,7 +305,7 @@ void BaseDispatcher::RemoveProcHandler(DispatchProc proc) {
 
 void BaseDispatcher::AddEventHandler(DispatchMethod method) {
     LockGuard guard(dataLock_);
-    eventHandlers_.push_back({method, false, false});
+    eventHandlers_.push_back({method, false});
     handlerService_ = true;
     if (logging_) AddLogEntry(ltHandlerAlloc, lsMethod, 0, nullptr, 0);
 }
@@ -871,7 +871,6 @@ int32_t BaseDispatcher::ApplyLineSettings(const LineSettings& settings) {
     if (!rtsAuto_) s.FlowFlags = rtsState_ ? (s.FlowFlags | kFlowRtsOn) : (s.FlowFlags & ~kFlowRtsOn);
     int32_t r = DeviceSetLine(s);
     line_ = s;
-    lastBaud_ = s.Baud;
     SetDtrLine(dtrState_);
     if (!rs485_) SetRtsLine(rtsState_);
     return r;
@@ -921,8 +920,6 @@ void BaseDispatcher::ClearPortOption(uint32_t bit) {
     LockGuard guard(dataLock_);
     portOptions_ &= ~bit;
 }
-
-void BaseDispatcher::SetThreadBoost(int32_t boost) { threadBoost_ = boost; }
 
 // ---- trace -------------------------------------------------------------
 

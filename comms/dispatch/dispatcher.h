@@ -286,7 +286,9 @@ public:
     void ClearPortOption(uint32_t bit);
     uint32_t PortOptions() const { return portOptions_; }
     void SetRs485(bool value) { rs485_ = value; }
-    virtual void SetThreadBoost(int32_t boost);
+    // No device of this system runs a dispatch thread of its own: nothing
+    // to raise.
+    virtual void SetThreadBoost(int32_t) {}
     const LineSettings& CurrentLineSettings() const { return line_; }
 
     // ---- trace and dispatch log ----
@@ -384,7 +386,6 @@ private:
     struct EventHandler {
         DispatchMethod Method;
         bool Deleted;
-        bool Synchronised;
     };
 
     int32_t handle_ = -1;
@@ -393,10 +394,8 @@ private:
     uint32_t lineErrors_ = 0;
     LineSettings line_;
     bool dtrState_ = true, rtsState_ = true, dtrAuto_ = false, rtsAuto_ = false;
-    int32_t lastBaud_ = 0;
     uint32_t portOptions_ = 0;
     bool rs485_ = false;
-    int32_t threadBoost_ = 0;
 
     DispatchRing ring_;
     std::vector<WindowHandler> windowHandlers_;

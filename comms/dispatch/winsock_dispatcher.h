@@ -98,7 +98,6 @@ public:
     bool TelnetOn() const { return telnetOn_; }
     UINT_PTR TimerId() const { return timerId_; }
     HWND DispatchWindow() const { return window_; }
-    bool PollBusy() const { return pollBusy_; }
 
     // Reads the device and, unless readOnly or a delivery runs, runs the
     // trigger passes. A nested poll returns at once.
@@ -109,7 +108,6 @@ public:
     LRESULT NotifyOwner(WPARAM wParam, LPARAM lParam);
     void SetConnState(WsConnection& c, uint8_t state);
     void ZeroRemoteAddr() { remote_ = sockaddr_in{}; }
-    void SetRemoteAddr(const sockaddr_in& a) { remote_ = a; }
     sockaddr_in& RemoteAddrRecord() { return remote_; }
 
     int32_t DeviceEscape(int32_t function) override;
