@@ -30,10 +30,10 @@ WinsockDispatcher* WinsockByTimer(UINT_PTR id) {
     }));
 }
 
-WinsockDispatcher* WinsockByDevice(int32_t id) {
-    return static_cast<WinsockDispatcher*>(BaseDispatcher::FirstRegistered([id](BaseDispatcher* d) {
-        return d->DeviceId() == id && dynamic_cast<WinsockDispatcher*>(d) != nullptr;
-    }));
+// The TCP dispatcher of a connection's own socket, or none.
+WinsockDispatcher* WinsockByDevice(SocketHandle own) {
+    return static_cast<WinsockDispatcher*>(
+        BaseDispatcher::FindDispatcher(own, &BaseDispatcher::IsA<WinsockDispatcher>));
 }
 
 void CALLBACK DispatcherTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
@@ -345,18 +345,13 @@ SocketHandle DeviceSocket::OwnSocketOf(SocketHandle s) {
     return c ? c->OwnSocket : kInvalidSocket;
 }
 
-WinsockDispatcher* DeviceSocket::DispatcherOf(SocketHandle own) {
-    return static_cast<WinsockDispatcher*>(
-        BaseDispatcher::FindDispatcher(own, &BaseDispatcher::IsA<WinsockDispatcher>));
-}
-
 LRESULT DeviceSocket::NotifyPort(SocketHandle own, WPARAM wParam, LPARAM lParam) {
-    WinsockDispatcher* d = DispatcherOf(own);
+    WinsockDispatcher* d = WinsockByDevice(own);
     return d ? d->NotifyOwner(wParam, lParam) : 0;
 }
 
 void DeviceSocket::WakeDispatcher(SocketHandle own) {
-    WinsockDispatcher* d = DispatcherOf(own);
+    WinsockDispatcher* d = WinsockByDevice(own);
     if (d && d->DispatchWindow()) SendMessageW(d->DispatchWindow(), MsgSocketEvent, ToSocket(own), 0);
 }
 
@@ -448,7 +443,7 @@ void DeviceSocket::HandleClose(SocketHandle s) {
     DrainBeforeClose(s);
     if (WsConnection* c = ConnectionOf(s)) {
         SocketHandle own = c->OwnSocket;
-        if (WinsockDispatcher* d = DispatcherOf(own)) {
+        if (WinsockDispatcher* d = WinsockByDevice(own)) {
             d->ZeroRemoteAddr();
             c->PeerSocket = kInvalidSocket;
             d->SetConnState(*c, 0);

@@ -171,7 +171,6 @@ private:
     // Before a close is acted on, lets the dispatcher take what the
     // connection still holds, so the last bytes a peer sent are delivered.
     void DrainBeforeClose(SocketHandle s);
-    WinsockDispatcher* DispatcherOf(SocketHandle own);
 
     CriticalSection connLock_;
     int32_t lastReportedError_ = 0;
