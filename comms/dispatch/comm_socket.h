@@ -32,7 +32,7 @@ inline SOCKET ToSocket(SocketHandle s) { return static_cast<SOCKET>(static_cast<
 inline SocketHandle FromSocket(SOCKET s) { return static_cast<SocketHandle>(static_cast<intptr_t>(s)); }
 
 // The socket library's notification, and the device socket's reports to a
-// port's window (Parts of the port layer use the same number).
+// port's window (the port layer uses the same number).
 inline constexpr UINT MsgSocketEvent = 0x0B11;
 
 // Event bits of SockSelectEvents.

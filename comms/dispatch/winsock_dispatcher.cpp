@@ -20,7 +20,8 @@ struct ConnectionCache {
 };
 ConnectionCache g_connectionCache;
 
-// Log types of this Part.
+// Dispatch-log type of a poll that could not run its trigger passes (the
+// dispatcher's error type).
 constexpr uint8_t ltError = 3;
 
 WinsockDispatcher* WinsockByTimer(UINT_PTR id) {
