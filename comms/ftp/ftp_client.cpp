@@ -113,7 +113,6 @@ LRESULT CustomFtpClient::WindowMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 // ---- construction and destruction ---------------------------------------
 
 CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
-    SetPassiveMode(false);
     SetDeviceLayer(dlWinsock);
     SetWsMode(wsClient);
     SetWsPort("ftp");
@@ -132,14 +131,6 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
     dataSocket_->OnRead = [this](Object* s, SocketHandle h) { DataRead(s, h); };
     dataSocket_->OnWrite = [this](Object* s, SocketHandle h) { DataWrite(s, h); };
 
-    dataHandle_ = kInvalidSocket;
-    listenHandle_ = kInvalidSocket;
-    state_ = FtpState::Unconnected;
-    transferTimeout_ = kFtpDefaultTransferTimeout;
-    connectTimeout_ = 0;
-    loggedIn_ = false;
-    fileType_ = ftBinary;
-    reply_.Reset();
     dataBuffer_.assign(kFtpBufferSize, 0);
 
     replyPacket_ = new DataPacket(this);
