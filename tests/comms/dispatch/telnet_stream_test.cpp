@@ -9,22 +9,12 @@
 #include <vector>
 
 #include "comms/dispatch/telnet_stream.h"
+#include "tests/comms/dispatch/test_bytes.h"
 
 namespace qv {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes B(std::initializer_list<int> v) {
-    Bytes b;
-    for (int x : v) b.push_back(static_cast<uint8_t>(x));
-    return b;
-}
-Bytes S(const std::string& s) { return Bytes(s.begin(), s.end()); }
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+using namespace test;
 
 struct LogRecord {
     uint8_t type, subtype;

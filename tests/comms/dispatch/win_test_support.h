@@ -17,20 +17,9 @@
 #include "comms/dispatch/comm_socket.h"
 #include "comms/dispatch/dispatcher.h"
 #include "framework/application.h"
+#include "tests/comms/dispatch/test_bytes.h"
 
 namespace qv::test {
-
-using Bytes = std::vector<uint8_t>;
-inline Bytes B(std::initializer_list<int> v) {
-    Bytes b;
-    for (int x : v) b.push_back(static_cast<uint8_t>(x));
-    return b;
-}
-inline Bytes S(const std::string& s) { return Bytes(s.begin(), s.end()); }
-inline Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 // A file in the system's temporary folder.
 inline std::string TempPath(const std::string& name) {
