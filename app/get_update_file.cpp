@@ -92,10 +92,8 @@ void GetUpdateFile::FormCreate(Object*) {
     SetGlobalLanguage(1);
     InstallFolder = ProbeInstallFolder(FileExistsAt);
     if (InstallFolder.empty()) {
-        Application& app = Application::Instance();
-        app.ShowMessageBox(nullptr, LanguageIndex == 1 ? kNotFoundChinese : kNotFoundEnglish, app.Title(),
-                           MB_OK | MB_TASKMODAL);
-        app.Terminate();
+        ShowNotice(kTextNotFound.In(LanguageIndex));
+        Application::Instance().Terminate();
     }
     StatusBar1->SetSimpleText(InstallFolder);
     DownloadQueue = std::make_unique<StringList>();
@@ -135,6 +133,11 @@ std::string GetUpdateFile::QueueHead() const {
 }
 
 void GetUpdateFile::SetStatus(const std::string& text) { StatusBar1->SetSimpleText(text); }
+
+void GetUpdateFile::ShowNotice(const std::string& text) {
+    Application& app = Application::Instance();
+    app.ShowMessageBox(nullptr, text, app.Title(), MB_OK | MB_TASKMODAL);
+}
 
 void GetUpdateFile::btnDownloadClick(Object*) {
     SetStatus(kTextPleaseWait.In(LanguageIndex));
@@ -234,20 +237,14 @@ void GetUpdateFile::FtpClient1FtpStatus(Object*, FtpStatusCode StatusCode, const
         case scTransferTimedOut:
             // The client has closed the transfer; what it wrote goes.
             staged_.Discard();
-            Application::Instance().ShowMessageBox(nullptr, kTextTransferTimedOut, Application::Instance().Title(),
-                                                   MB_OK | MB_TASKMODAL);
+            ShowNotice(kTextTransferTimedOut);
             break;
     }
 }
 
 void GetUpdateFile::FillQueueFromListing() {
     DownloadQueue->Clear();
-    std::vector<std::string> lines;
-    MemoLines& shown = InfoMemo->Lines();
-    const int count = shown.Count();
-    lines.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) lines.push_back(shown.Get(i));
-    for (const std::string& name : NamesFromListing(lines)) DownloadQueue->Add(name);
+    for (const std::string& name : NamesFromListing(InfoMemo->Lines().ToVector())) DownloadQueue->Add(name);
     SetStatus(kTextBeingLogin);
     Pause(1000);
     ListingPhase = false;
@@ -312,10 +309,7 @@ void GetUpdateFile::FinishUpgrade() {
     // A second logout: the connection is closed already, so nothing is sent,
     // but its wait handles the messages still pending.
     FtpClient1->LogOut();
-    if (DownloadedCount != 0) {
-        Application& app = Application::Instance();
-        app.ShowMessageBox(nullptr, kTextAllDownloaded.In(LanguageIndex), app.Title(), MB_OK | MB_TASKMODAL);
-    }
+    if (DownloadedCount != 0) ShowNotice(kTextAllDownloaded.In(LanguageIndex));
     Close();
 }
 

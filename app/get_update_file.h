@@ -33,9 +33,6 @@ extern uint8_t LanguageIndex;
 // FormCreate, freed by FormDestroy).
 extern std::unique_ptr<StringList> DownloadQueue;
 
-// The not-found message, Big5: "找不到<Quotiva9.1>!".
-inline const std::string kNotFoundChinese = "\xa7\xe4\xa4\xa3\xa8\xec<Quotiva9.1>!";
-inline const std::string kNotFoundEnglish = "Quotiva 9.1 not found!";
 inline const std::string kApplicationTitle = "Quotiva Internet Upgrading System";
 
 // The two upgrade servers: deployment data, compiled in from the CMake cache
@@ -111,6 +108,8 @@ private:
     // The head of DownloadQueue (empty when the queue is).
     std::string QueueHead() const;
     void SetStatus(const std::string& text);
+    // A plain task-modal box with OK, captioned with the program's title.
+    static void ShowNotice(const std::string& text);
 
     StagedDownload staged_;
 

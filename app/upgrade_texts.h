@@ -14,6 +14,8 @@ struct UpgradeText {
     std::string In(int languageIndex) const { return languageIndex != 0 ? chinese : english; }
 };
 
+// 找不到<Quotiva9.1>!
+inline constexpr UpgradeText kTextNotFound{"Quotiva 9.1 not found!", "\xa7\xe4\xa4\xa3\xa8\xec<Quotiva9.1>!"};
 // 請稍候.....
 inline constexpr UpgradeText kTextPleaseWait{"Please wait.....", "\xbd\xd0\xb5y\xad\xd4....."};
 // 已連接主伺服器 (also when the spare server is in use)

@@ -4,6 +4,7 @@
 
 #include "framework/dialogs.h"
 #include "framework/exception.h"
+#include "framework/form.h"
 #include "framework/win32_text.h"
 
 namespace qv {
@@ -45,7 +46,7 @@ bool Application::DialogNavigation(MSG& msg) {
     // Tab and arrow keys move the focus between a form's controls.
     if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
     HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-    if (!root || !GetPropW(root, L"QvForm")) return false;
+    if (!root || !GetPropW(root, Form::kFormProperty)) return false;
     return IsDialogMessageW(root, &msg) != FALSE;
 }
 

@@ -30,7 +30,6 @@ public:
     void ProcessMessages();
 
     bool IsMainThread() const { return GetCurrentThreadId() == mainThreadId_; }
-    DWORD MainThreadId() const { return mainThreadId_; }
 
     // The standard exception report: a message box with the exception's text,
     // captioned with the title. Window procedures and event deliveries catch

@@ -261,11 +261,6 @@ std::vector<std::string> TreeView::ShownChildren(int parent) const {
     return texts;
 }
 
-void TreeView::ClearNodes() {
-    if (hwnd_) SendMessageW(hwnd_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
-    nodes_.clear();
-}
-
 void TreeView::SortAll() {
     if (!hwnd_) return;
     SendMessageW(hwnd_, TVM_SORTCHILDREN, TRUE, reinterpret_cast<LPARAM>(TVI_ROOT));

@@ -104,7 +104,6 @@ public:
     // The texts of the root's children (or a node's children) in the
     // order the control shows them.
     std::vector<std::string> ShownChildren(int parent = -1) const;
-    void ClearNodes();
     SortType GetSortType() const { return sortType_; }
     // stText sorts every level by text at once and keeps new nodes sorted.
     void SetSortType(SortType v);

@@ -85,18 +85,14 @@ void Component::InsertComponent(Component* component) {
     components_.push_back(component);
     component->owner_ = this;
     if (designing_) component->SetDesigning(true);
-    SendNotifications(component, Operation::opInsert);
+    Notification(component, Operation::opInsert);
 }
 
 void Component::RemoveComponent(Component* component) {
     if (!component || component->owner_ != this) return;
-    SendNotifications(component, Operation::opRemove);
+    Notification(component, Operation::opRemove);
     std::erase(components_, component);
     component->owner_ = nullptr;
-}
-
-void Component::SendNotifications(Component* component, Operation operation) {
-    Notification(component, operation);
 }
 
 void Component::DestroyComponents() {

@@ -84,8 +84,6 @@ protected:
     void MarkDestroying() { destroying_ = true; }
 
 private:
-    void SendNotifications(Component* component, Operation operation);
-
     Component* owner_ = nullptr;
     std::string name_;
     int32_t tag_ = 0;

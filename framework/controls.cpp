@@ -297,8 +297,6 @@ void Control::SetFocus() {
     if (hwnd_) ::SetFocus(hwnd_);
 }
 
-bool Control::Focused() const { return hwnd_ && GetFocus() == hwnd_; }
-
 std::vector<Control*> Control::ChildrenInTabOrder() const {
     std::vector<Control*> list = children_;
     std::stable_sort(list.begin(), list.end(), [](const Control* a, const Control* b) {

@@ -80,7 +80,6 @@ public:
     virtual HWND ClientHandle() const { return hwnd_; }
 
     void SetFocus();
-    bool Focused() const;
 
     // Found from a window handle of this program (nullptr for others).
     static Control* FromHandle(HWND hwnd);

@@ -89,14 +89,14 @@ LRESULT CALLBACK Form::FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         self = static_cast<Form*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         self->hwnd_ = hwnd;
         SetPropW(hwnd, kHandleProperty, self);
-        SetPropW(hwnd, L"QvForm", reinterpret_cast<HANDLE>(1));
+        SetPropW(hwnd, kFormProperty, reinterpret_cast<HANDLE>(1));
     } else {
         self = static_cast<Form*>(GetPropW(hwnd, kHandleProperty));
     }
     if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         RemovePropW(hwnd, kHandleProperty);
-        RemovePropW(hwnd, L"QvForm");
+        RemovePropW(hwnd, kFormProperty);
         if (self->hwnd_ == hwnd) self->hwnd_ = nullptr;
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }

@@ -80,6 +80,9 @@ public:
     void Create(const std::string& resourceName = "");
 
     static UINT FindControlMessage();
+    // The window property that marks a form's window: keys pressed in it
+    // move the focus between its controls (Application's message loop).
+    static constexpr const wchar_t* kFormProperty = L"QvForm";
 
     static const PropertyTable& StaticProperties();
     const PropertyTable& Properties() const override { return StaticProperties(); }

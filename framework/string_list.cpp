@@ -45,12 +45,6 @@ int StringList::Add(std::string_view s) {
     return index;
 }
 
-int StringList::IndexOf(std::string_view s) const {
-    for (int i = 0, n = Count(); i < n; ++i)
-        if (SameText(Get(i), s)) return i;
-    return -1;
-}
-
 void StringList::Assign(const StringList& source) {
     if (&source == this) return;
     Assign(source.ToVector());

@@ -28,7 +28,6 @@ public:
     // Built on the storage operations.
     int Add(std::string_view s);
     std::string operator[](int index) const { return Get(index); }
-    int IndexOf(std::string_view s) const;  // case-insensitive, -1 when absent
     bool Empty() const { return Count() == 0; }
     // Copies every string of source (this list's own kind of storage kept).
     void Assign(const StringList& source);

@@ -46,10 +46,6 @@ bool SameText(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool StartsWithText(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && SameText(s.substr(0, prefix.size()), prefix);
-}
-
 std::optional<int32_t> TryStrToInt(std::string_view s) {
     size_t i = 0;
     while (i < s.size() && s[i] == ' ') ++i;
@@ -87,11 +83,6 @@ std::optional<int32_t> TryStrToInt(std::string_view s) {
     if (negative) return static_cast<int32_t>(-value);
     if (value > 0x7FFFFFFFLL) return std::nullopt;
     return static_cast<int32_t>(value);
-}
-
-int32_t StrToIntDef(std::string_view s, int32_t fallback) {
-    auto v = TryStrToInt(s);
-    return v ? *v : fallback;
 }
 
 int32_t StrToInt(std::string_view s) {

@@ -19,13 +19,11 @@ std::string TrimRight(std::string_view s);
 std::string LowerCase(std::string_view s);
 std::string UpperCase(std::string_view s);
 bool SameText(std::string_view a, std::string_view b);
-bool StartsWithText(std::string_view s, std::string_view prefix);
 
 // Integer text: optional leading blanks, optional sign, then decimal digits
 // or hexadecimal digits after "$", "0x" or "0X". Nothing may follow.
 // Empty optional when the text is not such a number or does not fit 32 bits.
 std::optional<int32_t> TryStrToInt(std::string_view s);
-int32_t StrToIntDef(std::string_view s, int32_t fallback);
 // Like TryStrToInt, raising EConvertError ("'x' is not a valid integer value").
 int32_t StrToInt(std::string_view s);
 

@@ -32,6 +32,9 @@ void ShowOutOfRange() { MessageDlg(kOutOfRangeText, MsgDlgType::mtInformation, m
 
 bool Ask(const std::string& text, MsgDlgType type) { return MessageDlg(text, type, mbYesNo) == mrYes; }
 
+// The properties a position entry holds, in its order.
+const char* const kPositionProperties[] = {"Left", "Top", "Width", "Height"};
+
 // The owner's font object with a Name and a CharSet, or none.
 Persistent* OwnerFont(Component* owner) {
     if (!owner || !HasProperty(*owner, "Font", PropKind::Object)) return nullptr;
@@ -247,6 +250,8 @@ void BaseMultiLang::SetSwitchPositions(SwitchPositions m) {
 // Positions
 // ---------------------------------------------------------------------------
 std::string BaseMultiLang::PositionKey(Persistent& object, bool isForm) const {
+    if (switchPositions_ == SwitchPositions::spNone) return {};
+    if (isForm && switchPositions_ == SwitchPositions::spControlsOnly) return {};
     if (isForm) return kFormKey;
     auto* c = dynamic_cast<Component*>(&object);
     return c ? LowerCase(c->Name()) : std::string();
@@ -260,14 +265,11 @@ int BaseMultiLang::FindPositionEntry(const std::string& key) const {
 }
 
 void BaseMultiLang::SavePositions(Persistent& object, bool isForm) {
-    if (switchPositions_ == SwitchPositions::spNone) return;
-    if (isForm && switchPositions_ == SwitchPositions::spControlsOnly) return;
     if (languages_ == 0) return;
     std::string key = PositionKey(object, isForm);
     if (key.empty()) return;
-    static const char* const kNames[] = {"Left", "Top", "Width", "Height"};
     std::vector<std::string> parts;
-    for (const char* name : kNames)
+    for (const char* name : kPositionProperties)
         parts.push_back(HasProperty(object, name, PropKind::Integer) ? IntToStr(GetOrdProp(object, name)) : "");
     std::string p = Join(parts, ".");
     if (p == "...") return;
@@ -286,8 +288,6 @@ void BaseMultiLang::SavePositions(Persistent& object, bool isForm) {
 }
 
 void BaseMultiLang::ApplyPositions(Persistent& object, bool isForm) {
-    if (switchPositions_ == SwitchPositions::spNone) return;
-    if (isForm && switchPositions_ == SwitchPositions::spControlsOnly) return;
     std::string key = PositionKey(object, isForm);
     if (key.empty()) return;
     int index = FindPositionEntry(key);
@@ -295,8 +295,7 @@ void BaseMultiLang::ApplyPositions(Persistent& object, bool isForm) {
     std::vector<std::string> items = Split(positions_.Get(index), ',');
     if (static_cast<int>(items.size()) < activeLanguage_ + 2) return;
     std::string rest = items[static_cast<size_t>(activeLanguage_ + 1)] + ".";
-    static const char* const kNames[] = {"Left", "Top", "Width", "Height"};
-    for (const char* name : kNames) {
+    for (const char* name : kPositionProperties) {
         size_t dot = rest.find('.');
         if (dot == std::string::npos) break;
         std::string part = rest.substr(0, dot);

@@ -115,6 +115,8 @@ private:
     void ApplyFont();
     void WalkTable();
     int FindPositionEntry(const std::string& key) const;
+    // The key of the object's position entry; empty when the position mode
+    // leaves the object's positions alone.
     std::string PositionKey(Persistent& object, bool isForm) const;
 
     std::string aboutSink_;

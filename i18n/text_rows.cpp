@@ -22,7 +22,7 @@ bool RowCursor::TakeRow(std::string& text) {
 }
 
 bool RowCursor::TakeHintRow(std::string& text) {
-    if (AtEnd() || LowerCase(words_.Get(r_)) != LowerCase(kHintKey)) return false;
+    if (AtEnd() || !SameText(words_.Get(r_), kHintKey)) return false;
     std::string t;
     if (!TakeRow(t) || t.empty()) return false;
     text = t;
@@ -88,7 +88,6 @@ void GridWriter::AddRow(const std::string& text) {
     ++next_;
     // One more row, empty, at the end of the grid.
     grid_.SetRowCount(grid_.RowCount() + 1);
-    for (int c = 0; c < grid_.ColCount(); ++c) grid_.SetCell(c, grid_.RowCount() - 1, "");
 }
 
 void GridWriter::AddStrings(const StringList& list) {

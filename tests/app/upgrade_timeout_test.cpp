@@ -7,13 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "app/get_update_file.h"
 #include "app/upgrade_names.h"
 #include "framework/application.h"
+#include "tests/app/app_test_files.h"
 #include "tools/ftp/win/ftp_test_servers.h"
 
 namespace qv {
@@ -33,15 +32,6 @@ bool WaitFor(const std::function<bool()>& done, DWORD milliseconds) {
     }
     return true;
 }
-
-std::string ReadFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool Exists(const std::string& name) { return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 const char* const kLoginAndStalledDownload =
     "reply \"220 Ready\"\n"
@@ -81,13 +71,10 @@ protected:
         MSG quit;
         while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
         }
-        char base[MAX_PATH];
-        GetTempPathA(MAX_PATH, base);
-        folder = std::string(base) + "qv-timeout-" + std::to_string(GetCurrentProcessId()) + "\\";
-        CreateDirectoryA(folder.c_str(), nullptr);
+        folder = test::MakeTestFolder("qv-timeout");
         InstallFolder = folder;
         installed = folder + "slow.bin";
-        std::ofstream(installed, std::ios::binary) << old;
+        test::WriteFileBytes(installed, old);
     }
     void TearDown() override {
         window.reset();
@@ -126,8 +113,8 @@ protected:
             << "no time-out; received " << client->BytesTransferred() << " bytes";
         EXPECT_EQ(boxes, std::vector<std::string>{"Quotiva Internet Upgrading System: Transfer timed out"});
         EXPECT_GT(client->BytesTransferred(), 0);
-        EXPECT_EQ(ReadFile(installed), old);
-        EXPECT_FALSE(Exists(StagingFileName(installed)));
+        EXPECT_EQ(test::FileBytes(installed), old);
+        EXPECT_FALSE(test::PathExists(StagingFileName(installed)));
         EXPECT_FALSE(window->CurrentDownload().Active());
         EXPECT_EQ(window->Memo1->Lines().Count(), 0);
         EXPECT_EQ(window->DownloadedCount, 0);
@@ -136,7 +123,7 @@ protected:
         EXPECT_EQ(boxes.size(), 1u);
         EXPECT_EQ(DownloadQueue->Count(), 1);
         window->btnCancelClick(window.get());
-        EXPECT_EQ(ReadFile(installed), old);
+        EXPECT_EQ(test::FileBytes(installed), old);
         EXPECT_FALSE(client->IsConnected());
     }
 

@@ -203,10 +203,12 @@ def serve(options):
         raise KeyboardInterrupt
 
     signal.signal(signal.SIGTERM, stop)
-    if options.port_file:
-        background.write_atomically(options.port_file, '%d\n' % port)
-    print('listening on %s:%d' % (options.host, port), flush=True)
+    # A stop may come as soon as the port is known, even while the line
+    # below is still being written: it ends the server like any other stop.
     try:
+        if options.port_file:
+            background.write_atomically(options.port_file, '%d\n' % port)
+        print('listening on %s:%d' % (options.host, port), flush=True)
         server.serve_forever(handle_exit=False)
     except KeyboardInterrupt:
         pass
