@@ -11,24 +11,24 @@ void StringList::CheckIndex(int index, int limit) const {
 }
 
 std::string StringList::Get(int index) const {
-    CheckIndex(index, Count());
+    CheckIndex(index, StoredCount());
     return items_[static_cast<size_t>(index)];
 }
 
 void StringList::Put(int index, std::string_view s) {
-    CheckIndex(index, Count());
+    CheckIndex(index, StoredCount());
     items_[static_cast<size_t>(index)] = std::string(s);
     Changed();
 }
 
 void StringList::Insert(int index, std::string_view s) {
-    CheckIndex(index, Count() + 1);
+    CheckIndex(index, StoredCount() + 1);
     items_.insert(items_.begin() + index, std::string(s));
     Changed();
 }
 
 void StringList::Delete(int index) {
-    CheckIndex(index, Count());
+    CheckIndex(index, StoredCount());
     items_.erase(items_.begin() + index);
     Changed();
 }

@@ -48,6 +48,11 @@ protected:
     void CheckIndex(int index, int limit) const;
 
 private:
+    // The strings this object stores itself. A list kept by a control
+    // stores here only until the control has its window, when Count()
+    // already answers for the window: the storage operations above are
+    // bounded by what is stored, never by Count().
+    int StoredCount() const { return static_cast<int>(items_.size()); }
     std::vector<std::string> items_;
 };
 

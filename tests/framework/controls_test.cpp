@@ -205,6 +205,34 @@ TEST_F(ControlsTest, ListsKeepTheirItemsInTheControl) {
     EXPECT_EQ(hc->Sections().Get(0), "h1");
 }
 
+// Items set before a control has its window are kept by the list and
+// moved into the window when it is made.
+TEST_F(ControlsTest, ListsTakeItemsStoredBeforeTheirWindowExisted) {
+    ReadForm(*window, R"(QvTestWindow W {
+  ListBox LB { Left = 0 Top = 0 Width = 100 Height = 80 Items = ["a", "b", "c"] }
+  ComboBox CB { Left = 0 Top = 100 Width = 100 Height = 21 Items = ["x", "y"] }
+  TabControl TC { Left = 0 Top = 130 Width = 200 Height = 50 Tabs = ["t1", "t2"] }
+  HeaderControl HC { Left = 0 Top = 190 Width = 200 Height = 20 Sections = ["h1", "h2"] }
+})",
+             window->Handlers(), "test.form");
+    auto* lb = Get<ListBox>("LB");
+    auto* cb = Get<ComboBox>("CB");
+    auto* tc = Get<TabControl>("TC");
+    auto* hc = Get<HeaderControl>("HC");
+    ASSERT_TRUE(lb && cb && tc && hc);
+    ASSERT_EQ(lb->Handle(), nullptr);
+    window->HandleNeeded();
+    ASSERT_NE(lb->Handle(), nullptr);
+    EXPECT_EQ(SendMessageW(lb->Handle(), LB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(lb->Items().ToVector(), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(SendMessageW(cb->Handle(), CB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(cb->Items().ToVector(), (std::vector<std::string>{"x", "y"}));
+    EXPECT_EQ(TabCtrl_GetItemCount(tc->Handle()), 2);
+    EXPECT_EQ(tc->Tabs().ToVector(), (std::vector<std::string>{"t1", "t2"}));
+    EXPECT_EQ(Header_GetItemCount(hc->Handle()), 2);
+    EXPECT_EQ(hc->Sections().ToVector(), (std::vector<std::string>{"h1", "h2"}));
+}
+
 TEST_F(ControlsTest, ButtonsTakeTheirActionsCaption) {
     Read(R"(QvTestWindow W {
   Action A1 { Caption = "Run it" }
