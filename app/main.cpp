@@ -22,8 +22,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         std::unique_ptr<qv::GetUpdateFile> window = qv::CreateForm<qv::GetUpdateFile>();
         app.Run();
         window.reset();
-    } catch (const std::exception& e) {
-        app.HandleException(e);
+    } catch (...) {
+        app.HandleCurrentException();
         exitCode = 1;
     }
     return exitCode;

@@ -17,8 +17,10 @@ Form::~Form() {
     if (OnDestroy) {
         try {
             OnDestroy(this);
-        } catch (const std::exception& e) {
-            Application::Instance().HandleException(e);
+        } catch (...) {
+            // A destructor must not let anything through: whatever the
+            // handler threw is reported like any handler's exception.
+            Application::Instance().HandleCurrentException();
         }
     }
     // The controls' windows go before the form's window.

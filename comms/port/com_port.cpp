@@ -126,9 +126,9 @@ void CustomComPort::Loaded() {
     openWhenLoaded_ = false;
     try {
         OpenPort();
-    } catch (const std::exception& e) {
+    } catch (...) {
         open_ = false;
-        Application::Instance().HandleException(e);
+        Application::Instance().HandleCurrentException();
     }
 }
 
