@@ -9,6 +9,7 @@
 #include "comms/dispatch/socket_binding.h"
 #include "framework/application.h"
 #include "framework/exception.h"
+#include "framework/files.h"
 #include "framework/form_reader.h"
 #include "framework/win32_text.h"
 
@@ -79,7 +80,7 @@ LRESULT CustomFtpClient::WindowMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_TIMER:
             if (wParam == kFtpConnectTimerId) {
-                if (connectTimerRunning_) ConnectTimerExpired();
+                if (connectTimerRunning_) engine_.ConnectTimerExpired();
                 return 0;
             }
             break;
@@ -95,7 +96,7 @@ LRESULT CustomFtpClient::WindowMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case MsgFtpReply: {
             int32_t code = CodeOf(wParam);
             const char* line = text ? text.get() : "";
-            ReplyStateMachine(code, line);
+            engine_.ReplyLine(code, line);
             if (OnFtpReply && !destroying_) OnFtpReply(this, code, line);
             return 0;
         }
@@ -103,7 +104,7 @@ LRESULT CustomFtpClient::WindowMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             if (OnFtpStatus) OnFtpStatus(this, static_cast<FtpStatusCode>(wParam), text.get());
             return 0;
         case MsgFtpTimeout:
-            TimeoutMessage();
+            engine_.TimeoutMessage();
             return 0;
         default: break;
     }
@@ -129,7 +130,8 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
     dataSocket_->OnClose = [this](Object* s, SocketHandle h) { DataClose(s, h); };
     dataSocket_->OnError = [this](Object* s, SocketHandle h, int32_t e) { DataError(s, h, e); };
     dataSocket_->OnRead = [this](Object* s, SocketHandle h) { DataRead(s, h); };
-    dataSocket_->OnWrite = [this](Object* s, SocketHandle h) { DataWrite(s, h); };
+    // Writing is never asked for on a data connection that only receives.
+    dataSocket_->OnWrite = [](Object*, SocketHandle) {};
 
     dataBuffer_.assign(kFtpBufferSize, 0);
 
@@ -152,13 +154,11 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
 
 CustomFtpClient::~CustomFtpClient() {
     destroying_ = true;
-    try {
-        CloseSocketsAndFile();
-    } catch (...) {
-    }
+    CloseSockets();
+    ReleaseLocalFile(false);
     // Closing runs DisconnectEvent, which still needs the reply packet.
     CloseOnDestroy();
-    KillConnectTimer();
+    StopConnectTimer();
     if (ftpLog_ && ftpLog_->GetFtpClient() == this) ftpLog_->SetFtpClient(nullptr);
     ftpLog_ = nullptr;
     delete replyPacket_;
@@ -196,105 +196,25 @@ void CustomFtpClient::Notification(Component* component, Operation operation) {
     }
 }
 
-// ---- operations ------------------------------------------------------------
+// ---- the control connection ------------------------------------------------
 
-bool CustomFtpClient::LogIn() {
-    if (state_ >= FtpState::Ready) return false;
-    if (connectTimeout_ > 0 && messageWindow_) {
-        SetTimer(messageWindow_, kFtpConnectTimerId, static_cast<UINT>(connectTimeout_) * kMillisecondsPerTick,
-                 nullptr);
-        connectTimerRunning_ = true;
-    }
-    bool result;
-    if (state_ == FtpState::Unconnected) {
-        SetOpen(true);
-        result = Open();
-    } else {
-        SendCommand("USER " + userName_);
-        result = true;
-    }
-    state_ = FtpState::LoggingIn;
-    return result;
+bool CustomFtpClient::ControlOpen() { return State() == psOpen && CurrentDispatcher(); }
+
+bool CustomFtpClient::OpenControl() {
+    SetOpen(true);
+    return Open();
 }
 
-bool CustomFtpClient::LogOut() {
-    bool wasOpen = Open();
-    if (wasOpen) SendCommand("QUIT");
-    DelayTicks(5, true);
-    SetOpen(false);
-    return wasOpen;
-}
+void CustomFtpClient::CloseControl() { SetOpen(false); }
 
-bool CustomFtpClient::ChangeFolder(const std::string& folder) {
-    if (state_ != FtpState::Ready) return false;
-    SetState(FtpState::FolderCommand);
-    SendCommand(folder.empty() ? std::string("PWD") : "CWD " + folder);
-    return true;
-}
-
-bool CustomFtpClient::QueryFolder() {
-    if (state_ != FtpState::Ready) return false;
-    SetState(FtpState::FolderCommand);
-    SendCommand("PWD");
-    return true;
-}
-
-bool CustomFtpClient::ListFolder(const std::string& folder, bool full) {
-    if (state_ != FtpState::Ready) return false;
-    SetState(FtpState::Listing);
-    std::string command = full ? "LIST" : "NLST";
-    if (!folder.empty()) command += " " + folder;
-    QueueCommand(command);
-    // Back to one block, all zeros: a longer listing before may have grown it.
-    dataBuffer_.assign(kFtpBufferSize, 0);
-    dataBuffer_.shrink_to_fit();
-    bytesTransferred_ = 0;
-    if (passiveMode_) QueueCommand("PASV");
-    QueueCommand(std::string("TYPE ") + FtpTypeLetter(ftAscii));
-    return PrepareDataConnection();
-}
-
-bool CustomFtpClient::DownloadFile(const std::string& remoteName, const std::string& localName,
-                                   FtpDownloadMode mode) {
-    if (state_ != FtpState::Ready || remoteName.empty() || localName.empty()) return false;
-    SetState(FtpState::Downloading);
-    QueueCommand("RETR " + remoteName);
-    remoteFileName_ = remoteName;
-    localFileName_ = localName;
-    OpenLocalFile(localName, mode);
-    bytesTransferred_ = 0;
-    abortFlag_ = false;
-    if (passiveMode_) QueueCommand("PASV");
-    QueueCommand(std::string("TYPE ") + FtpTypeLetter(fileType_));
-    return PrepareDataConnection();
-}
-
-bool CustomFtpClient::AbortTransfer() {
-    if (state_ <= FtpState::Ready) return false;
-    abortFlag_ = true;
-    userAborted_ = true;
-    SendCommand("ABOR");
-    ReportLog(lcAbortedByUser);
-    return true;
-}
-
-// ---- commands ----------------------------------------------------------------
-
-void CustomFtpClient::SendCommand(const std::string& text) {
-    StartTransferTimer();
+void CustomFtpClient::WriteLine(const std::string& command) {
     // Only an open connection takes commands; a reply handled after the
     // connection went has nothing to answer to.
-    if (State() != psOpen || !CurrentDispatcher()) return;
-    PutString(text + "\r\n");
+    if (!ControlOpen()) return;
+    PutString(command + "\r\n");
 }
 
-void CustomFtpClient::QueueCommand(const std::string& text) { commands_.Push(text); }
-
-void CustomFtpClient::SendNextCommand() {
-    if (std::optional<std::string> next = commands_.PopNext()) SendCommand(*next);
-}
-
-// ---- replies ----------------------------------------------------------------
+void CustomFtpClient::Pause(int32_t ticks) { DelayTicks(ticks, true); }
 
 void CustomFtpClient::ReplyReader(Object*, const std::string& line) {
     int32_t code = FtpReplyCode(line);
@@ -305,137 +225,41 @@ void CustomFtpClient::ReplyReader(Object*, const std::string& line) {
         delete[] copy;
 }
 
-void CustomFtpClient::ReplyStateMachine(int32_t code, std::string_view line) {
-    if (!reply_.Feed(line, code)) return;
-    switch (state_) {
-        case FtpState::Unconnected:
-        case FtpState::Ready:
-            if (code == 125 || code == 150) break;
-            if (code == 226) CloseDataConnection(true);
-            else ErrorRoutine(code);
-            break;
-        case FtpState::LoggingIn:
-            switch (code) {
-                case 202: break;
-                case 220:
-                    ReportStatus(scConnected, std::string(reply_.TextFromFifth()).c_str());
-                    SendCommand("USER " + userName_);
-                    break;
-                case 230:
-                    SetState(FtpState::Ready);
-                    loggedIn_ = true;
-                    ReportStatus(scLoggedIn, nullptr);
-                    break;
-                case 331: SendCommand("PASS " + password_); break;
-                case 332: SendCommand("ACCT " + account_); break;
-                default: ErrorRoutine(code); break;
-            }
-            break;
-        case FtpState::Listing:
-        case FtpState::Downloading:
-            if (code < 200) break;
-            switch (code) {
-                case 200: SendNextCommand(); break;
-                case 226: break;
-                case 227:
-                    ConnectPassive();
-                    SendNextCommand();
-                    break;
-                case 250: SetState(FtpState::Ready); break;
-                case 350: SendNextCommand(); break;
-                default: ErrorRoutine(code); break;
-            }
-            break;
-        case FtpState::FolderCommand:
-            if (code >= 211 && code <= 215) {
-                ReportStatus(scInfoText, std::string(reply_.TextFromFifth()).c_str());
-            } else if (code == 225 || code == 226) {
-                SetState(FtpState::Ready);
-            } else if (code == 250) {
-                ReportStatus(scOperationComplete, nullptr);
-            } else if (code == 257) {
-                reply_.ReplaceText(FtpFolderFromReply(reply_.TextView()));
-                ReportStatus(scCurrentFolder, reply_.Text());
-            } else {
-                ErrorRoutine(code);
-            }
-            break;
-    }
+void CustomFtpClient::ConnectEvent() {
+    if (replyPacket_) replyPacket_->SetEnabled(true);
+    if (BaseDispatcher* d = CurrentDispatcher())
+        d->AddEventHandler(DispatchMethod::Bind<&CustomFtpClient::TimerHandler>(this));
+    engine_.Connected();
 }
 
-void CustomFtpClient::ErrorRoutine(int32_t code) {
-    commands_.Clear();
-    if (code == 221 || code == 421) SetState(FtpState::Unconnected);
-    else ReportError(code, reply_.Text());
+void CustomFtpClient::DisconnectEvent() {
+    StopConnectTimer();
+    if (BaseDispatcher* d = CurrentDispatcher())
+        d->RemoveEventHandler(DispatchMethod::Bind<&CustomFtpClient::TimerHandler>(this));
+    if (replyPacket_) replyPacket_->SetEnabled(false);
+    engine_.Disconnected();
 }
 
-// ---- state and reports ----------------------------------------------------------
-
-void CustomFtpClient::SetState(FtpState state) {
-    userAborted_ = false;
-    if (state == FtpState::Ready) {
-        try {
-            CloseDataConnection(true);
-        } catch (...) {
-            // The data connection is gone all the same (sockets and file are
-            // released whatever fails); the client must not stay in a
-            // transfer that no longer exists.
-            state_ = FtpState::Ready;
-            throw;
-        }
-        state_ = FtpState::Ready;
-    } else if (state == FtpState::Unconnected) {
-        Reset();
-    } else {
-        state_ = state;
-    }
+void CustomFtpClient::ErrorEvent(int32_t errorCode) {
+    CustomWinsockPort::ErrorEvent(errorCode);
+    // Before the connection stands, an error is the connection attempt
+    // failing (refused, unreachable): the login is over.
+    engine_.ConnectFailed(errorCode);
 }
 
-void CustomFtpClient::Reset() {
-    userAborted_ = false;
-    StopTransferTimer();
-    CloseSocketsAndFile();
-    // Closing the port runs DisconnectEvent, which runs this reset once
-    // more inside: that inner run reports by the state it finds, and this
-    // outer one then reports from Unconnected.
-    std::exception_ptr failure;
-    try {
-        SetOpen(false);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    loggedIn_ = false;
-    commands_.Clear();
-    // A reply being assembled when the connection went is over with it: the
-    // next connection starts with a fresh greeting.
-    reply_.Reset();
-    if (state_ == FtpState::Unconnected || state_ == FtpState::LoggingIn) {
-        ReportStatus(scDisconnected, nullptr);
-    } else {
-        ReportStatus(scLoggedOut, nullptr);
-        ReportLog(lcLoggedOut);
-    }
-    state_ = FtpState::Unconnected;
-    if (failure) std::rethrow_exception(failure);
-}
+// ---- reports -------------------------------------------------------------------
 
-void CustomFtpClient::ReportStatus(FtpStatusCode code, const char* text) {
-    // The copy is taken first: setting Ready drains the data connection.
-    std::unique_ptr<char[]> copy(CopyText(text));
-    if (code == scOperationComplete || code == scCurrentFolder || code == scInfoText || code == scTransferComplete)
-        SetState(FtpState::Ready);
+void CustomFtpClient::PostStatus(FtpStatusCode code, const char* text) {
     if (destroying_) return;
-    PostText(MsgFtpStatus, static_cast<WPARAM>(code), copy.release());
+    PostText(MsgFtpStatus, static_cast<WPARAM>(code), CopyText(text));
 }
 
-void CustomFtpClient::ReportError(int32_t code, const char* text) {
-    std::unique_ptr<char[]> copy(CopyText(text));
-    if (state_ > FtpState::Ready) SetState(FtpState::Ready);
+void CustomFtpClient::PostError(int32_t code, const char* text) {
     if (destroying_) return;
-    PostText(MsgFtpError, CodeParam(code), copy.release());
+    PostText(MsgFtpError, CodeParam(code), CopyText(text));
 }
 
-void CustomFtpClient::ReportLog(FtpLogCode code) {
+void CustomFtpClient::PostLog(FtpLogCode code) {
     if (messageWindow_) PostMessageW(messageWindow_, MsgFtpLog, static_cast<WPARAM>(code & 0x7F), 0);
 }
 
@@ -444,22 +268,16 @@ void CustomFtpClient::PostText(UINT msg, WPARAM code, const char* text) {
         delete[] text;
 }
 
-// ---- port notifications -------------------------------------------------------
-
-void CustomFtpClient::ConnectEvent() {
-    KillConnectTimer();
-    if (replyPacket_) replyPacket_->SetEnabled(true);
-    if (BaseDispatcher* d = CurrentDispatcher())
-        d->AddEventHandler(DispatchMethod::Bind<&CustomFtpClient::TimerHandler>(this));
-    SetState(FtpState::LoggingIn);
+void CustomFtpClient::FireStatus(FtpStatusCode code) {
+    if (OnFtpStatus && !destroying_) OnFtpStatus(this, code, nullptr);
 }
 
-void CustomFtpClient::DisconnectEvent() {
-    KillConnectTimer();
-    if (BaseDispatcher* d = CurrentDispatcher())
-        d->RemoveEventHandler(DispatchMethod::Bind<&CustomFtpClient::TimerHandler>(this));
-    if (replyPacket_) replyPacket_->SetEnabled(false);
-    Reset();
+void CustomFtpClient::FireError(int32_t code) {
+    if (OnFtpError) OnFtpError(this, code, nullptr);
+}
+
+void CustomFtpClient::Trace(std::string_view line) {
+    if (OnEngineTrace) OnEngineTrace(std::string(line));
 }
 
 // ---- timers ------------------------------------------------------------------------
@@ -491,108 +309,123 @@ void CustomFtpClient::StopTransferTimer() {
 
 void CustomFtpClient::TimerHandler(UINT msg, WPARAM wParam, LPARAM) {
     if (msg != MsgTriggerTimer || transferTimer_ == 0 || static_cast<int32_t>(wParam) != transferTimer_) return;
-    StopTransferTimer();
-    if (state_ != FtpState::Ready && messageWindow_) PostMessageW(messageWindow_, MsgFtpTimeout, 0, 0);
+    engine_.TransferTimerExpired();
 }
 
-void CustomFtpClient::TimeoutMessage() {
-    abortFlag_ = true;
-    if (state_ > FtpState::LoggingIn) SetState(FtpState::Ready);
-    else Reset();
-    // Fired here directly: the statuses the reset posted come after it.
-    if (OnFtpStatus && !destroying_) OnFtpStatus(this, scTransferTimedOut, nullptr);
+void CustomFtpClient::PostTimeout() {
+    if (messageWindow_) PostMessageW(messageWindow_, MsgFtpTimeout, 0, 0);
 }
 
-void CustomFtpClient::KillConnectTimer() {
+void CustomFtpClient::StartConnectTimer() {
+    if (connectTimeout_ <= 0 || !messageWindow_) return;
+    SetTimer(messageWindow_, kFtpConnectTimerId, static_cast<UINT>(connectTimeout_) * kMillisecondsPerTick, nullptr);
+    connectTimerRunning_ = true;
+}
+
+void CustomFtpClient::StopConnectTimer() {
     if (!connectTimerRunning_) return;
     connectTimerRunning_ = false;
     if (messageWindow_) KillTimer(messageWindow_, kFtpConnectTimerId);
 }
 
-void CustomFtpClient::ConnectTimerExpired() {
-    Reset();
-    KillConnectTimer();
-    if (OnFtpError) OnFtpError(this, -1, nullptr);
-}
-
 // ---- data connection ------------------------------------------------------------------
 
-bool CustomFtpClient::PrepareDataConnection() {
-    try {
-        return PrepareSteps();
-    } catch (...) {
-        try {
-            CloseSocketsAndFile();
-        } catch (...) {
-        }
-        commands_.Clear();
-        return false;
+FtpDataPrepared CustomFtpClient::PrepareData(bool passive) {
+    if (engine_.State() == FtpState::Listing) {
+        // Back to one block, all zeros: a longer listing before may have
+        // grown it.
+        dataBuffer_.assign(kFtpBufferSize, 0);
+        dataBuffer_.shrink_to_fit();
     }
+    FtpDataPrepared prepared;
+    try {
+        prepared = PrepareSteps(passive);
+    } catch (...) {
+        prepared.ok = false;
+    }
+    if (!prepared.ok) CloseSockets();
+    return prepared;
 }
 
-bool CustomFtpClient::PrepareSteps() {
-    if (passiveMode_) {
+FtpDataPrepared CustomFtpClient::PrepareSteps(bool passive) {
+    FtpDataPrepared prepared;
+    CloseSockets();
+    if (passive) {
         dataHandle_ = dataSocket_->SockOpen();
-        bool result = dataHandle_ != kInvalidSocket;
-        dataSocket_->SockSelectEvents(dataHandle_, kSockRead | kSockWrite | kSockClose);
-        SendNextCommand();
-        return result;
+        if (dataHandle_ == kInvalidSocket) return prepared;
+        if (dataSocket_->SockSelectEvents(dataHandle_, kSockRead | kSockWrite | kSockClose) != 0) return prepared;
+        prepared.ok = true;
+        return prepared;
     }
     BaseDispatcher* d = CurrentDispatcher();
-    if (!d) return false;
+    if (!d) return prepared;
     int length = sizeof localAddress_;
     if (sockapi::getsockname(ToSocket(d->DeviceId()), reinterpret_cast<sockaddr*>(&localAddress_), &length) != 0)
-        return false;
-    if (listenHandle_ == kInvalidSocket) {
-        listenHandle_ = dataSocket_->SockOpen();
-        if (listenHandle_ == kInvalidSocket) return false;
-    }
+        return prepared;
+    listenHandle_ = dataSocket_->SockOpen();
+    if (listenHandle_ == kInvalidSocket) return prepared;
     dataSocket_->SockSelectEvents(listenHandle_, kSockRead | kSockWrite | kSockAccept | kSockClose);
     localAddress_.sin_family = AF_INET;
     localAddress_.sin_port = dataSocket_->PortToNet(0);
-    if (dataSocket_->SockBind(listenHandle_, localAddress_) != 0) return false;
+    if (dataSocket_->SockBind(listenHandle_, localAddress_) != 0) return prepared;
     length = sizeof localAddress_;
     if (sockapi::getsockname(ToSocket(listenHandle_), reinterpret_cast<sockaddr*>(&localAddress_), &length) != 0)
-        return false;
+        return prepared;
     const auto* port = reinterpret_cast<const uint8_t*>(&localAddress_.sin_port);
-    std::string argument = FtpPortArgument(dataSocket_->AddrToText(localAddress_.sin_addr.s_addr), port[0], port[1]);
+    prepared.portArgument =
+        FtpPortArgument(dataSocket_->AddrToText(localAddress_.sin_addr.s_addr), port[0], port[1]);
     // Listening comes before the command that names the port: a server may
     // connect as soon as it reads PORT, before any transfer command.
-    if (dataSocket_->SockListen(listenHandle_, 5) != 0) return false;
-    SendCommand("PORT " + argument);
-    return true;
+    if (dataSocket_->SockListen(listenHandle_, 5) != 0) return prepared;
+    prepared.ok = true;
+    return prepared;
 }
 
-void CustomFtpClient::ConnectPassive() {
-    FtpPassiveAddress passive = FtpParsePassiveAddress(reply_.TextView());
+void CustomFtpClient::ConnectData(uint16_t port) {
+    if (dataHandle_ == kInvalidSocket) return;
+    // The data connection goes to the server the control connection talks
+    // to: a 227 that names another host (a private address behind NAT, or
+    // a server that tries to send the client elsewhere) is not followed.
+    sockaddr_in peer{};
+    int length = sizeof peer;
+    BaseDispatcher* d = CurrentDispatcher();
+    if (!d || sockapi::getpeername(ToSocket(d->DeviceId()), reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
+        engine_.DataFailed(dataSocket_->LastSockError());
+        return;
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = dataSocket_->TextToAddr(passive.host);
-    address.sin_port = dataSocket_->PortToNet(passive.port);
+    address.sin_addr = peer.sin_addr;
+    address.sin_port = dataSocket_->PortToNet(port);
     dataSocket_->SockConnect(dataHandle_, address);
 }
 
+std::string CustomFtpClient::ListingText() { return std::string(dataBuffer_.data()); }
+
 int32_t CustomFtpClient::ReadDataOnce() {
     if (dataHandle_ == kInvalidSocket) return 0;
-    if (state_ == FtpState::Downloading) {
-        if (localFile_ == INVALID_HANDLE_VALUE || abortFlag_) return 0;
-        RefreshTransferTimer();
+    if (engine_.State() == FtpState::Downloading) {
+        if (localFile_ == INVALID_HANDLE_VALUE || engine_.AbortFlag()) return 0;
         if (dataBuffer_.size() < kFtpBufferSize) dataBuffer_.assign(kFtpBufferSize, 0);
         int32_t n = dataSocket_->SockReceive(dataHandle_, dataBuffer_.data(), static_cast<int32_t>(kFtpBufferSize), 0);
-        if (n > 0) {
-            // Counted as the 32-bit value it is published as; past 2 GiB it
-            // wraps instead of overflowing.
-            bytesTransferred_ = static_cast<int32_t>(static_cast<uint32_t>(bytesTransferred_) + static_cast<uint32_t>(n));
-            WriteLocalFile(dataBuffer_.data(), n);
-            ReportStatus(scProgress, nullptr);
+        if (n <= 0) return n;
+        DWORD written = 0;
+        if (!WriteFile(localFile_, dataBuffer_.data(), static_cast<DWORD>(n), &written, nullptr) ||
+            written != static_cast<DWORD>(n)) {
+            DWORD error = GetLastError();
+            // Short of an error number (a short write) the disk is full.
+            std::string reason = MessageForCode(static_cast<int32_t>(error ? error : ERROR_DISK_FULL));
+            engine_.LocalWriteFailed("Cannot write " + engine_.RemoteFileName() + ": " + reason);
+            return 0;
         }
+        engine_.DataReceived(n);
         return n;
     }
-    if (state_ == FtpState::Listing) {
+    if (engine_.State() == FtpState::Listing) {
         // The text stays zero-terminated inside the buffer: there is always
         // one byte after the received ones, and the buffer grows when the
         // listing reaches its end.
-        size_t used = static_cast<size_t>(bytesTransferred_);
+        size_t used = static_cast<uint32_t>(engine_.BytesTransferred());
         if (used + 1 >= dataBuffer_.size() && dataBuffer_.size() < kMaxListingSize)
             dataBuffer_.resize(std::min(kMaxListingSize, dataBuffer_.size() * 2), 0);
         size_t room = dataBuffer_.size() - 1 - used;
@@ -604,50 +437,38 @@ int32_t CustomFtpClient::ReadDataOnce() {
         int32_t want = static_cast<int32_t>(std::min(room, kFtpBufferSize));
         int32_t n = dataSocket_->SockReceive(dataHandle_, dataBuffer_.data() + used, want, 0);
         if (n > 0) {
-            bytesTransferred_ += n;
-            dataBuffer_[static_cast<size_t>(bytesTransferred_)] = '\0';
+            dataBuffer_[used + static_cast<size_t>(n)] = '\0';
+            engine_.DataReceived(n);
         }
         return n;
     }
     return 0;
 }
 
-void CustomFtpClient::CloseDataConnection(bool draining) {
-    std::exception_ptr failure;
-    if (dataHandle_ != kInvalidSocket) {
-        try {
-            dataSocket_->SockSelectEvents(dataHandle_, 0);
-            dataSocket_->SockShutdown(dataHandle_, 1);
-            if (draining && (state_ == FtpState::Listing || state_ == FtpState::Downloading))
-                while (ReadDataOnce() > 0) {
-                }
-            if (dataHandle_ != kInvalidSocket) dataSocket_->SockShutdown(dataHandle_, 2);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }
-    CloseSocketsAndFile();
-    if (failure) std::rethrow_exception(failure);
+void CustomFtpClient::CloseData(bool complete) {
+    CloseSockets();
+    ReleaseLocalFile(complete);
 }
 
-void CustomFtpClient::CloseSocketsAndFile() {
-    // Failures of the closes are of no interest: nothing is reported.
+void CustomFtpClient::CloseSockets() {
+    // Closing sockets that never connected, or already failed, is no news:
+    // nothing is reported.
     closingSockets_ = true;
     for (SocketHandle* handle : {&dataHandle_, &listenHandle_}) {
         SocketHandle s = *handle;
         *handle = kInvalidSocket;
         if (s == kInvalidSocket || !dataSocket_) continue;
         try {
+            dataSocket_->SockSelectEvents(s, 0);
             dataSocket_->SockClose(s);
         } catch (...) {
         }
     }
     closingSockets_ = false;
-    ReleaseLocalFile();
 }
 
-void CustomFtpClient::OpenLocalFile(const std::string& name, FtpDownloadMode mode) {
-    ReleaseLocalFile();
+void CustomFtpClient::OpenLocalFile(const std::string& name, FtpDownloadMode mode, int32_t& restartOffset) {
+    ReleaseLocalFile(false);
     std::wstring wide = ToWide(name);
     if (!FileExistsAt(name)) {
         HANDLE created = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -661,49 +482,27 @@ void CustomFtpClient::OpenLocalFile(const std::string& name, FtpDownloadMode mod
     LARGE_INTEGER size{};
     GetFileSizeEx(file, &size);
     LARGE_INTEGER position{};
-    switch (mode) {
-        case dmReplace:
-            downloadMode_ = dmReplace;
-            position.QuadPart = 0;
-            break;
-        case dmAppend:
-            downloadMode_ = dmAppend;
-            position = size;
-            break;
-        default:
-            downloadMode_ = dmRestart;
-            // The offset is a 32-bit value: a file beyond its range resumes
-            // at the largest offset it can name.
-            if (restartOffset_ < 0 || restartOffset_ > size.QuadPart)
-                restartOffset_ = static_cast<int32_t>(std::min<int64_t>(size.QuadPart, INT32_MAX));
-            position.QuadPart = restartOffset_;
-            break;
+    if (mode == dmAppend) {
+        position = size;
+    } else if (mode != dmReplace) {
+        // The offset is a 32-bit value: a file beyond its range resumes
+        // at the largest offset it can name.
+        if (restartOffset < 0 || restartOffset > size.QuadPart)
+            restartOffset = static_cast<int32_t>(std::min<int64_t>(size.QuadPart, INT32_MAX));
+        position.QuadPart = restartOffset;
     }
     SetFilePointerEx(file, position, nullptr, FILE_BEGIN);
     localFile_ = file;
-    if (downloadMode_ == dmRestart) {
-        QueueCommand("REST " + std::to_string(restartOffset_));
-        ReportLog(lcRetransfer);
-    } else {
-        ReportLog(lcDownloading);
-    }
+    replacing_ = mode == dmReplace;
 }
 
-void CustomFtpClient::WriteLocalFile(const void* data, int32_t count) {
-    DWORD written = 0;
-    if (!WriteFile(localFile_, data, static_cast<DWORD>(count), &written, nullptr) ||
-        written != static_cast<DWORD>(count))
-        throw EWriteError("Stream write error");
-}
-
-void CustomFtpClient::ReleaseLocalFile() {
+void CustomFtpClient::ReleaseLocalFile(bool complete) {
     HANDLE file = localFile_;
     localFile_ = INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE) return;
     // A replaced file that was received whole keeps nothing of the old
-    // file's tail.
-    if (cutAtRelease_) SetEndOfFile(file);
-    cutAtRelease_ = false;
+    // file's tail; one that was not is left as far as it was written.
+    if (complete && replacing_) SetEndOfFile(file);
     CloseHandle(file);
 }
 
@@ -722,38 +521,23 @@ void CustomFtpClient::DataAccept(Object*, SocketHandle) {
 }
 
 void CustomFtpClient::DataClose(Object*, SocketHandle s) {
-    if (s != dataHandle_ || s == kInvalidSocket) return;
-    // An aborted transfer ends with the server's replies (426, 226) or the
-    // transfer timer, never as complete.
-    if (userAborted_) return;
-    if (state_ == FtpState::Listing) {
-        // What the server sent before it closed belongs to the listing,
-        // even when the close is noticed before the last read.
-        while (ReadDataOnce() > 0) {
-        }
-        ReportStatus(scInfoText, dataBuffer_.data());
-    } else if (state_ == FtpState::Downloading) {
-        cutAtRelease_ = downloadMode_ == dmReplace;
-        ReportStatus(scTransferComplete, nullptr);
+    if (s != dataHandle_ || s == kInvalidSocket || !engine_.Transferring()) return;
+    // What the server sent before it closed belongs to the transfer, even
+    // when the close is noticed before the last read.
+    while (dataHandle_ == s && ReadDataOnce() > 0) {
     }
+    // A read that failed has ended the transfer already.
+    if (dataHandle_ == s && engine_.Transferring()) engine_.DataEnded();
 }
 
 void CustomFtpClient::DataError(Object*, SocketHandle, int32_t errorCode) {
     if (closingSockets_) return;
-    // The flag is set before the report: reporting closes the data
-    // connection, whose own failures must then stay silent.
-    bool report = !abortFlag_;
-    abortFlag_ = true;
-    if (report) ReportError(errorCode, nullptr);
+    engine_.DataFailed(errorCode);
 }
 
 void CustomFtpClient::DataRead(Object*, SocketHandle s) {
-    if (s == dataHandle_ && s != kInvalidSocket &&
-        (state_ == FtpState::Listing || state_ == FtpState::Downloading))
-        ReadDataOnce();
+    if (s == dataHandle_ && s != kInvalidSocket && engine_.Transferring()) ReadDataOnce();
 }
-
-void CustomFtpClient::DataWrite(Object*, SocketHandle) {}
 
 // ---- published class ----------------------------------------------------------------
 
@@ -790,153 +574,6 @@ const PropertyTable& FtpClient::StaticProperties() {
 }
 
 const PropertyTable& FtpClient::Properties() const { return StaticProperties(); }
-
-// ---- history log ------------------------------------------------------------------------
-
-FtpLog::FtpLog(Component* owner) : BaseComponent(owner) {
-    // A client already placed beside this log links itself to it, as one
-    // placed after it does through Notification.
-    if (Owner())
-        for (int i = 0; i < Owner()->ComponentCount() && !ftpClient_; ++i)
-            if (auto* client = dynamic_cast<CustomFtpClient*>(Owner()->Components(i)); client && !client->GetFtpLog())
-                client->SetFtpLog(this);
-}
-
-FtpLog::~FtpLog() {
-    if (ftpClient_ && ftpClient_->GetFtpLog() == this) ftpClient_->SetFtpLog(nullptr);
-    ftpClient_ = nullptr;
-}
-
-void FtpLog::SetFtpClient(CustomFtpClient* value) {
-    if (value == ftpClient_) return;
-    ftpClient_ = value;
-    if (value) FreeNotification(value);
-}
-
-void FtpLog::Notification(Component* component, Operation operation) {
-    BaseComponent::Notification(component, operation);
-    if (operation == Operation::opRemove) {
-        if (component == ftpClient_) ftpClient_ = nullptr;
-    } else if (!ftpClient_ && component != this) {
-        if (auto* client = dynamic_cast<CustomFtpClient*>(component); client && !client->GetFtpLog())
-            client->SetFtpLog(this);
-    }
-}
-
-namespace {
-
-std::string LocaleText(LCTYPE type) {
-    char buffer[128];
-    int n = GetLocaleInfoA(LOCALE_USER_DEFAULT, type, buffer, sizeof buffer);
-    return n > 1 ? std::string(buffer, static_cast<size_t>(n - 1)) : std::string();
-}
-
-[[noreturn]] void RaiseIoError(DWORD code) {
-    int32_t number = static_cast<int32_t>(code ? code : ERROR_WRITE_FAULT);
-    throw EInOutError(MessageForCode(-number), number);
-}
-
-// Opens the history file for appending as the runtime's text files do: at
-// its end, where a Ctrl-Z in the last 128 bytes marks the end and what
-// follows it is cut. Returns the open file or the I/O error number.
-HANDLE OpenForAppend(const std::wstring& name, DWORD& error) {
-    HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = GetLastError();
-        return file;
-    }
-    LARGE_INTEGER size{};
-    GetFileSizeEx(file, &size);
-    LARGE_INTEGER from{};
-    from.QuadPart = size.QuadPart > 128 ? size.QuadPart - 128 : 0;
-    SetFilePointerEx(file, from, nullptr, FILE_BEGIN);
-    char tail[128];
-    DWORD got = 0;
-    if (ReadFile(file, tail, sizeof tail, &got, nullptr)) {
-        for (DWORD i = 0; i < got; ++i)
-            if (tail[i] == 0x1A) {
-                LARGE_INTEGER at{};
-                at.QuadPart = from.QuadPart + i;
-                SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
-                SetEndOfFile(file);
-                break;
-            }
-    }
-    LARGE_INTEGER zero{};
-    SetFilePointerEx(file, zero, nullptr, FILE_END);
-    error = 0;
-    return file;
-}
-
-}  // namespace
-
-FtpDateTimeFormat FtpLog::SystemDateTimeFormat() {
-    FtpDateTimeFormat format;
-    format.ShortDateFormat = "mm/dd/yy";
-    if (std::string separator = LocaleText(LOCALE_SDATE); !separator.empty()) format.DateSeparator = separator[0];
-    if (std::string time = LocaleText(LOCALE_STIMEFORMAT); !time.empty()) format.LongTimeFormat = time;
-    format.AmDesignator = LocaleText(LOCALE_S1159);
-    format.PmDesignator = LocaleText(LOCALE_S2359);
-    return format;
-}
-
-std::string FtpLog::DateTimeText(const SYSTEMTIME& when) {
-    FtpDateTimeParts parts;
-    parts.Year = when.wYear;
-    parts.Month = when.wMonth;
-    parts.Day = when.wDay;
-    parts.Hour = when.wHour;
-    parts.Minute = when.wMinute;
-    parts.Second = when.wSecond;
-    parts.Millisecond = when.wMilliseconds;
-    return FtpFormatDateTime(parts, SystemDateTimeFormat());
-}
-
-void FtpLog::WriteHistory(FtpLogCode logCode) {
-    if (!enabled_ || ftpHistoryName_.empty()) return;
-    std::wstring name = ToWide(ftpHistoryName_);
-    DWORD error = 0;
-    HANDLE file = OpenForAppend(name, error);
-    if (file == INVALID_HANDLE_VALUE) {
-        // Missing, or held by another program: made anew, empty.
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_SHARING_VIOLATION) RaiseIoError(error);
-        file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) RaiseIoError(GetLastError());
-    }
-    FtpHistoryValues values;
-    if (ftpClient_) {
-        values.ServerAddress = ftpClient_->ServerAddress();
-        values.UserName = ftpClient_->UserName();
-        values.RemoteFileName = ftpClient_->RemoteFileName();
-        values.LocalFileName = ftpClient_->LocalFileName();
-        values.BytesTransferred = ftpClient_->BytesTransferred();
-        values.RestartOffset = ftpClient_->RestartOffset();
-    }
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    std::string line = FtpHistoryLine(DateTimeText(now), logCode, values);
-    DWORD written = 0;
-    DWORD failure = 0;
-    if (!WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
-        failure = GetLastError();
-    else if (written != line.size())
-        failure = 101;  // the runtime's "Disk write error"
-    if (!CloseHandle(file) && !failure) failure = GetLastError();
-    if (failure) RaiseIoError(failure);
-}
-
-const PropertyTable& FtpLog::StaticProperties() {
-    static const PropertyTable table(&BaseComponent::StaticProperties(), {
-        BooleanProperty<FtpLog>("Enabled", &FtpLog::Enabled, &FtpLog::SetEnabled),
-        StringProperty<FtpLog>("FtpHistoryName", &FtpLog::FtpHistoryName, &FtpLog::SetFtpHistoryName),
-        ReferenceProperty<FtpLog, CustomFtpClient>("FtpClient", &FtpLog::GetFtpClient, &FtpLog::SetFtpClient),
-    });
-    return table;
-}
-
-const PropertyTable& FtpLog::Properties() const { return StaticProperties(); }
 
 void RegisterFtpClasses() {
     RegisterComponentClass<FtpClient>("FtpClient");

@@ -15,10 +15,15 @@
 // The texts handed to a handler stay valid until it returns; keep a copy to
 // use them later.
 //
+// What the replies mean and when an operation is over is decided by the
+// portable FtpEngine (ftp_engine.h); this class is its Win32 side: the
+// control connection's port, the data sockets, the local file, the timers
+// and the hidden window that delivers the events. A listing or download is
+// complete only when its data connection ended and the server confirmed it.
+//
 // FtpClient publishes the properties (form resources set them by name, and
 // bind OnFtpStatus / OnFtpError and the others to handlers of exactly the
-// event types below). FtpLog appends one line per log code to a history
-// file while Enabled.
+// event types below). Its history log, FtpLog, is in ftp_log.h.
 //
 // Program start-up: CommsBaseUnit, CommsDispatchUnit and CommsPortUnit are
 // all the client needs; RegisterFtpClasses() makes "FtpClient" and "FtpLog"
@@ -37,9 +42,8 @@
 #include <vector>
 
 #include "comms/dispatch/comm_socket.h"
-#include "comms/ftp/ftp_command_queue.h"
-#include "comms/ftp/ftp_history_text.h"
-#include "comms/ftp/ftp_reply.h"
+#include "comms/ftp/ftp_engine.h"
+#include "comms/ftp/ftp_log.h"
 #include "comms/ftp/ftp_types.h"
 #include "comms/port/data_packet.h"
 #include "comms/port/winsock_port.h"
@@ -47,16 +51,11 @@
 namespace qv {
 
 class CustomFtpClient;
-class FtpLog;
 
 using FtpStatusEvent = std::function<void(Object* Sender, FtpStatusCode StatusCode, const char* InfoText)>;
 using FtpErrorEvent = std::function<void(Object* Sender, int32_t ErrorCode, const char* ErrorText)>;
 using FtpReplyEvent = std::function<void(Object* Sender, int32_t ReplyCode, const char* ReplyText)>;
 using FtpLogEvent = std::function<void(Object* Sender, FtpLogCode LogCode)>;
-
-// What the client is doing; only the order of the values matters ("logged
-// in" is Ready or any state after it).
-enum class FtpState : uint8_t { Unconnected, LoggingIn, Ready, Listing, Downloading, FolderCommand };
 
 // Messages of the client's hidden window.
 inline constexpr UINT MsgFtpStatus = WM_USER + 0x0F01;   // wParam code, lParam text copy or 0
@@ -69,7 +68,7 @@ inline constexpr UINT_PTR kFtpConnectTimerId = 1;
 // TransferTimeout's initial value: about 60 s in 55 ms ticks.
 inline constexpr int32_t kFtpDefaultTransferTimeout = 1092;
 
-class CustomFtpClient : public CustomWinsockPort {
+class CustomFtpClient : public CustomWinsockPort, private FtpEngineLink {
 public:
     explicit CustomFtpClient(Component* owner);
     ~CustomFtpClient() override;
@@ -78,64 +77,73 @@ public:
     // ---- operations (all return at once) ----
     // False when already logged in. Otherwise opens the connection (the
     // port's errors, such as an unknown host, are raised to the caller) or,
-    // while logging in, sends "USER " again.
-    bool LogIn();
+    // while logging in, sends "USER " again. A connection attempt that
+    // fails is reported as OnFtpError with the socket error number.
+    bool LogIn() { return engine_.LogIn(); }
     // Sends "QUIT" when connected, handles messages for five ticks, closes.
     // Result: the connection was open.
-    bool LogOut();
+    bool LogOut() { return engine_.LogOut(); }
     // Only when Ready: "CWD " + folder ("PWD" for an empty folder).
-    bool ChangeFolder(const std::string& folder);
+    bool ChangeFolder(const std::string& folder) { return engine_.ChangeFolder(folder); }
     // Only when Ready: "PWD".
-    bool QueryFolder();
+    bool QueryFolder() { return engine_.QueryFolder(); }
     // Only when Ready: "LIST" (full) or "NLST" of the folder (the current
     // one when empty) over a data connection; the text arrives as
     // scInfoText. Result: the data connection could be prepared.
-    bool ListFolder(const std::string& folder, bool full);
+    bool ListFolder(const std::string& folder, bool full) { return engine_.ListFolder(folder, full); }
     // Only when Ready and both names are given. Raises the runtime's file
-    // error when the local file cannot be opened.
-    bool DownloadFile(const std::string& remoteName, const std::string& localName, FtpDownloadMode mode);
+    // error when the local file cannot be opened (the client stays Ready).
+    // scTransferComplete follows only when the data connection ended and
+    // the server confirmed the transfer; any failure gives one OnFtpError.
+    bool DownloadFile(const std::string& remoteName, const std::string& localName, FtpDownloadMode mode) {
+        return engine_.DownloadFile(remoteName, localName, mode);
+    }
     // Only while an operation runs: "ABOR".
-    bool AbortTransfer();
+    bool AbortTransfer() { return engine_.AbortTransfer(); }
     // True in every state but Unconnected.
-    bool IsConnected() const { return state_ != FtpState::Unconnected; }
+    bool IsConnected() const { return engine_.IsConnected(); }
 
     // ---- properties (ServerAddress and WsPort come from the TCP port) ----
-    const std::string& Account() const { return account_; }
-    void SetAccount(const std::string& value) { account_ = value; }
+    const std::string& Account() const { return engine_.Settings().Account; }
+    void SetAccount(const std::string& value) { engine_.Settings().Account = value; }
     int32_t ConnectTimeout() const { return connectTimeout_; }
     void SetConnectTimeout(int32_t value) { connectTimeout_ = value; }
-    FtpFileType FileType() const { return fileType_; }
-    void SetFileType(FtpFileType value) { fileType_ = value; }
+    FtpFileType FileType() const { return engine_.Settings().FileType; }
+    void SetFileType(FtpFileType value) { engine_.Settings().FileType = value; }
     // The history log; setting it also sets the log's FtpClient to this.
     FtpLog* GetFtpLog() const { return ftpLog_; }
     void SetFtpLog(FtpLog* value);
-    const std::string& Password() const { return password_; }
-    void SetPassword(const std::string& value) { password_ = value; }
-    bool PassiveMode() const { return passiveMode_; }
-    void SetPassiveMode(bool value) { passiveMode_ = value; }
+    const std::string& Password() const { return engine_.Settings().Password; }
+    void SetPassword(const std::string& value) { engine_.Settings().Password = value; }
+    bool PassiveMode() const { return engine_.Settings().PassiveMode; }
+    void SetPassiveMode(bool value) { engine_.Settings().PassiveMode = value; }
     int32_t TransferTimeout() const { return transferTimeout_; }
     void SetTransferTimeout(int32_t value) { transferTimeout_ = value; }
-    const std::string& UserName() const { return userName_; }
-    void SetUserName(const std::string& value) { userName_ = value; }
+    const std::string& UserName() const { return engine_.Settings().UserName; }
+    void SetUserName(const std::string& value) { engine_.Settings().UserName = value; }
     // Bytes received in the current listing or download.
-    int32_t BytesTransferred() const { return bytesTransferred_; }
-    int32_t RestartOffset() const { return restartOffset_; }
-    void SetRestartOffset(int32_t value) { restartOffset_ = value; }
+    int32_t BytesTransferred() const { return engine_.BytesTransferred(); }
+    int32_t RestartOffset() const { return engine_.RestartOffset(); }
+    void SetRestartOffset(int32_t value) { engine_.SetRestartOffset(value); }
 
     FtpErrorEvent OnFtpError;
     FtpLogEvent OnFtpLog;
     FtpReplyEvent OnFtpReply;
     FtpStatusEvent OnFtpStatus;
+    // Every state transition ("[Downloading] -> [Ready] (226)") and every
+    // reply taken for an operation that had ended, as it happens; for
+    // diagnostics and tests.
+    std::function<void(const std::string& line)> OnEngineTrace;
 
     // ---- state for the history log, tests and diagnostics ----
-    FtpState ProcessState() const { return state_; }
-    bool LoggedIn() const { return loggedIn_; }
-    bool AbortFlag() const { return abortFlag_; }
+    FtpState ProcessState() const { return engine_.State(); }
+    bool LoggedIn() const { return engine_.LoggedIn(); }
+    bool AbortFlag() const { return engine_.AbortFlag(); }
     // Of the last download started.
-    const std::string& RemoteFileName() const { return remoteFileName_; }
-    const std::string& LocalFileName() const { return localFileName_; }
-    int CommandCount() const { return commands_.Count(); }
-    const char* ReplyText() const { return reply_.Text(); }
+    const std::string& RemoteFileName() const { return engine_.RemoteFileName(); }
+    const std::string& LocalFileName() const { return engine_.LocalFileName(); }
+    int CommandCount() const { return engine_.CommandCount(); }
+    const char* ReplyText() const { return engine_.Reply().Text(); }
     HWND MessageWindow() const { return messageWindow_; }
     DataPacket* ReplyPacket() const { return replyPacket_; }
     CommSocket* DataSocketComponent() const { return dataSocket_; }
@@ -149,70 +157,59 @@ public:
 protected:
     void ConnectEvent() override;
     void DisconnectEvent() override;
+    void ErrorEvent(int32_t errorCode) override;
 
 private:
     friend LRESULT CALLBACK FtpClientWindowProc(HWND, UINT, WPARAM, LPARAM);
 
+    // ---- FtpEngineLink ----
+    bool ControlOpen() override;
+    bool OpenControl() override;
+    void CloseControl() override;
+    void WriteLine(const std::string& command) override;
+    void Pause(int32_t ticks) override;
+    void StartTransferTimer() override;
+    void RefreshTransferTimer() override;
+    void StopTransferTimer() override;
+    void StartConnectTimer() override;
+    void StopConnectTimer() override;
+    void PostTimeout() override;
+    void OpenLocalFile(const std::string& name, FtpDownloadMode mode, int32_t& restartOffset) override;
+    FtpDataPrepared PrepareData(bool passive) override;
+    void ConnectData(uint16_t port) override;
+    void CloseData(bool complete) override;
+    std::string ListingText() override;
+    void PostStatus(FtpStatusCode code, const char* text) override;
+    void PostError(int32_t code, const char* text) override;
+    void PostLog(FtpLogCode code) override;
+    void FireStatus(FtpStatusCode code) override;
+    void FireError(int32_t code) override;
+    void Trace(std::string_view line) override;
+
     // ---- control connection ----
-    void SendCommand(const std::string& text);
-    void QueueCommand(const std::string& text);
-    void SendNextCommand();
     void ReplyReader(Object* sender, const std::string& line);
-    void ReplyStateMachine(int32_t code, std::string_view line);
-    void ErrorRoutine(int32_t code);
-    void SetState(FtpState state);
-    void Reset();
-    void ReportStatus(FtpStatusCode code, const char* text);
-    void ReportError(int32_t code, const char* text);
-    void ReportLog(FtpLogCode code);
     void PostText(UINT msg, WPARAM code, const char* text);
-    void StartTransferTimer();
-    void RefreshTransferTimer();
-    void StopTransferTimer();
     void TimerHandler(UINT msg, WPARAM wParam, LPARAM lParam);
-    void TimeoutMessage();
-    void ConnectTimerExpired();
-    void KillConnectTimer();
     LRESULT WindowMessage(UINT msg, WPARAM wParam, LPARAM lParam);
 
     // ---- data connection ----
-    bool PrepareDataConnection();
-    bool PrepareSteps();
-    void ConnectPassive();
+    FtpDataPrepared PrepareSteps(bool passive);
     int32_t ReadDataOnce();
-    void CloseDataConnection(bool draining);
-    void CloseSocketsAndFile();
-    void ReleaseLocalFile();
-    void OpenLocalFile(const std::string& name, FtpDownloadMode mode);
-    void WriteLocalFile(const void* data, int32_t count);
+    void CloseSockets();
+    void ReleaseLocalFile(bool complete);
     void DataAccept(Object* sender, SocketHandle s);
     void DataClose(Object* sender, SocketHandle s);
     void DataError(Object* sender, SocketHandle s, int32_t errorCode);
     void DataRead(Object* sender, SocketHandle s);
-    void DataWrite(Object* sender, SocketHandle s);
 
-    // Properties.
-    std::string account_;
+    FtpEngine engine_{*this};
+
+    // Properties the engine does not need.
     int32_t connectTimeout_ = 0;
-    FtpFileType fileType_ = ftBinary;
     FtpLog* ftpLog_ = nullptr;
-    std::string password_;
-    bool passiveMode_ = false;
     int32_t transferTimeout_ = kFtpDefaultTransferTimeout;
-    std::string userName_;
-    int32_t bytesTransferred_ = 0;
-    int32_t restartOffset_ = 0;
 
-    // Processing.
-    FtpState state_ = FtpState::Unconnected;
-    bool loggedIn_ = false;
-    bool abortFlag_ = false;
-    // AbortTransfer was called for the operation under way: the close of its
-    // data connection is no completion.
-    bool userAborted_ = false;
     bool destroying_ = false;
-    FtpCommandQueue commands_;
-    FtpReplyAssembler reply_;
     int32_t transferTimer_ = 0;
     bool connectTimerRunning_ = false;
     HWND messageWindow_ = nullptr;
@@ -228,13 +225,9 @@ private:
     // may grow beyond one block (always zero-terminated inside it).
     std::vector<char> dataBuffer_;
     HANDLE localFile_ = INVALID_HANDLE_VALUE;
-    FtpDownloadMode downloadMode_ = dmReplace;
-    // A replaced file received whole is cut to its new length when released.
-    bool cutAtRelease_ = false;
+    bool replacing_ = false;
     // The client is closing its own sockets: their failures are not reported.
     bool closingSockets_ = false;
-    std::string remoteFileName_;
-    std::string localFileName_;
 };
 
 class FtpClient : public CustomFtpClient {
@@ -244,41 +237,6 @@ public:
 
     static const PropertyTable& StaticProperties();
     const PropertyTable& Properties() const override;
-};
-
-class FtpLog : public BaseComponent {
-public:
-    explicit FtpLog(Component* owner);
-    ~FtpLog() override;
-    std::string ClassName() const override { return "FtpLog"; }
-
-    bool Enabled() const { return enabled_; }
-    void SetEnabled(bool value) { enabled_ = value; }
-    const std::string& FtpHistoryName() const { return ftpHistoryName_; }
-    void SetFtpHistoryName(const std::string& value) { ftpHistoryName_ = value; }
-    // A plain reference: setting it leaves the client's FtpLog alone.
-    CustomFtpClient* GetFtpClient() const { return ftpClient_; }
-    void SetFtpClient(CustomFtpClient* value);
-
-    // Appends the line of the log code while Enabled (file opened and
-    // closed for the line). I/O failures raise EInOutError.
-    virtual void WriteHistory(FtpLogCode logCode);
-
-    // The date-time text in front of a line, from the system's locale:
-    // "mm/dd/yy" with the locale's date separator, the locale's long time
-    // format. Public for tests.
-    static FtpDateTimeFormat SystemDateTimeFormat();
-    static std::string DateTimeText(const SYSTEMTIME& when);
-
-    void Notification(Component* component, Operation operation) override;
-
-    static const PropertyTable& StaticProperties();
-    const PropertyTable& Properties() const override;
-
-private:
-    bool enabled_ = false;
-    std::string ftpHistoryName_ = "COMMSFTP.HIS";
-    CustomFtpClient* ftpClient_ = nullptr;
 };
 
 // Makes "FtpClient" and "FtpLog" known to form resources (once per

@@ -68,65 +68,76 @@ bool FtpReplyAssembler::Feed(std::string_view line, int32_t code) {
 std::string FtpFolderFromReply(std::string_view replyText) {
     size_t first = replyText.find('"');
     if (first == std::string_view::npos) return {};
-    size_t second = replyText.find('"', first + 1);
-    if (second == std::string_view::npos) return {};
-    return std::string(replyText.substr(first + 1, second - first - 1));
+    std::string name;
+    for (size_t i = first + 1; i < replyText.size(); ++i) {
+        if (replyText[i] != '"') {
+            name += replyText[i];
+        } else if (i + 1 < replyText.size() && replyText[i + 1] == '"') {
+            name += '"';
+            ++i;
+        } else {
+            return name;
+        }
+    }
+    return {};
 }
 
 namespace {
 
-// A decimal number with optional leading blanks and sign; 0 when the text is
-// anything else or does not fit 32 bits.
-int64_t DecimalOrZero(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size() && s[i] == ' ') ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    if (i == s.size()) return 0;
-    int64_t value = 0;
-    for (; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9') return 0;
-        value = value * 10 + (s[i] - '0');
-        if (value > int64_t(INT32_MAX) + 1) return 0;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX || value < INT32_MIN) return 0;
-    return value;
-}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
 FtpPassiveAddress FtpParsePassiveAddress(std::string_view replyText) {
-    size_t open = replyText.find('(');
-    size_t start = open == std::string_view::npos ? 0 : open + 1;
-    size_t close = replyText.find(')', start);
-    std::string text = close == std::string_view::npos
-                           ? std::string()
-                           : std::string(replyText.substr(start, close - start));
-
-    size_t commas[5];
-    size_t found = 0;
-    for (size_t i = 0; i < text.size() && found < 5; ++i)
-        if (text[i] == ',') commas[found++] = i;
-    for (size_t k = 0; k < std::min<size_t>(found, 3); ++k) text[commas[k]] = '.';
-
     FtpPassiveAddress result;
-    std::string_view view(text);
-    std::string_view p1, p2;
-    if (found < 4) {
-        result.host = text;
-    } else {
-        result.host = text.substr(0, commas[3]);
-        if (found < 5) {
-            p2 = view.substr(commas[3] + 1);
-        } else {
-            p1 = view.substr(commas[3] + 1, commas[4] - commas[3] - 1);
-            p2 = view.substr(commas[4] + 1);
+    // The numbers come after the code and its separator.
+    size_t i = std::min<size_t>(4, replyText.size());
+    while (i < replyText.size() && !IsDigit(replyText[i])) ++i;
+    uint32_t numbers[6];
+    for (int k = 0; k < 6; ++k) {
+        if (i >= replyText.size() || !IsDigit(replyText[i])) return result;
+        uint32_t value = 0;
+        size_t digits = 0;
+        while (i < replyText.size() && IsDigit(replyText[i])) {
+            // More than five digits can name no byte and no port part.
+            if (++digits > 5) return result;
+            value = value * 10 + static_cast<uint32_t>(replyText[i++] - '0');
+        }
+        numbers[k] = value;
+        if (k < 5) {
+            if (i >= replyText.size() || replyText[i] != ',') return result;
+            ++i;
+            while (i < replyText.size() && replyText[i] == ' ') ++i;
         }
     }
-    int64_t port = DecimalOrZero(p1) * 256 + DecimalOrZero(p2);
-    result.port = static_cast<uint16_t>(static_cast<uint64_t>(port) & 0xFFFF);
+    for (int k = 0; k < 4; ++k) {
+        if (numbers[k] > 255) return result;
+        if (k) result.host += '.';
+        result.host += std::to_string(numbers[k]);
+    }
+    result.valid = true;
+    result.port = numbers[4] * 256 + numbers[5];
+    if (numbers[4] > 255 || numbers[5] > 255) result.port = std::max<uint32_t>(result.port, 65536);
     return result;
+}
+
+int64_t FtpAnnouncedSize(std::string_view replyText) {
+    // The last "(digits bytes)" of the text: a file name earlier in the
+    // reply may hold parentheses of its own.
+    int64_t found = -1;
+    for (size_t open = replyText.find('('); open != std::string_view::npos; open = replyText.find('(', open + 1)) {
+        size_t i = open + 1;
+        int64_t value = 0;
+        size_t digits = 0;
+        while (i < replyText.size() && IsDigit(replyText[i]) && digits < 18) {
+            value = value * 10 + (replyText[i++] - '0');
+            ++digits;
+        }
+        if (digits == 0 || i >= replyText.size() || replyText[i] != ' ') continue;
+        std::string_view rest = replyText.substr(i + 1);
+        if (rest.size() >= 6 && rest.substr(0, 6) == "bytes)") found = value;
+    }
+    return found;
 }
 
 std::string FtpPortArgument(std::string_view dottedAddress, uint8_t portHigh, uint8_t portLow) {

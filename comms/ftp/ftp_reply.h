@@ -64,20 +64,26 @@ private:
     std::string terminator_;
 };
 
-// Reply 257: the text between the first and the second double quote, empty
-// when there are fewer than two.
+// Reply 257: the folder name between the first double quote and the one
+// that closes it, a doubled quote inside standing for one ("/""hello"""
+// gives /"hello"); empty when no closing quote follows.
 std::string FtpFolderFromReply(std::string_view replyText);
 
-// Reply 227: the address the data connection connects to.
+// Reply 227: the six numbers h1,h2,h3,h4,p1,p2, found as the first run of
+// digits and commas after the reply code (with or without parentheses
+// around it). Only the port is used: the data connection goes to the
+// control connection's peer, whatever host the reply names.
 struct FtpPassiveAddress {
-    std::string host;   // the text given to the address conversion
-    uint16_t port = 0;  // host byte order
+    bool valid = false;  // six numbers were found
+    std::string host;    // h1.h2.h3.h4 as named, for diagnostics only
+    uint32_t port = 0;   // p1 * 256 + p2; usable only from 1 to 65535
+    bool PortUsable() const { return valid && port >= 1 && port <= 65535; }
 };
-// Takes the text after the first "(" up to the next ")" (from the start when
-// there is no "(", empty when there is no ")"), turns its first three commas
-// into dots, and splits host, p1 and p2 at the fourth and fifth comma. p1 and
-// p2 that are not decimal numbers count as 0; port = (p1 * 256 + p2) mod 65536.
 FtpPassiveAddress FtpParsePassiveAddress(std::string_view replyText);
+
+// The size a 150/125 reply announces in the common form "(12345 bytes)";
+// -1 when it names none.
+int64_t FtpAnnouncedSize(std::string_view replyText);
 
 // The argument of "PORT ": the dotted address and the two bytes of the port
 // in network order, every dot then turned into a comma:

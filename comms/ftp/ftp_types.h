@@ -47,6 +47,18 @@ enum FtpDownloadMode : uint8_t {
     dmRestart = 2,
 };
 
+// Client-side codes of OnFtpError, beside the server's reply codes (100 to
+// 599) and the socket library's error numbers (10000 and up); none of them
+// can be confused with either.
+//   -1  the connect timer ran out before the TCP connection stood
+//   -2  a binary download ended with another number of bytes than its 150
+//       reply announced ("Transfer incomplete: 1000 of 100000 bytes")
+//   -3  writing the local file failed (a full disk, a file that went away);
+//       the text names the remote file and the system's reason
+inline constexpr int32_t kFtpErrConnectTimeout = -1;
+inline constexpr int32_t kFtpErrIncomplete = -2;
+inline constexpr int32_t kFtpErrLocalWrite = -3;
+
 // The letter of the "TYPE " command for a transfer type: 'A' or 'I'.
 inline char FtpTypeLetter(FtpFileType type) { return "AI"[type == ftBinary ? 1 : 0]; }
 

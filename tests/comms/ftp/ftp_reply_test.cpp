@@ -136,7 +136,7 @@ TEST(FtpReplyAssembler, ReplaceTextTakesAPartOfItself) {
     EXPECT_EQ(a.TextView().size(), kFtpBufferSize - 1);
 }
 
-TEST(FtpFolderFromReply, TextBetweenTheFirstTwoDoubleQuotes) {
+TEST(FtpFolderFromReply, QuotedNameWithDoubledQuotesInside) {
     struct Case {
         const char* reply;
         const char* folder;
@@ -144,47 +144,81 @@ TEST(FtpFolderFromReply, TextBetweenTheFirstTwoDoubleQuotes) {
         {"257 \"/pub/upgrade\" is current directory.\r\n", "/pub/upgrade"},
         {"257 \"/\"\r\n", "/"},
         {"257 \"\" empty\r\n", ""},
-        {"257 \"/a \"\"quoted\"\" b\" doubled quotes end early\r\n", "/a "},
+        {"257 \"/\"\"hello\"\"\" created\r\n", "/\"hello\""},
+        {"257 \"/a \"\"quoted\"\" b\" is current\r\n", "/a \"quoted\" b"},
+        {"257 \"\"\"\"\"\"\r\n", "\"\""},
         {"257 /pub/upgrade is current\r\n", ""},
         {"257 \"/unterminated\r\n", ""},
+        {"257 \"/ends with a doubled quote\"\"\r\n", ""},
         {"257-\"/multi\"\r\n257 end\r\n", "/multi"},
     };
     for (const Case& c : cases) EXPECT_EQ(FtpFolderFromReply(c.reply), c.folder) << c.reply;
 }
 
-TEST(FtpParsePassiveAddress, ByTheParenthesesAndCommaRules) {
+TEST(FtpParsePassiveAddress, FirstSixNumbersAfterTheCode) {
     struct Case {
         const char* reply;
+        bool valid;
         const char* host;
-        uint16_t port;
+        uint32_t port;
+        bool usable;
     } cases[] = {
-        {"227 Entering Passive Mode (192,168,1,20,19,137)\r\n", "192.168.1.20", 5001},
-        {"227 Entering Passive Mode (127,0,0,1,4,1).\r\n", "127.0.0.1", 1025},
-        {"227 =127,0,0,1,4,1\r\n", "", 0},                         // no "(" and no ")"
-        {"127,0,0,1,4,1)\r\n", "127.0.0.1", 1025},                // no "(": from the start
-        {"227 (127,0,0,1,4,1\r\n", "", 0},                         // no ")"
-        {"227 ok (127,0,0,1,0,0)\r\n", "127.0.0.1", 0},            // port 0
-        {"227 (127,0,0,1,4)\r\n", "127.0.0.1", 4},                 // no fifth comma: p2 only
-        {"227 (127,0,0,1)\r\n", "127.0.0.1", 0},                   // no fourth comma
-        {"227 (127,0,0)\r\n", "127.0.0", 0},
-        {"227 (a,b,c,d,e,f)\r\n", "a.b.c.d", 0},                   // non-numbers read as 0
-        {"227 (10,0,0,1,x,7)\r\n", "10.0.0.1", 7},
-        {"227 (10,0,0,1,1,2,3)\r\n", "10.0.0.1", 256},             // p2 "2,3" is no number
-        {"227 (10,0,0,1, 19, 137)\r\n", "10.0.0.1", 5001},         // leading blanks allowed
-        {"227 (10,0,0,1,19 ,137)\r\n", "10.0.0.1", 137},           // trailing blank is not
-        {"227 (10,0,0,1,256,1)\r\n", "10.0.0.1", 1},               // mod 65536
-        {"227 (10,0,0,1,300,5)\r\n", "10.0.0.1", (300 * 256 + 5) % 65536},
-        {"227 (10,0,0,1,-1,0)\r\n", "10.0.0.1", 65280},            // wraps like a 16-bit field
-        {"227 (10,0,0,1,99999999999,1)\r\n", "10.0.0.1", 1},       // too big: 0
-        {"227 (1,2,3,4,5,6) (7,8,9,10,11,12)\r\n", "1.2.3.4", 1286},
-        {"227 ()\r\n", "", 0},
-        {"", "", 0},
+        {"227 Entering Passive Mode (192,168,1,20,19,137)\r\n", true, "192.168.1.20", 5001, true},
+        {"227 Entering Passive Mode (127,0,0,1,4,1).\r\n", true, "127.0.0.1", 1025, true},
+        // Without parentheses, or with other text around the numbers.
+        {"227 Entering Passive Mode 127,0,0,1,4,1\r\n", true, "127.0.0.1", 1025, true},
+        {"227 =127,0,0,1,4,1\r\n", true, "127.0.0.1", 1025, true},
+        {"227 (127,0,0,1,4,1\r\n", true, "127.0.0.1", 1025, true},
+        {"227 (10,0,0,1, 19, 137)\r\n", true, "10.0.0.1", 5001, true},
+        {"227 (1,2,3,4,5,6) (7,8,9,10,11,12)\r\n", true, "1.2.3.4", 1286, true},
+        // The host is named but never used; any host parses.
+        {"227 (0,0,0,0,255,255)\r\n", true, "0.0.0.0", 65535, true},
+        // Port 0 and parts beyond a byte name no usable port.
+        {"227 ok (127,0,0,1,0,0)\r\n", true, "127.0.0.1", 0, false},
+        {"227 (10,0,0,1,256,1)\r\n", true, "10.0.0.1", 65537, false},
+        {"227 (10,0,0,1,1,300)\r\n", true, "10.0.0.1", 65536, false},
+        // Not six numbers: nothing to connect to.
+        {"227 (127,0,0,1,4)\r\n", false, "", 0, false},
+        {"227 (127,0,0,1)\r\n", false, "", 0, false},
+        {"227 (127,0,0,1,4,)\r\n", false, "", 0, false},
+        {"227 (10,0,0,1,19 ,137)\r\n", false, "", 0, false},
+        {"227 (a,b,c,d,e,f)\r\n", false, "", 0, false},
+        {"227 (10,0,0,1,-1,0)\r\n", false, "", 0, false},
+        {"227 (10,0,0,1,99999999999,1)\r\n", false, "", 0, false},
+        {"227 (300,0,0,1,4,1)\r\n", false, "", 0, false},
+        {"227 ()\r\n", false, "", 0, false},
+        {"227\r\n", false, "", 0, false},
+        {"", false, "", 0, false},
     };
     for (const Case& c : cases) {
         FtpPassiveAddress a = FtpParsePassiveAddress(c.reply);
+        EXPECT_EQ(a.valid, c.valid) << c.reply;
         EXPECT_EQ(a.host, c.host) << c.reply;
-        EXPECT_EQ(a.port, c.port) << c.reply;
+        if (c.valid) {
+            EXPECT_EQ(a.port, c.port) << c.reply;
+        }
+        EXPECT_EQ(a.PortUsable(), c.usable) << c.reply;
     }
+}
+
+TEST(FtpAnnouncedSize, TheCommonBytesForm) {
+    struct Case {
+        const char* reply;
+        int64_t size;
+    } cases[] = {
+        {"150 Opening BINARY mode data connection for QVX.exe (3145728 bytes).\r\n", 3145728},
+        {"150 Opening data connection for a (1).bin (12 bytes)\r\n", 12},
+        {"125 Data connection already open; transfer starting (0 bytes)\r\n", 0},
+        {"150 Opening data connection (5000000000 bytes)\r\n", 5000000000LL},
+        {"150 File status okay. About to open data connection.\r\n", -1},
+        {"150 Opening (12345 octets)\r\n", -1},
+        {"150 Opening (12345bytes)\r\n", -1},
+        {"150 Opening ( 12345 bytes)\r\n", -1},
+        {"150 Opening (12345 bytes\r\n", -1},
+        {"150 (bytes)\r\n", -1},
+        {"150 (99999999999999999999999 bytes)\r\n", -1},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FtpAnnouncedSize(c.reply), c.size) << c.reply;
 }
 
 TEST(FtpPortArgument, DottedAddressAndPortBytesWithCommas) {
@@ -194,7 +228,8 @@ TEST(FtpPortArgument, DottedAddressAndPortBytesWithCommas) {
     EXPECT_EQ(FtpPortArgument("192.168.100.200", uint16_t(256)), "192,168,100,200,1,0");
     EXPECT_EQ(FtpPortArgument("0.0.0.0", uint16_t(0)), "0,0,0,0,0,0");
     // The argument read back by the 227 rules gives the same address.
-    FtpPassiveAddress back = FtpParsePassiveAddress("(" + FtpPortArgument("172.16.5.9", uint16_t(40123)) + ")");
+    FtpPassiveAddress back =
+        FtpParsePassiveAddress("227 Entering Passive Mode (" + FtpPortArgument("172.16.5.9", uint16_t(40123)) + ")");
     EXPECT_EQ(back.host, "172.16.5.9");
     EXPECT_EQ(back.port, 40123);
 }

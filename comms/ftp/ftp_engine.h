@@ -1,0 +1,257 @@
+// The FTP client's command and reply engine, free of any platform type.
+//
+// The engine owns everything the control connection decides: the processing
+// state, the command queue, the reply being assembled, which command the
+// next final reply answers, and the two signals that together complete a
+// transfer (the data connection ended with every byte written, and the
+// server's final 226/250). It does no I/O of its own: the component around
+// it (CustomFtpClient) implements FtpEngineLink to write command lines, run
+// the timers, handle the data sockets and the local file, and deliver the
+// events, and calls the engine's inputs when replies and socket
+// notifications arrive.
+//
+// Rules the engine holds to:
+//  - A listing or download completes only when both signals are in, in
+//    either order; a 4xx/5xx final reply, a data socket failure, a local
+//    write failure, a size that differs from the one the 150 reply
+//    announced, a timeout or the loss of the control connection fails it.
+//  - One failure gives one error report.
+//  - Every final reply is matched to the command it answers. When an
+//    operation ends before its command's final reply has arrived (a data
+//    failure, a timeout), that reply is still owed: it is taken silently
+//    when it comes, and the next operation's first command waits for it,
+//    so a late 426 can never fail the file after.
+//  - From the TCP connection until Ready, and while an operation runs, the
+//    transfer timer runs.
+//
+// State(): the only writer is Transition(), and every call of it is
+// reported to the trace hook as "[From] -> [To] (why)".
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "comms/ftp/ftp_command_queue.h"
+#include "comms/ftp/ftp_reply.h"
+#include "comms/ftp/ftp_types.h"
+
+namespace qv {
+
+// What the client is doing; only the order of the values matters ("logged
+// in" is Ready or any state after it).
+enum class FtpState : uint8_t { Unconnected, LoggingIn, Ready, Listing, Downloading, FolderCommand };
+
+const char* FtpStateName(FtpState state);
+// "[Downloading] -> [Ready] (226)"
+std::string FtpTransitionText(FtpState from, FtpState to, std::string_view why);
+
+// The outcome of preparing a data connection.
+struct FtpDataPrepared {
+    bool ok = false;
+    // Active mode: the argument of the PORT command to send.
+    std::string portArgument;
+};
+
+// What the engine needs from the component around it. Every call happens
+// on the client's thread; calls marked "may call back" can re-enter the
+// engine.
+class FtpEngineLink {
+public:
+    // ---- control connection ----
+    virtual bool ControlOpen() = 0;
+    // Opens the connection (LogIn from Unconnected); raises what opening
+    // raises; the result is whether the port is open afterwards.
+    virtual bool OpenControl() = 0;
+    // Closes the connection; may call back Disconnected().
+    virtual void CloseControl() = 0;
+    // Writes one command line; the link adds CR LF.
+    virtual void WriteLine(const std::string& command) = 0;
+    // LogOut's pause, handling messages meanwhile (may call back anything).
+    virtual void Pause(int32_t ticks) = 0;
+
+    // ---- timers ----
+    // Starts the transfer timer afresh (nothing when TransferTimeout <= 0).
+    virtual void StartTransferTimer() = 0;
+    // Starts it again on the same trigger when it runs.
+    virtual void RefreshTransferTimer() = 0;
+    virtual void StopTransferTimer() = 0;
+    // Starts the connect timer when ConnectTimeout > 0 (restarts a running one).
+    virtual void StartConnectTimer() = 0;
+    virtual void StopConnectTimer() = 0;
+    // The transfer timer ran out while an operation ran: deliver
+    // TimeoutMessage() later, from the message loop.
+    virtual void PostTimeout() = 0;
+
+    // ---- data connection and local file ----
+    // Opens (creating when missing) the local file for a download and sets
+    // its position; may correct restartOffset (dmRestart). Raises when the
+    // file cannot be opened.
+    virtual void OpenLocalFile(const std::string& name, FtpDownloadMode mode, int32_t& restartOffset) = 0;
+    // Makes the data socket (passive) or the listening socket (active).
+    // Never raises; on failure everything it made is released.
+    virtual FtpDataPrepared PrepareData(bool passive) = 0;
+    // Passive mode: connects the data socket to the control connection's
+    // peer at this port. A failure arrives later as DataFailed().
+    virtual void ConnectData(uint16_t port) = 0;
+    // Closes the data and listening sockets without reporting anything and
+    // releases the local file; `complete` cuts a replaced file to the
+    // received length first.
+    virtual void CloseData(bool complete) = 0;
+    // The listing received so far.
+    virtual std::string ListingText() = 0;
+
+    // ---- reports ----
+    // Delivered later, from the message loop, in the order posted.
+    virtual void PostStatus(FtpStatusCode code, const char* text) = 0;
+    virtual void PostError(int32_t code, const char* text) = 0;
+    virtual void PostLog(FtpLogCode code) = 0;
+    // Delivered now (the timeout and the connect timer fire their events
+    // directly, ahead of what the reset posted).
+    virtual void FireStatus(FtpStatusCode code) = 0;
+    virtual void FireError(int32_t code) = 0;
+
+    // Every transition and every reply taken silently, as a line of text.
+    virtual void Trace(std::string_view line) { (void)line; }
+
+protected:
+    ~FtpEngineLink() = default;
+};
+
+// Settings the engine sends or acts on.
+struct FtpSettings {
+    std::string UserName;
+    std::string Password;
+    std::string Account;
+    bool PassiveMode = false;
+    FtpFileType FileType = ftBinary;
+};
+
+class FtpEngine {
+public:
+    explicit FtpEngine(FtpEngineLink& link) : link_(link) {}
+    FtpEngine(const FtpEngine&) = delete;
+    FtpEngine& operator=(const FtpEngine&) = delete;
+
+    FtpSettings& Settings() { return settings_; }
+    const FtpSettings& Settings() const { return settings_; }
+
+    // ---- operations (the component's public operations) ----
+    bool LogIn();
+    bool LogOut();
+    bool ChangeFolder(const std::string& folder);
+    bool QueryFolder();
+    bool ListFolder(const std::string& folder, bool full);
+    bool DownloadFile(const std::string& remoteName, const std::string& localName, FtpDownloadMode mode);
+    bool AbortTransfer();
+    bool IsConnected() const { return state_ != FtpState::Unconnected; }
+
+    // ---- inputs from the component ----
+    // The TCP connection stands / is gone (every close of the port).
+    void Connected();
+    void Disconnected();
+    // The TCP connection attempt failed with this socket error number.
+    void ConnectFailed(int32_t errorCode);
+    // One reply line (CR LF included) with the number of its first three
+    // characters.
+    void ReplyLine(int32_t code, std::string_view line);
+    // A block of `count` bytes arrived on the data connection and was
+    // written to the local file (download) or kept (listing).
+    void DataReceived(int32_t count);
+    // The server closed the data connection and every byte was read.
+    void DataEnded();
+    // A data socket failed with this socket error number.
+    void DataFailed(int32_t errorCode);
+    // Writing the local file failed; `text` says why.
+    void LocalWriteFailed(const std::string& text);
+    // The transfer timer ran out / its posted message is handled now.
+    void TransferTimerExpired();
+    void TimeoutMessage();
+    void ConnectTimerExpired();
+
+    // ---- state ----
+    FtpState State() const { return state_; }
+    bool LoggedIn() const { return loggedIn_; }
+    bool AbortFlag() const { return abortFlag_; }
+    int32_t BytesTransferred() const { return bytesTransferred_; }
+    int32_t RestartOffset() const { return restartOffset_; }
+    void SetRestartOffset(int32_t value) { restartOffset_ = value; }
+    int CommandCount() const { return commands_.Count(); }
+    const FtpReplyAssembler& Reply() const { return reply_; }
+    const std::string& RemoteFileName() const { return remoteFileName_; }
+    const std::string& LocalFileName() const { return localFileName_; }
+    // Final replies still owed to operations that have ended.
+    int OwedReplies() const { return owedReplies_; }
+    // Whether a listing or download is under way and reading data.
+    bool Transferring() const { return state_ == FtpState::Listing || state_ == FtpState::Downloading; }
+
+private:
+    enum class CommandKind : uint8_t { Operation, Quit, Abort };
+
+    // What the current listing or download has seen.
+    struct Transfer {
+        bool commandSent = false;  // RETR, LIST or NLST is out
+        bool dataEnded = false;
+        bool finalOk = false;  // its 226 or 250 arrived
+        bool checkSize = false;
+        int64_t announced = -1;  // the size the 150 reply named
+        uint64_t received = 0;
+    };
+
+    void Transition(FtpState to, std::string_view why);
+    void Reset(std::string_view why);
+    void EnterReady(std::string_view why, bool complete = false);
+
+    void SendCommand(const std::string& text, CommandKind kind = CommandKind::Operation);
+    void QueueCommand(const std::string& text) { commands_.Push(text); }
+    void SendNextCommand();
+    bool StartDataConnection();
+    void SendDeferred();
+
+    void ReplyIdle(int32_t code, std::string_view why);
+    void ReplyLoggingIn(int32_t code, std::string_view why);
+    void ReplyTransfer(int32_t code, std::string_view why);
+    void ReplyAborting(int32_t code, std::string_view why);
+    void ReplyFolder(int32_t code, std::string_view why);
+
+    void ErrorRoutine(int32_t code, std::string_view why);
+    void Fail(int32_t code, const std::string& text, std::string_view why);
+    void TryComplete(std::string_view why);
+    void ReportStatus(FtpStatusCode code, const char* text, std::string_view why);
+    void ReportError(int32_t code, const char* text, std::string_view why);
+    void Note(const std::string& line) { link_.Trace(line); }
+
+    FtpEngineLink& link_;
+    FtpSettings settings_;
+    FtpState state_ = FtpState::Unconnected;
+    bool loggedIn_ = false;
+    bool abortFlag_ = false;
+    bool connected_ = false;
+    FtpCommandQueue commands_;
+    FtpReplyAssembler reply_;
+
+    // A command of the current operation waits for its final reply.
+    bool inFlight_ = false;
+    // Final replies owed to commands of operations that already ended, and
+    // the commands that wait for them before they may go out.
+    int owedReplies_ = 0;
+    std::vector<std::string> deferred_;
+    // ABOR is out: the operation ends with the abort's final reply.
+    bool aborting_ = false;
+    // An abort that ended with the transfer's own 226 may still get its own
+    // 225/226: taken when it comes, forgotten at any other final reply.
+    int lateAbortReplies_ = 0;
+    int32_t abortErrorCode_ = 0;
+    std::string abortErrorText_;
+
+    Transfer transfer_;
+    FtpDownloadMode downloadMode_ = dmReplace;
+    int32_t bytesTransferred_ = 0;
+    int32_t restartOffset_ = 0;
+    std::string remoteFileName_;
+    std::string localFileName_;
+};
+
+}  // namespace qv

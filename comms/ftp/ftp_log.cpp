@@ -1,0 +1,154 @@
+#include "comms/ftp/ftp_log.h"
+
+#include "comms/base/comm_errors.h"
+#include "comms/ftp/ftp_client.h"
+#include "framework/win32_text.h"
+
+namespace qv {
+
+FtpLog::FtpLog(Component* owner) : BaseComponent(owner) {
+    // A client already placed beside this log links itself to it, as one
+    // placed after it does through Notification.
+    if (Owner())
+        for (int i = 0; i < Owner()->ComponentCount() && !ftpClient_; ++i)
+            if (auto* client = dynamic_cast<CustomFtpClient*>(Owner()->Components(i)); client && !client->GetFtpLog())
+                client->SetFtpLog(this);
+}
+
+FtpLog::~FtpLog() {
+    if (ftpClient_ && ftpClient_->GetFtpLog() == this) ftpClient_->SetFtpLog(nullptr);
+    ftpClient_ = nullptr;
+}
+
+void FtpLog::SetFtpClient(CustomFtpClient* value) {
+    if (value == ftpClient_) return;
+    ftpClient_ = value;
+    if (value) FreeNotification(value);
+}
+
+void FtpLog::Notification(Component* component, Operation operation) {
+    BaseComponent::Notification(component, operation);
+    if (operation == Operation::opRemove) {
+        if (component == ftpClient_) ftpClient_ = nullptr;
+    } else if (!ftpClient_ && component != this) {
+        if (auto* client = dynamic_cast<CustomFtpClient*>(component); client && !client->GetFtpLog())
+            client->SetFtpLog(this);
+    }
+}
+
+namespace {
+
+std::string LocaleText(LCTYPE type) {
+    char buffer[128];
+    int n = GetLocaleInfoA(LOCALE_USER_DEFAULT, type, buffer, sizeof buffer);
+    return n > 1 ? std::string(buffer, static_cast<size_t>(n - 1)) : std::string();
+}
+
+[[noreturn]] void RaiseIoError(DWORD code) {
+    int32_t number = static_cast<int32_t>(code ? code : ERROR_WRITE_FAULT);
+    throw EInOutError(MessageForCode(-number), number);
+}
+
+// Opens the history file for appending as the runtime's text files do: at
+// its end, where a Ctrl-Z in the last 128 bytes marks the end and what
+// follows it is cut. Returns the open file or the I/O error number.
+HANDLE OpenForAppend(const std::wstring& name, DWORD& error) {
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+        return file;
+    }
+    LARGE_INTEGER size{};
+    GetFileSizeEx(file, &size);
+    LARGE_INTEGER from{};
+    from.QuadPart = size.QuadPart > 128 ? size.QuadPart - 128 : 0;
+    SetFilePointerEx(file, from, nullptr, FILE_BEGIN);
+    char tail[128];
+    DWORD got = 0;
+    if (ReadFile(file, tail, sizeof tail, &got, nullptr)) {
+        for (DWORD i = 0; i < got; ++i)
+            if (tail[i] == 0x1A) {
+                LARGE_INTEGER at{};
+                at.QuadPart = from.QuadPart + i;
+                SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+                SetEndOfFile(file);
+                break;
+            }
+    }
+    LARGE_INTEGER zero{};
+    SetFilePointerEx(file, zero, nullptr, FILE_END);
+    error = 0;
+    return file;
+}
+
+}  // namespace
+
+FtpDateTimeFormat FtpLog::SystemDateTimeFormat() {
+    FtpDateTimeFormat format;
+    format.ShortDateFormat = "mm/dd/yy";
+    if (std::string separator = LocaleText(LOCALE_SDATE); !separator.empty()) format.DateSeparator = separator[0];
+    if (std::string time = LocaleText(LOCALE_STIMEFORMAT); !time.empty()) format.LongTimeFormat = time;
+    format.AmDesignator = LocaleText(LOCALE_S1159);
+    format.PmDesignator = LocaleText(LOCALE_S2359);
+    return format;
+}
+
+std::string FtpLog::DateTimeText(const SYSTEMTIME& when) {
+    FtpDateTimeParts parts;
+    parts.Year = when.wYear;
+    parts.Month = when.wMonth;
+    parts.Day = when.wDay;
+    parts.Hour = when.wHour;
+    parts.Minute = when.wMinute;
+    parts.Second = when.wSecond;
+    parts.Millisecond = when.wMilliseconds;
+    return FtpFormatDateTime(parts, SystemDateTimeFormat());
+}
+
+void FtpLog::WriteHistory(FtpLogCode logCode) {
+    if (!enabled_ || ftpHistoryName_.empty()) return;
+    std::wstring name = ToWide(ftpHistoryName_);
+    DWORD error = 0;
+    HANDLE file = OpenForAppend(name, error);
+    if (file == INVALID_HANDLE_VALUE) {
+        // Missing, or held by another program: made anew, empty.
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_SHARING_VIOLATION) RaiseIoError(error);
+        file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) RaiseIoError(GetLastError());
+    }
+    FtpHistoryValues values;
+    if (ftpClient_) {
+        values.ServerAddress = ftpClient_->ServerAddress();
+        values.UserName = ftpClient_->UserName();
+        values.RemoteFileName = ftpClient_->RemoteFileName();
+        values.LocalFileName = ftpClient_->LocalFileName();
+        values.BytesTransferred = ftpClient_->BytesTransferred();
+        values.RestartOffset = ftpClient_->RestartOffset();
+    }
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    std::string line = FtpHistoryLine(DateTimeText(now), logCode, values);
+    DWORD written = 0;
+    DWORD failure = 0;
+    if (!WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+        failure = GetLastError();
+    else if (written != line.size())
+        failure = 101;  // the runtime's "Disk write error"
+    if (!CloseHandle(file) && !failure) failure = GetLastError();
+    if (failure) RaiseIoError(failure);
+}
+
+const PropertyTable& FtpLog::StaticProperties() {
+    static const PropertyTable table(&BaseComponent::StaticProperties(), {
+        BooleanProperty<FtpLog>("Enabled", &FtpLog::Enabled, &FtpLog::SetEnabled),
+        StringProperty<FtpLog>("FtpHistoryName", &FtpLog::FtpHistoryName, &FtpLog::SetFtpHistoryName),
+        ReferenceProperty<FtpLog, CustomFtpClient>("FtpClient", &FtpLog::GetFtpClient, &FtpLog::SetFtpClient),
+    });
+    return table;
+}
+
+const PropertyTable& FtpLog::Properties() const { return StaticProperties(); }
+
+}  // namespace qv

@@ -1,0 +1,692 @@
+// The FTP command and reply engine on its own, against a link that records
+// what the engine asks for: the reply table row by row, and the rules that
+// decide when a transfer is complete, when it failed, and which command a
+// reply answers.
+#include "comms/ftp/ftp_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace qv {
+namespace {
+
+const char* StatusName(int code) {
+    static const char* const names[] = {"scDisconnected",      "scConnected",     "scLoggedOut", "scLoggedIn",
+                                        "scOperationComplete", "scCurrentFolder", "scInfoText",  "scProgress",
+                                        "scTransferComplete",  "scTransferTimedOut"};
+    return code >= 0 && code < 10 ? names[code] : "?";
+}
+
+// Records every request of the engine as a line of text; the events it
+// posts go to `events` (progress left out, counted instead).
+class RecordingLink : public FtpEngineLink {
+public:
+    FtpEngine* engine = nullptr;
+    bool open = false;
+    bool prepareOk = true;
+    bool transferTimer = false;
+    bool connectTimer = false;
+    std::string listing;
+    int progress = 0;
+    std::vector<std::string> sent;
+    std::vector<std::string> events;
+    std::vector<std::string> data;  // what was asked of the data side
+    std::vector<std::string> trace;
+    int timeoutsPosted = 0;
+
+    bool ControlOpen() override { return open; }
+    bool OpenControl() override {
+        open = true;
+        return true;
+    }
+    // As the real port: closing runs the disconnect handling.
+    void CloseControl() override {
+        if (!open) return;
+        open = false;
+        engine->Disconnected();
+    }
+    void WriteLine(const std::string& command) override { sent.push_back(command); }
+    void Pause(int32_t) override {}
+    void StartTransferTimer() override { transferTimer = true; }
+    void RefreshTransferTimer() override {}
+    void StopTransferTimer() override { transferTimer = false; }
+    void StartConnectTimer() override { connectTimer = true; }
+    void StopConnectTimer() override { connectTimer = false; }
+    void PostTimeout() override { ++timeoutsPosted; }
+    void OpenLocalFile(const std::string& name, FtpDownloadMode, int32_t& restartOffset) override {
+        if (name == "unopenable") throw std::runtime_error("Cannot open file unopenable");
+        if (restartOffset < 0) restartOffset = 100;
+        data.push_back("open " + name);
+    }
+    FtpDataPrepared PrepareData(bool passive) override {
+        data.push_back(passive ? "prepare passive" : "prepare active");
+        FtpDataPrepared p;
+        p.ok = prepareOk;
+        p.portArgument = "127,0,0,1,4,1";
+        return p;
+    }
+    void ConnectData(uint16_t port) override { data.push_back("connect " + std::to_string(port)); }
+    void CloseData(bool complete) override { data.push_back(complete ? "close complete" : "close"); }
+    std::string ListingText() override { return listing; }
+    void PostStatus(FtpStatusCode code, const char* text) override {
+        if (code == scProgress) {
+            ++progress;
+            return;
+        }
+        events.push_back(std::string(StatusName(code)) + (text ? " \"" + std::string(text) + "\"" : ""));
+    }
+    void PostError(int32_t code, const char* text) override {
+        events.push_back("error " + std::to_string(code) + (text ? " \"" + std::string(text) + "\"" : ""));
+    }
+    void PostLog(FtpLogCode code) override { events.push_back("log " + std::to_string(code)); }
+    void FireStatus(FtpStatusCode code) override { events.push_back(std::string("fired ") + StatusName(code)); }
+    void FireError(int32_t code) override { events.push_back("fired error " + std::to_string(code)); }
+    void Trace(std::string_view line) override { trace.emplace_back(line); }
+
+    // Events other than log codes.
+    std::vector<std::string> Reports() const {
+        std::vector<std::string> out;
+        for (const std::string& e : events)
+            if (e.rfind("log ", 0) != 0) out.push_back(e);
+        return out;
+    }
+    void Clear() {
+        sent.clear();
+        events.clear();
+        data.clear();
+        trace.clear();
+        progress = 0;
+    }
+};
+
+using Lines = std::vector<std::string>;
+
+class FtpEngineTest : public ::testing::Test {
+protected:
+    FtpEngineTest() {
+        link.engine = &engine;
+        engine.Settings().UserName = "test";
+        engine.Settings().Password = "secret";
+        engine.Settings().Account = "acct";
+    }
+
+    void Reply(const std::string& line) {
+        engine.ReplyLine(FtpReplyCode(line), line + "\r\n");
+    }
+    void LoggingIn() {
+        ASSERT_TRUE(engine.LogIn());
+        engine.Connected();
+        Reply("220 Ready");
+    }
+    void LoggedIn() {
+        LoggingIn();
+        Reply("331 Password required");
+        Reply("230 Logged in");
+        ASSERT_EQ(engine.State(), FtpState::Ready);
+        link.Clear();
+    }
+    // A passive download up to its 150, the data connection standing.
+    void DownloadStarted(const std::string& size = "") {
+        engine.Settings().PassiveMode = true;
+        ASSERT_TRUE(engine.DownloadFile("f.bin", "local.bin", dmReplace));
+        Reply("200 Type set to I");
+        Reply("227 Entering Passive Mode (127,0,0,1,4,1)");
+        Reply("150 Opening BINARY mode data connection" + size);
+        ASSERT_EQ(link.sent, (Lines{"TYPE I", "PASV", "RETR f.bin"}));
+    }
+    void ListingStarted() {
+        engine.Settings().PassiveMode = true;
+        ASSERT_TRUE(engine.ListFolder("", false));
+        Reply("200 Type set to A");
+        Reply("227 Entering Passive Mode (127,0,0,1,4,1)");
+        Reply("150 Here comes the listing");
+        ASSERT_EQ(link.sent, (Lines{"TYPE A", "PASV", "NLST"}));
+    }
+    // The transitions of the trace, without the other notes.
+    Lines Transitions() const {
+        Lines out;
+        for (const std::string& line : link.trace)
+            if (line.rfind("[", 0) == 0) out.push_back(line);
+        return out;
+    }
+
+    RecordingLink link;
+    FtpEngine engine{link};
+};
+
+// ---- the reply table, row by row ------------------------------------------
+
+enum class Start { Unconnected, LoggingIn, Ready, Chain, Transfer, Folder };
+
+struct Row {
+    Start start;
+    const char* reply;
+    FtpState after;
+    Lines sent;     // commands sent by the reply
+    Lines reports;  // events posted by the reply (log codes left out)
+    const char* data = "";  // the last request of the data side, if any
+};
+
+class FtpReplyTable : public FtpEngineTest, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(FtpReplyTable, Row) {
+    const Row& row = GetParam();
+    switch (row.start) {
+        case Start::Unconnected: break;
+        case Start::LoggingIn:
+            ASSERT_TRUE(engine.LogIn());
+            engine.Connected();
+            break;
+        case Start::Ready: LoggedIn(); break;
+        case Start::Chain:
+            LoggedIn();
+            engine.Settings().PassiveMode = true;
+            ASSERT_TRUE(engine.DownloadFile("f.bin", "local.bin", dmReplace));
+            break;
+        case Start::Transfer:
+            LoggedIn();
+            DownloadStarted();
+            break;
+        case Start::Folder:
+            LoggedIn();
+            ASSERT_TRUE(engine.QueryFolder());
+            break;
+    }
+    link.Clear();
+    Reply(row.reply);
+    EXPECT_EQ(engine.State(), row.after);
+    EXPECT_EQ(link.sent, row.sent);
+    EXPECT_EQ(link.Reports(), row.reports);
+    if (*row.data) {
+        ASSERT_FALSE(link.data.empty());
+        EXPECT_EQ(link.data.back(), row.data);
+    }
+}
+
+using S = FtpState;
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FtpReplyTable,
+    ::testing::Values(
+        // Unconnected and Ready.
+        Row{Start::Ready, "125 Already open", S::Ready, {}, {}},
+        Row{Start::Ready, "150 Opening", S::Ready, {}, {}},
+        Row{Start::Ready, "226 Closing data connection", S::Ready, {}, {}},
+        Row{Start::Ready, "225 No transfer to abort", S::Ready, {}, {}},
+        Row{Start::Ready, "500 What?", S::Ready, {}, {"error 500 \"500 What?\r\n\""}},
+        Row{Start::Unconnected, "250 Late", S::Unconnected, {}, {"error 250 \"250 Late\r\n\""}},
+        Row{Start::Ready, "421 Shutting down", S::Unconnected, {}, {"scLoggedOut", "scDisconnected"}},
+        Row{Start::Ready, "221 Goodbye", S::Unconnected, {}, {"scLoggedOut", "scDisconnected"}},
+        // LoggingIn.
+        Row{Start::LoggingIn, "202 Superfluous", S::LoggingIn, {}, {}},
+        Row{Start::LoggingIn, "220 Ready", S::LoggingIn, {"USER test"}, {"scConnected \"Ready\r\n\""}},
+        Row{Start::LoggingIn, "230 Logged in", S::Ready, {}, {"scLoggedIn"}},
+        Row{Start::LoggingIn, "331 Password required", S::LoggingIn, {"PASS secret"}, {}},
+        Row{Start::LoggingIn, "332 Account required", S::LoggingIn, {"ACCT acct"}, {}},
+        Row{Start::LoggingIn, "530 Login incorrect", S::LoggingIn, {}, {"error 530 \"530 Login incorrect\r\n\""}},
+        Row{Start::LoggingIn, "120 Wait", S::LoggingIn, {}, {"error 120 \"120 Wait\r\n\""}},
+        Row{Start::LoggingIn, "421 Too many", S::Unconnected, {}, {"scDisconnected", "scDisconnected"}},
+        // A transfer's chain (TYPE I is out).
+        Row{Start::Chain, "110 Restart marker", S::Downloading, {}, {}},
+        Row{Start::Chain, "200 Type set to I", S::Downloading, {"PASV"}, {}},
+        Row{Start::Chain, "350 Go on", S::Downloading, {"PASV"}, {}},
+        Row{Start::Chain, "227 Entering Passive Mode (10,0,0,9,4,1)", S::Downloading, {"PASV"}, {},
+            "connect 1025"},
+        Row{Start::Chain, "227 Entering Passive Mode (10,0,0,9,0,0)", S::Ready, {},
+            {"error 227 \"227 Entering Passive Mode (10,0,0,9,0,0)\r\n\""}, "close"},
+        Row{Start::Chain, "226 Stray", S::Downloading, {}, {}},
+        Row{Start::Chain, "250 Stray", S::Downloading, {}, {}},
+        Row{Start::Chain, "504 Type not known", S::Ready, {}, {"error 504 \"504 Type not known\r\n\""}, "close"},
+        Row{Start::Chain, "421 Bye", S::Unconnected, {}, {"scLoggedOut", "scDisconnected"}},
+        // The transfer command (RETR is out, 150 seen): the final reply alone
+        // does not complete it.
+        Row{Start::Transfer, "226 Transfer complete", S::Downloading, {}, {}},
+        Row{Start::Transfer, "250 Done", S::Downloading, {}, {}},
+        Row{Start::Transfer, "426 Connection closed", S::Ready, {}, {"error 426 \"426 Connection closed\r\n\""},
+            "close"},
+        Row{Start::Transfer, "451 Local error", S::Ready, {}, {"error 451 \"451 Local error\r\n\""}, "close"},
+        Row{Start::Transfer, "200 Odd", S::Ready, {}, {"error 200 \"200 Odd\r\n\""}, "close"},
+        // FolderCommand (PWD is out).
+        Row{Start::Folder, "211 Status", S::Ready, {}, {"scInfoText \"Status\r\n\""}},
+        Row{Start::Folder, "215 UNIX Type: L8", S::Ready, {}, {"scInfoText \"UNIX Type: L8\r\n\""}},
+        Row{Start::Folder, "225 Open", S::Ready, {}, {}},
+        Row{Start::Folder, "226 Closing", S::Ready, {}, {}},
+        Row{Start::Folder, "250 Okay", S::Ready, {}, {"scOperationComplete"}},
+        Row{Start::Folder, "257 \"/pub/upgrade\" is current", S::Ready, {}, {"scCurrentFolder \"/pub/upgrade\""}},
+        Row{Start::Folder, "257 no quotes", S::Ready, {}, {"scCurrentFolder \"\""}},
+        Row{Start::Folder, "150 Odd", S::Ready, {}, {"error 150 \"150 Odd\r\n\""}},
+        Row{Start::Folder, "550 No such folder", S::Ready, {}, {"error 550 \"550 No such folder\r\n\""}}));
+
+// ---- rule 1: both signals complete a transfer, in either order ----------------
+
+struct Order {
+    const char* name;
+    bool listing;
+    const char* final;
+    bool dataFirst;
+};
+
+class FtpCompletion : public FtpEngineTest, public ::testing::WithParamInterface<Order> {};
+
+TEST_P(FtpCompletion, NeedsTheDataEndAndTheFinalReply) {
+    const Order& o = GetParam();
+    LoggedIn();
+    if (o.listing) ListingStarted();
+    else DownloadStarted(" (10 bytes)");
+    link.listing = "a.bin\r\n";
+    engine.DataReceived(10);
+    link.Clear();
+    if (o.dataFirst) engine.DataEnded();
+    else Reply(o.final);
+    // One signal only: nothing reported, the clock keeps running.
+    EXPECT_EQ(link.Reports(), Lines{});
+    EXPECT_EQ(engine.State(), o.listing ? FtpState::Listing : FtpState::Downloading);
+    EXPECT_TRUE(link.transferTimer);
+    if (o.dataFirst) Reply(o.final);
+    else engine.DataEnded();
+    EXPECT_EQ(link.Reports(), (Lines{o.listing ? "scInfoText \"a.bin\r\n\"" : "scTransferComplete"}));
+    EXPECT_EQ(engine.State(), FtpState::Ready);
+    // A download is committed whole; a listing has no file.
+    EXPECT_EQ(link.data.back(), o.listing ? "close" : "close complete");
+    EXPECT_EQ(engine.OwedReplies(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, FtpCompletion,
+                         ::testing::Values(Order{"download_data_then_226", false, "226 Transfer complete", true},
+                                           Order{"download_226_then_data", false, "226 Transfer complete", false},
+                                           Order{"download_data_then_250", false, "250 Done", true},
+                                           Order{"download_250_then_data", false, "250 Done", false},
+                                           Order{"listing_data_then_226", true, "226 Transfer complete", true},
+                                           Order{"listing_226_then_data", true, "226 Transfer complete", false},
+                                           Order{"listing_250_then_data", true, "250 Done", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FtpEngineTest, TheNextDownloadStartedOnCompletionIsNotEndedByAStray226) {
+    LoggedIn();
+    DownloadStarted();
+    engine.DataReceived(5);
+    engine.DataEnded();
+    Reply("226 Transfer complete");
+    ASSERT_EQ(link.Reports(), (Lines{"scTransferComplete"}));
+    // As the upgrade window does from its completion handler.
+    link.Clear();
+    ASSERT_TRUE(engine.DownloadFile("g.bin", "g.local", dmReplace));
+    // A server that answers twice: the second 226 answers nothing out.
+    Reply("226 Transfer complete");
+    EXPECT_EQ(engine.State(), FtpState::Downloading);
+    Reply("200 Type set to I");
+    Reply("227 Entering Passive Mode (127,0,0,1,4,2)");
+    Reply("150 Opening");
+    EXPECT_EQ(link.sent, (Lines{"TYPE I", "PASV", "RETR g.bin"}));
+    engine.DataEnded();
+    Reply("226 Transfer complete");
+    EXPECT_EQ(link.Reports(), (Lines{"scTransferComplete"}));
+}
+
+TEST_F(FtpEngineTest, TheTraceOfOneWholeDownload) {
+    LoggedIn();
+    link.trace.clear();
+    DownloadStarted(" (3 bytes)");
+    engine.DataReceived(3);
+    engine.DataEnded();
+    Reply("226 Transfer complete");
+    EXPECT_EQ(link.trace, (Lines{"[Ready] -> [Downloading] (DownloadFile)", "waiting for the final reply",
+                                 "[Downloading] -> [Ready] (226)"}));
+}
+
+// ---- rule 2: a failure reply after 150 fails the transfer ------------------------
+
+struct FailureCase {
+    const char* name;
+    bool dataFirst;
+    const char* reply;
+};
+
+class FtpFailureReply : public FtpEngineTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FtpFailureReply, FailsOnceAndKeepsTheFileUncut) {
+    LoggedIn();
+    DownloadStarted();
+    engine.DataReceived(1000);
+    link.Clear();
+    if (GetParam().dataFirst) engine.DataEnded();
+    Reply(GetParam().reply);
+    EXPECT_EQ(link.Reports(), (Lines{"error " + std::string(GetParam().reply, 3) + " \"" + GetParam().reply + "\r\n\""}));
+    EXPECT_EQ(link.data, (Lines{"close"}));
+    EXPECT_EQ(engine.State(), FtpState::Ready);
+    // The data end after the failure changes nothing.
+    engine.DataEnded();
+    EXPECT_EQ(link.Reports().size(), 1u);
+    EXPECT_EQ(engine.OwedReplies(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, FtpFailureReply,
+                         ::testing::Values(FailureCase{"data_closed_then_426", true, "426 Connection closed"},
+                                           FailureCase{"data_closed_then_451", true, "451 Local error"},
+                                           FailureCase{"426_while_data_open", false, "426 Connection closed"},
+                                           FailureCase{"550_after_150", false, "550 Gone"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FtpEngineTest, TheControlConnectionEndingBeforeTheFinalReplyIsNoCompletion) {
+    LoggedIn();
+    DownloadStarted();
+    engine.DataReceived(100);
+    engine.DataEnded();
+    link.Clear();
+    link.open = false;
+    engine.Disconnected();
+    EXPECT_EQ(link.Reports(), (Lines{"scLoggedOut"}));
+    EXPECT_EQ(engine.State(), FtpState::Unconnected);
+    EXPECT_EQ(link.data.front(), "close");
+}
+
+// ---- rule 3: the announced size -------------------------------------------------------
+
+struct SizeCase {
+    const char* name;
+    FtpFileType type;
+    FtpDownloadMode mode;
+    int32_t restartOffset;
+    int received;
+    const char* result;
+};
+
+class FtpAnnounced : public FtpEngineTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(FtpAnnounced, ReceivedBytesMustMatch) {
+    const SizeCase& c = GetParam();
+    LoggedIn();
+    engine.Settings().PassiveMode = true;
+    engine.Settings().FileType = c.type;
+    engine.SetRestartOffset(c.restartOffset);
+    ASSERT_TRUE(engine.DownloadFile("f.bin", "local.bin", c.mode));
+    Reply("200 Type set");
+    Reply("227 Entering Passive Mode (127,0,0,1,4,1)");
+    if (c.mode == dmRestart) Reply("350 Restarting");
+    Reply("150 Opening BINARY mode data connection for f.bin (100000 bytes).");
+    engine.DataReceived(c.received);
+    engine.DataEnded();
+    link.Clear();
+    Reply("226 Transfer complete");
+    EXPECT_EQ(link.Reports(), (Lines{c.result}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FtpAnnounced,
+    ::testing::Values(
+        SizeCase{"binary_short", ftBinary, dmReplace, 0, 1000,
+                 "error -2 \"Transfer incomplete: 1000 of 100000 bytes\""},
+        SizeCase{"binary_long", ftBinary, dmReplace, 0, 100001,
+                 "error -2 \"Transfer size mismatch: 100001 bytes received, 100000 announced\""},
+        SizeCase{"binary_whole", ftBinary, dmReplace, 0, 100000, "scTransferComplete"},
+        SizeCase{"append_short", ftBinary, dmAppend, 0, 99999,
+                 "error -2 \"Transfer incomplete: 99999 of 100000 bytes\""},
+        SizeCase{"restart_at_0_short", ftBinary, dmRestart, 0, 10, "error -2 \"Transfer incomplete: 10 of 100000 bytes\""},
+        SizeCase{"restarted_is_exempt", ftBinary, dmRestart, 50, 10, "scTransferComplete"},
+        SizeCase{"ascii_is_exempt", ftAscii, dmReplace, 0, 1000, "scTransferComplete"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- rules 4 and 5: a failure on this side, once; the owed reply ----------------------
+
+TEST_F(FtpEngineTest, AWriteFailureEndsTheTransferAtOnceWithOneReport) {
+    LoggedIn();
+    DownloadStarted();
+    engine.DataReceived(32769);
+    link.Clear();
+    engine.LocalWriteFailed("Cannot write f.bin: There is not enough space on the disk.");
+    // Further blocks and the end of the data are no news.
+    engine.LocalWriteFailed("Cannot write f.bin: again");
+    engine.DataReceived(100);
+    engine.DataEnded();
+    EXPECT_EQ(link.Reports(), (Lines{"error -3 \"Cannot write f.bin: There is not enough space on the disk.\""}));
+    EXPECT_EQ(link.data, (Lines{"close"}));
+    EXPECT_EQ(link.progress, 0);
+    EXPECT_EQ(engine.State(), FtpState::Ready);
+    EXPECT_EQ(engine.OwedReplies(), 1);
+
+    // The next download waits for the owed reply; the 426 that answers the
+    // closed transfer is taken for it and fails nothing.
+    link.Clear();
+    ASSERT_TRUE(engine.DownloadFile("g.bin", "g.local", dmReplace));
+    EXPECT_EQ(link.sent, Lines{});
+    EXPECT_TRUE(link.transferTimer);
+    Reply("426 Connection closed; transfer aborted.");
+    EXPECT_EQ(link.sent, (Lines{"TYPE I"}));
+    EXPECT_EQ(link.Reports(), Lines{});
+    Reply("200 Type set to I");
+    EXPECT_EQ(link.sent, (Lines{"TYPE I", "PASV"}));
+}
+
+TEST_F(FtpEngineTest, ADataSocketFailureReportsOnceAndItsLate425IsTaken) {
+    LoggedIn();
+    ListingStarted();
+    link.Clear();
+    engine.DataFailed(10061);
+    engine.DataFailed(10057);
+    EXPECT_EQ(link.Reports(), (Lines{"error 10061"}));
+    EXPECT_EQ(engine.State(), FtpState::Ready);
+    Reply("425 Cannot open data connection");
+    EXPECT_EQ(link.Reports(), (Lines{"error 10061"}));
+    EXPECT_EQ(engine.OwedReplies(), 0);
+
+    // The abort flag stays set until a download: the second listing's socket
+    // failure is silent, and the server's 425 ends it with one report.
+    link.Clear();
+    ListingStarted();
+    engine.DataFailed(10061);
+    EXPECT_EQ(link.Reports(), Lines{});
+    Reply("425 Cannot open data connection");
+    EXPECT_EQ(link.Reports(), (Lines{"error 425 \"425 Cannot open data connection\r\n\""}));
+}
+
+TEST_F(FtpEngineTest, RefusedChainCommandsGiveOneErrorEach) {
+    // PASV refused, TYPE refused, 425 after a 227: each is the one report of
+    // its file, and the next file's chain goes out normally.
+    const char* const refusals[][2] = {{"PASV", "425 Cannot open passive connection"},
+                                       {"TYPE", "504 Type not supported"},
+                                       {"RETR", "425 Cannot open data connection"}};
+    LoggedIn();
+    engine.Settings().PassiveMode = true;
+    for (const auto& refusal : refusals) {
+        link.Clear();
+        ASSERT_TRUE(engine.DownloadFile("f.bin", "local.bin", dmReplace));
+        if (std::string(refusal[0]) != "TYPE") Reply("200 Type set to I");
+        if (std::string(refusal[0]) == "RETR") Reply("227 Entering Passive Mode (127,0,0,1,4,1)");
+        Reply(refusal[1]);
+        EXPECT_EQ(link.Reports(), (Lines{"error " + std::string(refusal[1], 3) + " \"" + refusal[1] + "\r\n\""}))
+            << refusal[0];
+        EXPECT_EQ(engine.State(), FtpState::Ready);
+        EXPECT_EQ(engine.OwedReplies(), 0);
+        EXPECT_EQ(link.sent.back().substr(0, 4), refusal[0]);
+    }
+}
+
+TEST_F(FtpEngineTest, NoDataConnectionMeansNothingSentAndReady) {
+    LoggedIn();
+    link.prepareOk = false;
+    EXPECT_FALSE(engine.ListFolder("", false));
+    EXPECT_EQ(engine.State(), FtpState::Ready);
+    EXPECT_EQ(link.sent, Lines{});
+    EXPECT_EQ(engine.CommandCount(), 0);
+    EXPECT_FALSE(link.transferTimer);
+}
+
+TEST_F(FtpEngineTest, ALocalFileThatCannotBeOpenedLeavesTheClientReady) {
+    LoggedIn();
+    EXPECT_THROW(engine.DownloadFile("f.bin", "unopenable", dmReplace), std::runtime_error);
+    EXPECT_EQ(engine.State(), FtpState::Ready);
+    EXPECT_EQ(engine.CommandCount(), 0);
+    EXPECT_EQ(link.sent, Lines{});
+    EXPECT_TRUE(engine.QueryFolder());
+}
+
+// ---- rule 6: never a wait without a clock ----------------------------------------------
+
+TEST_F(FtpEngineTest, TheClockRunsFromTheConnectionUntilReady) {
+    ASSERT_TRUE(engine.LogIn());
+    EXPECT_FALSE(link.transferTimer);
+    engine.Connected();
+    EXPECT_TRUE(link.transferTimer);
+    // A server that never greets: the timer's expiry resets the login.
+    engine.TransferTimerExpired();
+    EXPECT_EQ(link.timeoutsPosted, 1);
+    engine.TimeoutMessage();
+    EXPECT_EQ(link.Reports(), (Lines{"scDisconnected", "scDisconnected", "fired scTransferTimedOut"}));
+    EXPECT_EQ(engine.State(), FtpState::Unconnected);
+}
+
+TEST_F(FtpEngineTest, AFailedConnectionAttemptIsReportedAtOnce) {
+    ASSERT_TRUE(engine.LogIn());
+    EXPECT_TRUE(link.connectTimer);
+    engine.ConnectFailed(10061);
+    EXPECT_FALSE(link.connectTimer);
+    EXPECT_EQ(link.Reports(), (Lines{"error 10061", "scDisconnected", "scDisconnected"}));
+    EXPECT_EQ(engine.State(), FtpState::Unconnected);
+    EXPECT_FALSE(link.open);
+    // Once connected, port errors are not the attempt failing.
+    LoggingIn();
+    link.Clear();
+    engine.ConnectFailed(10053);
+    EXPECT_EQ(link.Reports(), Lines{});
+}
+
+TEST_F(FtpEngineTest, ATimeoutLeavesTheFinalReplyOwedUntilTheNextTimeout) {
+    LoggedIn();
+    DownloadStarted();
+    engine.TimeoutMessage();
+    EXPECT_EQ(engine.OwedReplies(), 1);
+    link.Clear();
+    ASSERT_TRUE(engine.DownloadFile("g.bin", "g.local", dmReplace));
+    EXPECT_EQ(link.sent, Lines{});
+    // The owed reply never comes: the next timeout gives up waiting for it.
+    engine.TimeoutMessage();
+    EXPECT_EQ(engine.OwedReplies(), 0);
+    EXPECT_EQ(link.Reports(), (Lines{"fired scTransferTimedOut"}));
+    ASSERT_TRUE(engine.DownloadFile("g.bin", "g.local", dmReplace));
+    EXPECT_EQ(link.sent, (Lines{"TYPE I"}));
+}
+
+// ---- rule 7: ABOR ---------------------------------------------------------------------------
+
+struct AbortCase {
+    const char* name;
+    bool transferOut;  // RETR is out (else the abort comes while TYPE is out)
+    Lines replies;
+    Lines reports;
+    FtpState afterFirst;
+};
+
+class FtpAbort : public FtpEngineTest, public ::testing::WithParamInterface<AbortCase> {};
+
+TEST_P(FtpAbort, EndsWithTheAbortsFinalReply) {
+    const AbortCase& c = GetParam();
+    LoggedIn();
+    if (c.transferOut) {
+        DownloadStarted();
+        engine.DataReceived(64);
+    } else {
+        engine.Settings().PassiveMode = true;
+        ASSERT_TRUE(engine.DownloadFile("f.bin", "local.bin", dmReplace));
+    }
+    link.Clear();
+    ASSERT_TRUE(engine.AbortTransfer());
+    EXPECT_EQ(engine.CommandCount(), 0);
+    for (size_t i = 0; i < c.replies.size(); ++i) {
+        Reply(c.replies[i]);
+        if (i == 0) {
+            EXPECT_EQ(engine.State(), c.afterFirst) << c.replies[i];
+        }
+    }
+    // Nothing of the operation goes out after the ABOR.
+    EXPECT_EQ(link.sent, (Lines{"ABOR"}));
+    EXPECT_EQ(link.Reports(), c.reports);
+    EXPECT_EQ(engine.State(), FtpState::Ready);
+    // The data end after the abort is no completion.
+    engine.DataEnded();
+    EXPECT_EQ(link.Reports(), c.reports);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, FtpAbort,
+    ::testing::Values(
+        AbortCase{"426_then_226", true, {"426 Transfer aborted", "226 Abort successful"},
+                  {"error 426 \"426 Transfer aborted\r\n\""}, FtpState::Downloading},
+        AbortCase{"lone_226", true, {"226 Transfer complete"}, {}, FtpState::Ready},
+        AbortCase{"lone_225", true, {"225 ABOR command successful; data channel closed."}, {}, FtpState::Ready},
+        AbortCase{"before_the_data_connection", false, {"200 Type set to I", "225 No transfer to abort"}, {},
+                  FtpState::Downloading}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FtpEngineTest, TheAbortsOwnReplyAfterTheTransfersDoesNotEndTheNextOperation) {
+    LoggedIn();
+    DownloadStarted();
+    ASSERT_TRUE(engine.AbortTransfer());
+    // The transfer had ended when ABOR arrived: its 226, then the abort's.
+    Reply("226 Transfer complete");
+    ASSERT_EQ(engine.State(), FtpState::Ready);
+    link.Clear();
+    ASSERT_TRUE(engine.QueryFolder());
+    Reply("226 ABOR command successful");
+    EXPECT_EQ(engine.State(), FtpState::FolderCommand);
+    Reply("257 \"/pub\" is current");
+    EXPECT_EQ(link.Reports(), (Lines{"scCurrentFolder \"/pub\""}));
+    // A server that answered once: the next reply is the operation's own.
+    link.Clear();
+    DownloadStarted();
+    ASSERT_TRUE(engine.AbortTransfer());
+    Reply("226 Transfer complete");
+    link.Clear();
+    ASSERT_TRUE(engine.QueryFolder());
+    Reply("257 \"/pub\" is current");
+    EXPECT_EQ(link.Reports(), (Lines{"scCurrentFolder \"/pub\""}));
+}
+
+// ---- rule 8: the 227 host is not followed ----------------------------------------------------
+
+TEST_F(FtpEngineTest, PassiveConnectsToTheControlPeerAtThe227Port) {
+    LoggedIn();
+    engine.Settings().PassiveMode = true;
+    ASSERT_TRUE(engine.ListFolder("", false));
+    Reply("200 Type set to A");
+    link.data.clear();
+    Reply("227 Entering Passive Mode (10,99,1,2,19,137)");
+    // Only the port goes to the link: it connects to the control peer.
+    EXPECT_EQ(link.data, (Lines{"connect 5001"}));
+}
+
+TEST_F(FtpEngineTest, A227WithoutAUsablePortIsOneErrorAndNoConnection) {
+    for (const char* reply : {"227 Entering Passive Mode (127,0,0,1,0,0)", "227 Entering Passive Mode (127,0,0,1,4)",
+                              "227 Entering Passive Mode (127,0,0,1,256,0)"}) {
+        LoggedIn();
+        engine.Settings().PassiveMode = true;
+        ASSERT_TRUE(engine.ListFolder("", false));
+        Reply("200 Type set to A");
+        link.Clear();
+        Reply(reply);
+        EXPECT_EQ(link.Reports(), (Lines{"error 227 \"" + std::string(reply) + "\r\n\""}));
+        EXPECT_EQ(link.data, (Lines{"close"})) << reply;
+        EXPECT_EQ(link.sent, Lines{});
+        link.open = false;
+        engine.Disconnected();
+    }
+}
+
+// ---- the queue -------------------------------------------------------------------------------
+
+TEST_F(FtpEngineTest, CommandsOfAnEndedOperationAreNeverSentLater) {
+    LoggedIn();
+    engine.Settings().PassiveMode = true;
+    ASSERT_TRUE(engine.ListFolder("", false));
+    Reply("550 No");
+    EXPECT_EQ(engine.CommandCount(), 0);
+    link.Clear();
+    ASSERT_TRUE(engine.DownloadFile("f.bin", "local.bin", dmReplace));
+    Reply("200 Type set to I");
+    Reply("227 Entering Passive Mode (127,0,0,1,4,1)");
+    Reply("200 Odd second reply");
+    EXPECT_EQ(link.sent, (Lines{"TYPE I", "PASV", "RETR f.bin"}));
+}
+
+}  // namespace
+}  // namespace qv
