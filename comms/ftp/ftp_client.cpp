@@ -353,7 +353,10 @@ FtpDataPrepared CustomFtpClient::PrepareSteps(bool passive) {
     if (passive) {
         dataHandle_ = dataSocket_->SockOpen();
         if (dataHandle_ == kInvalidSocket) return prepared;
-        if (dataSocket_->SockSelectEvents(dataHandle_, kSockRead | kSockWrite | kSockClose) != 0) return prepared;
+        // The connect is watched too: a refused data connection is known at
+        // once, not only from the server's reply (which may never come).
+        if (dataSocket_->SockSelectEvents(dataHandle_, kSockRead | kSockWrite | kSockConnect | kSockClose) != 0)
+            return prepared;
         prepared.ok = true;
         return prepared;
     }
