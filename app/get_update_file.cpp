@@ -146,6 +146,9 @@ void GetUpdateFile::btnDownloadClick(Object*) {
 }
 
 void GetUpdateFile::StartUpgrade() {
+    // Each folder this run writes into is cleared of temporary files an
+    // interrupted run left there before the first download into it.
+    staged_.NewRun();
     ApplyFtpSettings();
     Pause(1000);
     if (FtpClient1->IsConnected()) {
@@ -187,12 +190,16 @@ void GetUpdateFile::Timer3Timer(Object*) {
 void GetUpdateFile::FtpClient1FtpStatus(Object*, FtpStatusCode StatusCode, const char* InfoText) {
     switch (StatusCode) {
         case scDisconnected:
+            // The connection is gone (and with it any transfer, whose file
+            // the client has closed): what it wrote is not put in place.
+            staged_.Discard();
             SetCaption(SavedCaption);
             break;
         case scConnected:
             SetStatus(kTextConnected.In(LanguageIndex));
             break;
         case scLoggedOut:
+            staged_.Discard();
             SetStatus(kTextLoggedOut.In(LanguageIndex));
             DownloadQueue->Clear();
             break;
@@ -220,14 +227,26 @@ void GetUpdateFile::FtpClient1FtpStatus(Object*, FtpStatusCode StatusCode, const
                       std::to_string(FtpClient1->BytesTransferred()));
             break;
         case scTransferComplete: {
+            // Only a download this window started and staged can arrive; a
+            // completion without one put nothing in place and is not counted.
+            if (!staged_.Active()) break;
             // The received file takes the installed file's place now, and
-            // only now; when that fails the exception report says so and the
-            // file is neither counted nor listed.
-            staged_.Commit();
+            // only now. When that fails the exception report says so, and
+            // the file is a failed one: neither counted nor listed, dropped
+            // from the queue, and the next file follows.
+            bool arrived = true;
+            try {
+                staged_.Commit();
+            } catch (const Exception& e) {
+                arrived = false;
+                Application::Instance().HandleException(e);
+            }
             const std::string head = QueueHead();
-            SetStatus(head + " " + kTextDownloaded.In(LanguageIndex));
-            Memo1->Lines().Add(head);
-            ++DownloadedCount;
+            if (arrived) {
+                SetStatus(head + " " + kTextDownloaded.In(LanguageIndex));
+                Memo1->Lines().Add(head);
+                ++DownloadedCount;
+            }
             if (DownloadQueue->Count() > 0) {
                 DownloadQueue->Delete(0);
                 StartNextDownload();
@@ -267,9 +286,12 @@ void GetUpdateFile::StartNextDownload() {
     // The remote name is used as it stands, appended to the installation
     // folder; the data goes to a temporary file beside that file.
     const std::string installed = InstallFolder + head;
+    // Its report names the installed file already.
     const std::string temporary = staged_.Begin(installed);
     try {
-        FtpClient1->DownloadFile(head, temporary, dmReplace);
+        // A client that takes no download now (its connection went a
+        // moment ago) writes nothing: nothing stays staged.
+        if (!FtpClient1->DownloadFile(head, temporary, dmReplace)) staged_.Discard();
     } catch (Exception& e) {
         // The report names the installed file, as the user knows it.
         staged_.Discard();
@@ -286,14 +308,27 @@ void GetUpdateFile::StartNextDownload() {
 }
 
 void GetUpdateFile::FtpClient1FtpError(Object*, int32_t ErrorCode, const char* ErrorText) {
-    // An error ends the transfer under way (the client has closed its file):
-    // the installed file stays as it was.
+    // The client reports each failure once. One that ends a download (the
+    // client has closed its file) leaves the installed file as it was and
+    // fails exactly that file.
+    const bool downloadFailed = staged_.Active();
     staged_.Discard();
     Application::Instance().ShowMessageBox(Handle(), ErrorText ? ErrorText : "",
                                            kTextFtpErrorCaption + std::to_string(ErrorCode),
                                            MB_OK | MB_ICONWARNING);
-    if (DownloadQueue->Count() > 0) DownloadQueue->Delete(0);
-    StartNextDownload();
+    if (downloadFailed) {
+        // The box may have been up for a while: the queue may have been
+        // cleared meanwhile (the connection went).
+        if (DownloadQueue->Count() > 0) DownloadQueue->Delete(0);
+        StartNextDownload();
+    } else if (DownloadQueue->Count() == 0) {
+        // Before the upgrade folder was listed (or after its listing failed):
+        // no file is left, and the run ends once it may.
+        StartNextDownload();
+    }
+    // An error while files wait but none is being received (the queue was
+    // filled and the downloads have not begun, or a time-out stopped them)
+    // failed no file: none is dropped, and the run stays as it is.
 }
 
 void GetUpdateFile::Timer1Timer(Object*) {

@@ -44,8 +44,4 @@ std::vector<std::string> NamesFromListing(const std::vector<std::string>& lines)
     return names;
 }
 
-std::string StagingFileName(const std::string& installedFile) {
-    return installedFile + std::string(kStagingSuffix);
-}
-
 }  // namespace qv

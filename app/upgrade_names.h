@@ -1,6 +1,5 @@
 // File names of an upgrade run, free of platform calls: the names taken
-// from the server's names-only listing, and the temporary file a download
-// is written to before it replaces the installed file.
+// from the server's names-only listing.
 #pragma once
 
 #include <string>
@@ -26,13 +25,5 @@ bool StaysInsideInstallFolder(std::string_view name);
 // the two folder names and names that would reach outside the installation
 // folder left out; any other name is kept as it stands.
 std::vector<std::string> NamesFromListing(const std::vector<std::string>& lines);
-
-// The file a download is received into: beside the installed file, in the
-// same folder, so that replacing the installed file is a rename within one
-// folder.
-std::string StagingFileName(const std::string& installedFile);
-
-// The suffix of the temporary files, for tests and clean-ups.
-inline constexpr std::string_view kStagingSuffix = ".qvdownload";
 
 }  // namespace qv

@@ -5,47 +5,72 @@
 
 #include <gtest/gtest.h>
 
-#include "app/upgrade_names.h"
+#include "app/staging_names.h"
 #include "framework/exception.h"
+#include "framework/win32_text.h"
 #include "tests/app/app_test_files.h"
 
 namespace qv {
 namespace {
 
+// Files addressed by their wide (long-form where needed) names, for the
+// names the narrow test helpers cannot reach.
+std::wstring Wide(const std::string& path) {
+    std::string longForm = LongPathForm(path);
+    return ToWide(longForm.empty() ? path : longForm);
+}
+
+std::string WideFileBytes(const std::string& path) {
+    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "<cannot open>";
+    std::string out;
+    char block[4096];
+    DWORD n = 0;
+    while (ReadFile(h, block, sizeof block, &n, nullptr) && n > 0) out.append(block, n);
+    CloseHandle(h);
+    return out;
+}
+
 class StagedDownloadTest : public ::testing::Test {
 protected:
     void SetUp() override { folder = test::MakeTestFolder("qv-staged"); }
-    void TearDown() override {
-        WIN32_FIND_DATAA found;
-        HANDLE h = FindFirstFileA((folder + "*").c_str(), &found);
+    void TearDown() override { RemoveTree(folder); }
+    static void RemoveTree(const std::string& path) {
+        WIN32_FIND_DATAW found;
+        HANDLE h = FindFirstFileW(Wide(path + "*").c_str(), &found);
         if (h != INVALID_HANDLE_VALUE) {
             do {
-                std::string name = found.cFileName;
-                if (name == "." || name == "..") continue;
+                std::wstring name = found.cFileName;
+                if (name == L"." || name == L"..") continue;
+                std::string child = path + FromWide(name);
                 if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    DeleteFileA((folder + name + "\\inside").c_str());
-                    RemoveDirectoryA((folder + name).c_str());
+                    RemoveTree(child + "\\");
                 } else {
-                    SetFileAttributesA((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileA((folder + name).c_str());
+                    SetFileAttributesW(Wide(child).c_str(), FILE_ATTRIBUTE_NORMAL);
+                    DeleteFileW(Wide(child).c_str());
                 }
-            } while (FindNextFileA(h, &found));
+            } while (FindNextFileW(h, &found));
             FindClose(h);
         }
-        RemoveDirectoryA(folder.c_str());
+        RemoveDirectoryW(Wide(path).c_str());
     }
     std::string folder;
 };
 
-TEST_F(StagedDownloadTest, CommitPutsExactlyTheReceivedBytesInPlace) {
+TEST_F(StagedDownloadTest, TheReceivedBytesTakeTheInstalledFilesPlaceOnlyOnCommit) {
     const std::string installed = folder + "QVX.exe";
     test::WriteFileBytes(installed, std::string(5000, 'o'));  // longer than the new file
     StagedDownload d;
     std::string temporary = d.Begin(installed);
-    EXPECT_EQ(temporary, StagingFileName(installed));
-    EXPECT_FALSE(test::PathExists(temporary));  // the client creates it
-    EXPECT_EQ(test::FileBytes(installed), std::string(5000, 'o'));
+    // A short name of the program's own in the same folder, created empty.
+    EXPECT_EQ(FolderOfPath(temporary), folder);
+    EXPECT_TRUE(IsStagingFileName(temporary.substr(folder.size()))) << temporary;
+    EXPECT_TRUE(test::PathExists(temporary));
+    EXPECT_EQ(test::FileBytes(temporary), "");
+    EXPECT_EQ(d.TemporaryFile(), temporary);
+    EXPECT_EQ(d.InstalledFile(), installed);
     test::WriteFileBytes(temporary, std::string("new\0bytes", 9) + std::string(100, 'n'));
+    EXPECT_EQ(test::FileBytes(installed), std::string(5000, 'o'));
     d.Commit();
     EXPECT_FALSE(d.Active());
     EXPECT_EQ(test::FileBytes(installed), std::string("new\0bytes", 9) + std::string(100, 'n'));
@@ -86,24 +111,105 @@ TEST_F(StagedDownloadTest, GoingOutOfScopeDiscards) {
     EXPECT_FALSE(test::PathExists(temporary));
 }
 
-TEST_F(StagedDownloadTest, ALeftoverTemporaryFileIsRemovedBeforeTheDownloadStarts) {
-    // A longer file left by an earlier run would keep its tail: the client
-    // writes over an existing file from its start without shortening it.
-    const std::string installed = folder + "QVX.exe";
-    test::WriteFileBytes(StagingFileName(installed), std::string(9000, 'x'));
-    SetFileAttributesA(StagingFileName(installed).c_str(), FILE_ATTRIBUTE_READONLY);
-    StagedDownload d;
-    EXPECT_FALSE(test::PathExists(d.Begin(installed)));
+TEST_F(StagedDownloadTest, LeftoversOfThatFormAreRemovedOncePerRunBeforeTheRunWritesIntoTheFolder) {
+    const char* const leftovers[] = {"~qv0BAD.tmp", "~QV00ff.TMP"};
+    const char* const others[] = {"~qvBAD.tmp", "~qv0BADD.tmp", "x~qv1234.tmp", "~qv1234.tmp.keep", "QVX.exe"};
+    for (const char* name : leftovers) test::WriteFileBytes(folder + name, "left over");
+    SetFileAttributesA((folder + leftovers[1]).c_str(), FILE_ATTRIBUTE_READONLY);
+    for (const char* name : others) test::WriteFileBytes(folder + name, name);
+    CreateDirectoryA((folder + "~qv7777.tmp").c_str(), nullptr);  // a folder is no leftover file
+    // A sub-folder is cleared only when a download goes there.
+    CreateDirectoryA((folder + "sub").c_str(), nullptr);
+    test::WriteFileBytes(folder + "sub\\~qv1111.tmp", "left over");
+
+    StagedDownload d(0x0100);  // clear of the names above
+    d.Begin(folder + "QVX.exe");
+    for (const char* name : leftovers) EXPECT_FALSE(test::PathExists(folder + name)) << name;
+    for (const char* name : others) EXPECT_EQ(test::FileBytes(folder + name), name);
+    EXPECT_TRUE(test::PathExists(folder + "~qv7777.tmp"));
+    EXPECT_TRUE(test::PathExists(folder + "sub\\~qv1111.tmp"));
+    d.Discard();
+
+    // Once per folder and run: what appears later in a folder this run has
+    // written into is not this run's to remove ...
+    test::WriteFileBytes(folder + "~qv2222.tmp", "another copy of the program");
+    d.Begin(folder + "a.dat");
+    d.Discard();
+    EXPECT_TRUE(test::PathExists(folder + "~qv2222.tmp"));
+    d.Begin(folder + "sub/new.dll");
+    d.Discard();
+    EXPECT_FALSE(test::PathExists(folder + "sub\\~qv1111.tmp"));
+    // ... until the next run.
+    d.NewRun();
+    d.Begin(folder + "a.dat");
+    d.Discard();
+    EXPECT_FALSE(test::PathExists(folder + "~qv2222.tmp"));
+}
+
+TEST_F(StagedDownloadTest, ANameInUseIsNeitherTakenNorRemoved) {
+    // Another copy of the program receiving into ~qv0010.tmp (open, as the
+    // client keeps it), and a folder of the next name.
+    const std::string busy = folder + "~qv0010.tmp";
+    HANDLE open = CreateFileA(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(open, "theirs", 6, &written, nullptr);
+    CreateDirectoryA((folder + "~qv0011.tmp").c_str(), nullptr);
+    StagedDownload d(0x0010);
+    EXPECT_EQ(d.Begin(folder + "QVX.exe"), folder + "~qv0012.tmp");
+    CloseHandle(open);
+    EXPECT_EQ(test::FileBytes(busy), "theirs");
 }
 
 TEST_F(StagedDownloadTest, BeginningAnotherDownloadDiscardsTheOneStaged) {
     StagedDownload d;
     std::string first = d.Begin(folder + "a.dat");
     test::WriteFileBytes(first, "partial");
-    d.Begin(folder + "b.dat");
+    std::string second = d.Begin(folder + "b.dat");
     EXPECT_FALSE(test::PathExists(first));
     EXPECT_FALSE(test::PathExists(folder + "a.dat"));
+    EXPECT_NE(second, first);
     EXPECT_EQ(d.InstalledFile(), folder + "b.dat");
+}
+
+TEST_F(StagedDownloadTest, AMissingFolderFailsWithTheFileOpenMessageNamingTheInstalledFile) {
+    const std::string installed = folder + "missing/new.dll";
+    StagedDownload d;
+    try {
+        d.Begin(installed);
+        FAIL() << "no exception";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Message(), "Cannot open file " + installed);
+    }
+    EXPECT_FALSE(d.Active());
+    EXPECT_FALSE(test::PathExists(folder + "missing"));
+}
+
+TEST_F(StagedDownloadTest, ALongNameIsReceivedUnderAShortOneAndPutInPlace) {
+    // 250 characters, the longest the folder takes with room to spare; with
+    // the folder the path is beyond the classic limit.
+    const std::string name = std::string(246, 'n') + ".dll";
+    const std::string installed = folder + name;
+    ASSERT_GE(installed.size(), static_cast<size_t>(MAX_PATH));
+    StagedDownload d;
+    std::string temporary = d.Begin(installed);
+    EXPECT_EQ(temporary.size(), folder.size() + 11);
+    test::WriteFileBytes(temporary, "long name");
+    d.Commit();
+    EXPECT_EQ(WideFileBytes(installed), "long name");
+    EXPECT_FALSE(test::PathExists(temporary));
+}
+
+TEST_F(StagedDownloadTest, ABig5NameWhoseSecondByteIsABackslashStaysInTheFolder) {
+    // 功能.dll: the second byte of 功 is 0x5C.
+    const std::string installed = folder + "\xa5\x5c\xaf\xe0.dll";
+    StagedDownload d;
+    std::string temporary = d.Begin(installed);
+    EXPECT_EQ(FolderOfPath(temporary), folder);
+    test::WriteFileBytes(temporary, "function");
+    d.Commit();
+    EXPECT_EQ(WideFileBytes(folder + FromWide(L"\u529f\u80fd.dll")), "function");
 }
 
 TEST_F(StagedDownloadTest, AnInstalledFileThatCannotBeReplacedStaysAndTheReportNamesIt) {
@@ -125,11 +231,11 @@ TEST_F(StagedDownloadTest, AnInstalledFileThatCannotBeReplacedStaysAndTheReportN
     EXPECT_FALSE(d.Active());
 }
 
-TEST_F(StagedDownloadTest, CommitWithoutAReceivedFileRaisesAndChangesNothing) {
+TEST_F(StagedDownloadTest, ATemporaryFileThatWentIsNotCommittedAndChangesNothing) {
     const std::string installed = folder + "QVX.exe";
     test::WriteFileBytes(installed, "installed");
     StagedDownload d;
-    d.Begin(installed);
+    DeleteFileA(d.Begin(installed).c_str());
     EXPECT_THROW(d.Commit(), EFCreateError);
     EXPECT_EQ(test::FileBytes(installed), "installed");
 }

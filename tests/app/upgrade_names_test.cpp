@@ -1,5 +1,5 @@
-// Names taken from a names-only listing, and the temporary file beside an
-// installed file (portable: runs natively and under Wine).
+// Names taken from a names-only listing (portable: runs natively and under
+// Wine).
 #include "app/upgrade_names.h"
 
 #include <gtest/gtest.h>
@@ -61,11 +61,6 @@ TEST(IsFolderDotName, OnlyTheExactNames) {
     EXPECT_FALSE(IsFolderDotName("..."));
     EXPECT_FALSE(IsFolderDotName(".a"));
     EXPECT_FALSE(IsFolderDotName(""));
-}
-
-TEST(StagingFileName, StaysInTheFolderOfTheInstalledFile) {
-    EXPECT_EQ(StagingFileName("D:\\Zentra\\main\\QVX.exe"), "D:\\Zentra\\main\\QVX.exe.qvdownload");
-    EXPECT_EQ(StagingFileName("D:\\Zentra\\main\\sub/new.dll"), "D:\\Zentra\\main\\sub/new.dll.qvdownload");
 }
 
 }  // namespace

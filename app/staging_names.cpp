@@ -1,0 +1,81 @@
+#include "app/staging_names.h"
+
+namespace qv {
+
+namespace {
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i])) return false;
+    return true;
+}
+
+// The next "\" or "/" at or after `from` that is a separator and not the
+// second byte of a two-byte Big5 character (those may be 0x5C, the code of
+// "\"); npos when there is none.
+size_t NextSeparator(std::string_view path, size_t from) {
+    for (size_t i = from; i < path.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        if (c == '\\' || c == '/') return i;
+        if (c >= 0x81 && c <= 0xFE) ++i;
+    }
+    return std::string_view::npos;
+}
+
+constexpr std::string_view kStagingPrefix = "~qv";
+constexpr std::string_view kStagingExtension = ".tmp";
+constexpr size_t kStagingDigits = 4;
+
+}  // namespace
+
+std::string_view FolderOfPath(std::string_view path) {
+    size_t end = 0;
+    for (size_t at = NextSeparator(path, 0); at != std::string_view::npos; at = NextSeparator(path, at + 1))
+        end = at + 1;
+    return path.substr(0, end);
+}
+
+std::string StagingFileName(std::string_view folder, uint16_t number) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string name(folder);
+    name += kStagingPrefix;
+    for (int shift = 12; shift >= 0; shift -= 4) name += kDigits[(number >> shift) & 0xF];
+    name += kStagingExtension;
+    return name;
+}
+
+bool IsStagingFileName(std::string_view name) {
+    if (name.size() != kStagingPrefix.size() + kStagingDigits + kStagingExtension.size()) return false;
+    if (!EqualsIgnoringCase(name.substr(0, kStagingPrefix.size()), kStagingPrefix)) return false;
+    for (size_t i = 0; i < kStagingDigits; ++i)
+        if (!IsHexDigit(name[kStagingPrefix.size() + i])) return false;
+    return EqualsIgnoringCase(name.substr(kStagingPrefix.size() + kStagingDigits), kStagingExtension);
+}
+
+std::string LongPathForm(std::string_view path) {
+    auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (path.size() < 3 || !isLetter(path[0]) || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return {};
+    std::string out = "\\\\?\\";
+    out += path.substr(0, 2);
+    for (size_t start = 3; start <= path.size();) {
+        size_t end = NextSeparator(path, start);
+        if (end == std::string_view::npos) end = path.size();
+        std::string_view part = path.substr(start, end - start);
+        if (part == "..") return {};
+        if (!part.empty() && part != ".") {
+            out += '\\';
+            out += part;
+        }
+        start = end + 1;
+    }
+    // A folder keeps its trailing separator, and the root is "\\?\D:\".
+    if (FolderOfPath(path).size() == path.size() || out.size() == 6) out += '\\';
+    return out;
+}
+
+}  // namespace qv

@@ -1,0 +1,157 @@
+// How the window's upgrade run takes the outcome of each download, with its
+// real FTP client against the scripted FTP peer: a file takes the installed
+// file's place only when the server confirmed its transfer; a failed file
+// shows its one error box, leaves the installed file byte for byte as it
+// was and no temporary file behind, is neither listed nor counted, and is
+// the only file dropped from the queue; the completion message comes only
+// when a file really arrived.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/app/window_run_support.h"
+#include "tools/ftp/win/ftp_test_servers.h"
+
+namespace qv {
+namespace {
+
+using test::StagingFilesIn;
+using test::WaitFor;
+
+const std::string kOldQvx = std::string(3000, 'O');   // longer than what a cut transfer brings
+const std::string kOldC = "installed c";
+const std::string kCompleted = "Quotiva Internet Upgrading System: \xa9\xd2\xbb\xdd\xc0\xc9\xae\xd7\xa4w\xa4U\xb8\xfc\xa7\xb9\xa6\xa8";
+
+struct MiddleCase {
+    const char* name;
+    // The peer's steps for QVX.exe, the second of three files.
+    std::string steps;
+    // The boxes of the whole run, the completion message included.
+    std::vector<std::string> boxes;
+    // QVX.exe arrives (otherwise the installed one stays).
+    bool arrives;
+    // The server is gone after QVX.exe: c.dat is not fetched and the run
+    // stands (no file is left to fetch, and no message says it is over).
+    bool connectionLost = false;
+};
+
+void PrintTo(const MiddleCase& c, std::ostream* out) { *out << c.name; }
+
+std::vector<MiddleCase> MiddleCases() {
+    const std::string cut = test::PeerDownloadStart("QVX.exe") + "data-send-repeat \"0123456789\" 100\n";
+    return {
+        {"confirmed", test::PeerDownload("QVX.exe", "MZ\\x90\\x00NEW"), {kCompleted}, true},
+        {"cut_then_426", cut + "data-close\nreply \"426 Connection closed; transfer aborted.\"\n",
+         {"FTP Error: 426: 426 Connection closed; transfer aborted.\r\n", kCompleted}, false},
+        {"cut_then_451_late", cut + "data-close\nsleep 0.3\nreply \"451 Local error in processing.\"\n",
+         {"FTP Error: 451: 451 Local error in processing.\r\n", kCompleted}, false},
+        {"announced_size_not_arriving",
+         test::PeerDownloadStart("QVX.exe", "150 Opening BINARY data connection for QVX.exe (100000 bytes)") +
+             "data-send-repeat \"0123456789\" 100\ndata-close\nreply \"226 Transfer complete\"\n",
+         {"FTP Error: -2: Transfer incomplete: 1000 of 100000 bytes", kCompleted}, false},
+        {"refused",
+         "expect \"TYPE I\"\nreply \"200 Type set to I\"\nexpect \"PASV\"\n"
+         "pasv \"227 Entering Passive Mode ({h1},{h2},{h3},{h4},{p1},{p2})\"\n"
+         "expect \"RETR QVX.exe\"\nreply \"550 QVX.exe: permission denied.\"\n",
+         {"FTP Error: 550: 550 QVX.exe: permission denied.\r\n", kCompleted}, false},
+        {"control_connection_lost", cut + "sleep 0.3\nclose\n", {}, false, true},
+    };
+}
+
+class UpgradeFailures : public test::WindowRunTest, public ::testing::WithParamInterface<MiddleCase> {
+protected:
+    UpgradeFailures() : WindowRunTest("qv-failures") {}
+};
+
+TEST_P(UpgradeFailures, OnlyConfirmedFilesArriveAndAFailedOneChangesNothing) {
+    const MiddleCase& c = GetParam();
+    Install("QVX.exe", kOldQvx);
+    Install("c.dat", kOldC);
+    Remember("a.dat");
+    // Left by an interrupted run: removed before this run writes here. A
+    // file of another form stays.
+    Install("~qv0BAD.tmp", "left over");
+    SetFileAttributesA((folder + "~qv0BAD.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
+    Install("~qvBAD.tmp", "not ours");
+
+    std::string script = std::string(test::kPeerLogin) + test::PeerDownload("a.dat", "A-DATA") + c.steps;
+    if (!c.connectionLost) script += test::PeerDownload("c.dat", "C-DATA") + test::kPeerQuit;
+    test::ScriptedPeer peer;
+    LogIn(peer.RunScript(script));
+    StartDownloads({"a.dat", "QVX.exe", "c.dat"});
+
+    if (c.connectionLost) {
+        ASSERT_TRUE(WaitFor([&] { return !window->FtpClient1->IsConnected() && DownloadQueue->Count() == 0; }, 15000))
+            << "queue: " << ::testing::PrintToString(Queue());
+        test::PumpFor(500);
+        EXPECT_FALSE(window->QueueExhausted);
+    } else {
+        ASSERT_TRUE(WaitFor([&] { return window->QueueExhausted; }, 15000))
+            << "queue: " << ::testing::PrintToString(Queue()) << " boxes: " << ::testing::PrintToString(boxes);
+        // What Timer1 does next: log out, then the end of the run.
+        window->Timer1Timer(window.get());
+    }
+    test::PeerVerdict verdict = peer.Wait(30);
+    EXPECT_TRUE(verdict.passed) << verdict.Report();
+
+    EXPECT_EQ(boxes, c.boxes);
+    std::vector<std::string> arrived = {"a.dat"};
+    if (c.arrives) arrived.push_back("QVX.exe");
+    if (!c.connectionLost) arrived.push_back("c.dat");
+    EXPECT_EQ(Memo1Lines(), arrived);
+    EXPECT_EQ(window->DownloadedCount, static_cast<int32_t>(arrived.size()));
+    EXPECT_EQ(test::FileBytes(folder + "a.dat"), "A-DATA");
+    EXPECT_EQ(test::FileBytes(folder + "QVX.exe"), c.arrives ? std::string("MZ\x90\x00NEW", 7) : kOldQvx);
+    EXPECT_EQ(test::FileBytes(folder + "c.dat"), c.connectionLost ? kOldC : "C-DATA");
+    EXPECT_EQ(StagingFilesIn(folder), std::vector<std::string>{});
+    EXPECT_EQ(test::FileBytes(folder + "~qvBAD.tmp"), "not ours");
+    EXPECT_FALSE(window->CurrentDownload().Active());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UpgradeFailures, ::testing::ValuesIn(MiddleCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class UpgradeRunEnd : public test::WindowRunTest {
+protected:
+    UpgradeRunEnd() : WindowRunTest("qv-run-end") {}
+};
+
+TEST_F(UpgradeRunEnd, WhenNoFileArrivedTheRunEndsWithoutTheCompletionMessage) {
+    Install("QVX.exe", kOldQvx);
+    test::ScriptedPeer peer;
+    LogIn(peer.RunScript(std::string(test::kPeerLogin) + test::PeerDownloadStart("QVX.exe") +
+                         "data-send-repeat \"0123456789\" 100\ndata-close\n"
+                         "reply \"426 Connection closed; transfer aborted.\"\n" +
+                         test::kPeerQuit));
+    StartDownloads({"QVX.exe"});
+    ASSERT_TRUE(WaitFor([&] { return window->QueueExhausted; }, 15000));
+    window->Timer1Timer(window.get());
+    test::PeerVerdict verdict = peer.Wait(30);
+    EXPECT_TRUE(verdict.passed) << verdict.Report();
+    EXPECT_EQ(boxes, std::vector<std::string>{"FTP Error: 426: 426 Connection closed; transfer aborted.\r\n"});
+    EXPECT_EQ(Memo1Lines(), std::vector<std::string>{});
+    EXPECT_EQ(window->DownloadedCount, 0);
+    EXPECT_EQ(test::FileBytes(folder + "QVX.exe"), kOldQvx);
+    EXPECT_EQ(StagingFilesIn(folder), std::vector<std::string>{});
+}
+
+TEST_F(UpgradeRunEnd, AnErrorWhileNoFileIsBeingReceivedDropsNoFile) {
+    // The queue is filled; the downloads have not begun (Timer2 starts
+    // them): an error now failed none of the files.
+    DownloadQueue->Add("a.dat");
+    DownloadQueue->Add("b.dat");
+    window->FtpClient1FtpError(window->FtpClient1, 500, "500 Unknown command.\r\n");
+    EXPECT_EQ(boxes, std::vector<std::string>{"FTP Error: 500: 500 Unknown command.\r\n"});
+    EXPECT_EQ(Queue(), (std::vector<std::string>{"a.dat", "b.dat"}));
+    EXPECT_FALSE(window->QueueExhausted);
+    EXPECT_FALSE(window->CurrentDownload().Active());
+}
+
+TEST_F(UpgradeRunEnd, AnErrorBeforeTheListingLeavesNoFileAndTheRunEndsOnceItMay) {
+    window->FtpClient1FtpError(window->FtpClient1, 550, nullptr);
+    EXPECT_EQ(boxes, std::vector<std::string>{"FTP Error: 550: "});
+    EXPECT_TRUE(window->QueueExhausted);
+}
+
+}  // namespace
+}  // namespace qv
