@@ -54,7 +54,12 @@
 //                                 <height>" in screen pixels (the window's
 //                                 frame for ".")
 //   wait-file <path>              wait until the file exists (a script
-//                                 outside can signal the driver this way)
+//                                 outside can signal the driver this way);
+//                                 its last part may hold the wildcards *
+//                                 and ? (a file of a name only the program
+//                                 knows)
+//   expect-no-file <path>         no file of that name exists now (the
+//                                 last part may hold * and ?)
 //   mark <text>                   print "mark <text>" (a script outside
 //                                 can wait for it: the driver's signal)
 //   sleep <ms>
@@ -89,6 +94,15 @@ std::wstring Utf8ToWide(const std::string& s) {
     std::wstring w(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
     return w;
+}
+
+// A file (or folder) of that name exists; the last part may hold * and ?.
+bool FileMatchExists(const std::wstring& pattern) {
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW(pattern.c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FindClose(h);
+    return true;
 }
 
 std::string WideToUtf8(const std::wstring& w) {
@@ -291,11 +305,14 @@ public:
         } else if (cmd == "wait-file") {
             need(1);
             DWORD until = GetTickCount() + timeout_;
-            while (GetFileAttributesW(Utf8ToWide(w[1]).c_str()) == INVALID_FILE_ATTRIBUTES) {
+            while (!FileMatchExists(Utf8ToWide(w[1]))) {
                 if (GetTickCount() >= until) throw Failure{"no file " + w[1] + " within " + std::to_string(timeout_) + " ms"};
                 CheckAlive("file " + w[1]);
                 Sleep(50);
             }
+        } else if (cmd == "expect-no-file") {
+            need(1);
+            if (FileMatchExists(Utf8ToWide(w[1]))) throw Failure{"there is a file " + w[1]};
         } else if (cmd == "mark") {
             need(1);
             std::cout << "mark " << w[1] << "\n" << std::flush;

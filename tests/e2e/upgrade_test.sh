@@ -36,6 +36,13 @@ ALL_CASES=(
   dots_in_listing
   unknown_server_name
   switching_server_while_connected
+  cut_then_426_among_others
+  cut_then_451_late_among_others
+  only_file_cut_short
+  server_dies_mid_file
+  disk_full_on_d
+  long_file_name
+  refused_connection
 )
 
 if [ "${1:-}" != --inside ]; then
@@ -155,10 +162,20 @@ expect_same() {
 
 expect_missing() { [ ! -e "$1" ] || fail "$1 exists"; }
 
+# The program's temporary files: "~qv", four hex digits, ".tmp".
 expect_no_staging_files() {
   local left
-  left=$(find "$D" -name '*.qvdownload')
+  left=$(find "$D" -regextype posix-extended -iregex '.*/~qv[0-9a-f]{4}\.tmp')
   [ -z "$left" ] || fail "temporary files left: $left"
+}
+
+# The installation holds exactly these files (paths below the installation
+# folder), and nothing else: no temporary file of any name.
+expect_installation_files() {
+  local have want
+  have=$(cd "$INSTALLED" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+  want=$(printf '%s\n' "$@" | LC_ALL=C sort)
+  [ "$have" = "$want" ] || fail "the installation holds: $(echo $have), expected: $(echo $want)"
 }
 
 expect_log() {
@@ -369,7 +386,7 @@ start $EXE
 wait-window GetUpdateFile
 click btnDownload
 expect-match StatusBar1 "big\\.bin 下載中\\.\\.\\.[0-9]{6,}"
-wait-file "D:\\\\Zentra\\\\main\\\\big.bin.qvdownload"
+wait-file "D:\\\\Zentra\\\\main\\\\~qv????.tmp"
 expect-text Memo1 ""
 $how
 wait-exit
@@ -492,6 +509,191 @@ wait-exit
 expect-exit-code 0
 EOF
   expect_no_log "qvspare"
+}
+
+# Three files; the second, QVX.exe, the server cuts short: it sends part of
+# it, closes the data connection as if the file had ended and answers with
+# an error ($1), at once or $2 seconds later. Its one box comes before the
+# third file is fetched; the installed QVX.exe stays byte for byte, the
+# other two arrive, and the completion message follows. A temporary file an
+# earlier run left behind is removed.
+cut_among_others() {
+  local reply=$1 delay=$2
+  keep_copy
+  printf 'left over\n' >"$INSTALLED/~qv0BAD.tmp"
+  ftp_up --file QVX_upgrade/Help.chm=5000 --file QVX_upgrade/QVX.exe=2M --file QVX_upgrade/qvxchart.dll=70000 \
+    --cut "QVX.exe:300000:$delay:$reply" --throttle 100K --throttle-only QVX.exe || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+watch StatusBar1
+click btnDownload
+expect-msgbox "$reply\r\n"
+expect-msgbox-caption "FTP Error: ${reply%% *}"
+expect-msgbox-owner .
+expect-lines Memo1 "Help.chm"
+answer-msgbox OK
+expect-msgbox "所需檔案已下載完成"
+expect-lines Memo1 "Help.chm" "qvxchart.dll"
+expect-lines InfoMemo "Help.chm" "QVX.exe" "qvxchart.dll"
+expect-seen-match StatusBar1 "QVX\\.exe 下載中\\.\\.\\.[0-9]+"
+expect-not-seen StatusBar1 "QVX.exe 下載完成"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served Help.chm)" "$INSTALLED/Help.chm"
+  expect_same "$(served qvxchart.dll)" "$INSTALLED/qvxchart.dll"
+  expect_same "$(before QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_no_staging_files
+  expect_installation_files Help.chm QVX.exe qvxchart.dll quotiva.ini data/symbols.dat
+  expect_log "<- RETR QVX.exe"
+  expect_log "<- RETR qvxchart.dll"
+}
+case_cut_then_426_among_others() { cut_among_others "426 Connection closed; transfer aborted." 0; }
+case_cut_then_451_late_among_others() { cut_among_others "451 Local error in processing." 0.3; }
+
+# The only file is cut short: its box, then the run ends by itself, without
+# the completion message (a box left open would keep the program running).
+case_only_file_cut_short() {
+  keep_copy
+  ftp_up --file QVX_upgrade/QVX.exe=2M --cut "QVX.exe:300000:0:426 Connection closed; transfer aborted." || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+watch StatusBar1
+click btnDownload
+expect-msgbox "426 Connection closed; transfer aborted.\r\n"
+expect-msgbox-caption "FTP Error: 426"
+expect-text Memo1 ""
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+expect-seen StatusBar1 "Being Login...." "已登出系統"
+expect-not-seen StatusBar1 "QVX.exe 下載完成"
+EOF
+  expect_same "$(before QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_no_staging_files
+  expect_installation_files QVX.exe qvxchart.dll quotiva.ini data/symbols.dat
+  expect_log "<- QUIT"
+}
+
+# The server process ends in the middle of QVX.exe (both connections close
+# as the system closes them): no file is taken for complete, the installed
+# QVX.exe stays, no temporary file is left. The run is logged out and waits
+# for Cancel; no message says it completed.
+case_server_dies_mid_file() {
+  keep_copy
+  ftp_up --file QVX_upgrade/Help.chm=5000 --file QVX_upgrade/QVX.exe=2M --file QVX_upgrade/qvxchart.dll=70000 \
+    --die-after QVX.exe:300000 --throttle 100K --throttle-only QVX.exe || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+watch StatusBar1
+click btnDownload
+expect-text StatusBar1 "已登出系統"
+expect-no-msgbox 5000
+expect-lines Memo1 "Help.chm"
+expect-seen-match StatusBar1 "QVX\\.exe 下載中\\.\\.\\.[0-9]+"
+expect-not-seen StatusBar1 "QVX.exe 下載完成"
+expect-no-file "D:\\\\Zentra\\\\main\\\\~qv*.tmp"
+click btnCancel
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served Help.chm)" "$INSTALLED/Help.chm"
+  expect_same "$(before QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_same "$(before qvxchart.dll)" "$INSTALLED/qvxchart.dll"
+  expect_no_staging_files
+  expect_installation_files Help.chm QVX.exe qvxchart.dll quotiva.ini data/symbols.dat
+  expect_log "dying in the middle of a file"
+  expect_no_log "<- RETR qvxchart.dll"
+}
+
+# D: is a small file system of its own: room for the installation and a
+# small file, not for the new QVX.exe. Writing fails once: one box, the
+# installed QVX.exe unchanged, no temporary file; the next file arrives.
+# (The reason in the box is the system's text for a full disk, as Wine
+# words it.)
+case_disk_full_on_d() {
+  if ! mount -t tmpfs -o size=1m tmpfs "$D"; then
+    fail "no small file system for D:"
+    return
+  fi
+  qv_sample_installation "$D"
+  keep_copy
+  ftp_up --file QVX_upgrade/QVX.exe=3M --file QVX_upgrade/data.dat=20000 || { umount "$D"; return; }
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "Cannot write QVX.exe: Disk full. "
+expect-msgbox-caption "FTP Error: -3"
+expect-msgbox-owner .
+answer-msgbox OK
+expect-msgbox "所需檔案已下載完成"
+expect-lines Memo1 "data.dat"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(before QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_same "$(served data.dat)" "$INSTALLED/data.dat"
+  expect_no_staging_files
+  expect_installation_files QVX.exe data.dat qvxchart.dll quotiva.ini data/symbols.dat
+  umount "$D"
+}
+
+# A name of 250 characters (the folder holds it; with the folder the path is
+# beyond the classic length limit) arrives like any other.
+case_long_file_name() {
+  local long
+  long=quotiva_$(head -c 238 /dev/zero | tr '\0' x).dat
+  ftp_up --file QVX_upgrade/QVX.exe=40000 --file "QVX_upgrade/$long=5000" || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "所需檔案已下載完成"
+expect-lines Memo1 "QVX.exe" "$long"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_same "$(served "$long")" "$INSTALLED/$long"
+  expect_no_staging_files
+  expect_installation_files QVX.exe "$long" qvxchart.dll quotiva.ini data/symbols.dat
+}
+
+# Nothing listens on port 21: the box with the socket error number and no
+# text at once; the window stays (it waits to be logged in) until Cancel.
+case_refused_connection() {
+  keep_copy
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+watch StatusBar1
+click btnDownload
+expect-msgbox ""
+expect-msgbox-caption "FTP Error: 10061"
+expect-msgbox-owner .
+answer-msgbox OK
+expect-no-msgbox 6000
+expect-text StatusBar1 "請稍候....."
+expect-text Memo1 ""
+expect-not-seen StatusBar1 "已連接主伺服器"
+click btnCancel
+wait-exit
+expect-exit-code 0
+EOF
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
 }
 
 for case in "$@"; do

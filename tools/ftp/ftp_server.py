@@ -36,6 +36,16 @@ Options shared by run and start (see --help):
   --throttle BYTES_PER_SEC   slow data transfers down to about that rate
   --throttle-only NAME       throttle only RETR of that name (repeatable)
   --passive-ports LO-HI      range for passive data connections
+  --cut NAME:BYTES:DELAY:REPLY
+                             RETR of NAME sends only its first BYTES bytes,
+                             closes the data connection as if the file had
+                             ended, and answers REPLY (e.g. "426 Connection
+                             closed; transfer aborted.") DELAY seconds later
+                             instead of 226 (repeatable)
+  --die-after NAME:BYTES     RETR of NAME sends its first BYTES bytes, then
+                             the whole server process ends at once (its
+                             sockets close as the system closes them), as a
+                             server that dies in the middle of a file
 
 Exit status: 0 after a clean stop, 2 on usage errors, 1 when the server could
 not start (the reason is printed).
@@ -117,13 +127,20 @@ def make_handler(options):
     throttle_only = set(options.throttle_only)
     extra_names = list(options.nlst_extra)
     login_delay = options.delay_login
+    # name -> (bytes sent, what happens when they are out)
+    faults = {name: (size, ('reply', delay, reply)) for name, size, delay, reply in options.cut}
+    faults.update({name: (size, ('die',)) for name, size in options.die_after})
 
     class Handler(FTPHandler):
         banner = 'Test FTP server ready.'
         throttle_current = False
+        # What ends the RETR under way instead of its 226 (see --cut and
+        # --die-after); None for a normal transfer.
+        pending_fault = None
 
         def ftp_NLST(self, path):
             from pyftpdlib.filesystems import FilesystemError
+            self.pending_fault = None
             try:
                 if self.fs.isdir(path):
                     listing = sorted(self.run_as_current_user(self.fs.listdir, path) + extra_names)
@@ -146,12 +163,31 @@ def make_handler(options):
             FTPHandler.process_command(self, cmd, *args, **kwargs)
 
         def ftp_RETR(self, file):
+            from pyftpdlib.filesystems import FilesystemError
             name = os.path.basename(file)
             if name in refused:
                 self.respond('550 %s: permission denied.' % name)
                 return None
             self.throttle_current = not throttle_only or name in throttle_only
-            return super().ftp_RETR(file)
+            # A fault belongs to its own transfer only (one whose data
+            # connection never stood leaves none behind).
+            self.pending_fault = None
+            if name not in faults:
+                return super().ftp_RETR(file)
+            size, ending = faults[name]
+            try:
+                with self.run_as_current_user(self.fs.open, file, 'rb') as f:
+                    head = f.read(size)
+            except (OSError, FilesystemError) as err:
+                self.respond('550 %s.' % (err.strerror or str(err)))
+                return None
+            self.pending_fault = ending
+            self.push_dtp_data(head, cmd='RETR')
+            return file
+
+        def fault_reply(self, text):
+            if self.connected:
+                self.respond(text)
 
     Handler.authorizer = authorizer
     Handler.permit_privileged_ports = True
@@ -168,6 +204,33 @@ def make_handler(options):
                 return rate if self.cmd_channel.throttle_current else 0
 
         Handler.dtp_handler = SlowDTP
+
+    if faults:
+        class FaultyDTP(Handler.dtp_handler):
+            """Ends a transfer whose RETR has a fault the way the fault says,
+            once the bytes it sends are out."""
+
+            def close(self):
+                channel = self.cmd_channel
+                ending = channel.pending_fault
+                if self._closed or ending is None:
+                    return super().close()
+                channel.pending_fault = None
+                if ending[0] == 'die':
+                    logging.getLogger().info('dying in the middle of a file, as asked')
+                    logging.shutdown()
+                    os._exit(3)
+                # The data connection closes as at the end of the file, and
+                # the reply is the fault's, not 226.
+                self._resp = None
+                super().close()
+                _, delay, reply = ending
+                if delay > 0:
+                    channel.ioloop.call_later(delay, channel.fault_reply, reply)
+                else:
+                    channel.fault_reply(reply)
+
+        Handler.dtp_handler = FaultyDTP
     return Handler
 
 
@@ -241,6 +304,22 @@ def add_server_options(p):
     p.add_argument('--throttle-only', action='append', default=[])
     p.add_argument('--passive-ports', default=None,
                    type=lambda s: tuple(int(x) for x in s.split('-', 1)))
+    p.add_argument('--cut', action='append', default=[], metavar='NAME:BYTES:DELAY:REPLY', type=parse_cut)
+    p.add_argument('--die-after', action='append', default=[], metavar='NAME:BYTES', type=parse_die_after)
+
+
+def parse_cut(text):
+    parts = text.split(':', 3)
+    if len(parts) != 4 or not parts[0] or not parts[3][:3].isdigit():
+        raise argparse.ArgumentTypeError('expected NAME:BYTES:DELAY:REPLY, e.g. "QVX.exe:1000:0:426 Aborted."')
+    return parts[0], parse_size(parts[1]), float(parts[2]), parts[3]
+
+
+def parse_die_after(text):
+    name, _, size = text.partition(':')
+    if not name or not size:
+        raise argparse.ArgumentTypeError('expected NAME:BYTES')
+    return name, parse_size(size)
 
 
 def main(argv):

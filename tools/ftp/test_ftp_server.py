@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Checks the pyftpdlib runner as tests and scripts use it: background start
 with the port in a file, accounts, read-only serving, both data modes, the
-listing extras, the refused file, throttling and stop."""
+listing extras, the refused file, throttling, the faults (a file cut short
+with an error reply, a server that dies in the middle of a file) and stop."""
 import ftplib
 import io
 import os
@@ -162,6 +163,99 @@ class ExtraNamesAndLoginDelay(unittest.TestCase):
                 log = f.read()
             self.assertIn('<- PASV', log)
             self.assertIn('<- NLST', log)
+
+
+def start_server(test, *args):
+    """A background server for one test, stopped after it; returns its state
+    folder and port."""
+    d = tempfile.TemporaryDirectory()
+    test.addCleanup(d.cleanup)
+    state = os.path.join(d.name, 'state')
+    subprocess.run([sys.executable, SERVER, 'start', '--state', state, '--root', os.path.join(d.name, 'root'),
+                    '--user', 'qvmain:kd52wm71', '--log-commands'] + list(args),
+                   check=True, stdout=subprocess.DEVNULL)
+    test.addCleanup(subprocess.run, [sys.executable, SERVER, 'stop', '--state', state], check=True,
+                    stdout=subprocess.DEVNULL)
+    with open(os.path.join(state, 'port')) as f:
+        return state, int(f.read())
+
+
+def login(test, port):
+    ftp = ftplib.FTP()
+    ftp.connect('127.0.0.1', port, timeout=30)
+    test.addCleanup(ftp.close)
+    ftp.login('qvmain', 'kd52wm71')
+    ftp.voidcmd('TYPE I')
+    return ftp
+
+
+def receive(ftp, command):
+    """The bytes of a data connection, and when it ended."""
+    conn = ftp.transfercmd(command)
+    data = b''
+    while True:
+        block = conn.recv(65536)
+        if not block:
+            break
+        data += block
+    ended = time.monotonic()
+    conn.close()
+    return data, ended
+
+
+class Faults(unittest.TestCase):
+    def test_a_cut_file_ends_its_data_early_and_gets_the_error_reply_given(self):
+        _, port = start_server(
+            self, '--file', 'QVX.exe=300K', '--file', 'late.bin=100K', '--file', 'whole.dat=5000',
+            '--cut', 'QVX.exe:1000:0:426 Connection closed; transfer aborted.',
+            '--cut', 'late.bin:64K:0.3:451 Local error in processing.')
+        for passive in (True, False):
+            with self.subTest(passive=passive):
+                ftp = login(self, port)
+                ftp.set_pasv(passive)
+                data, _ = receive(ftp, 'RETR QVX.exe')
+                self.assertEqual(data, sample_bytes('QVX.exe', 300 << 10)[:1000])
+                with self.assertRaises(ftplib.error_temp) as caught:
+                    ftp.voidresp()
+                self.assertEqual(str(caught.exception), '426 Connection closed; transfer aborted.')
+                data, ended = receive(ftp, 'RETR late.bin')
+                self.assertEqual(data, sample_bytes('late.bin', 100 << 10)[:64 << 10])
+                with self.assertRaises(ftplib.error_temp) as caught:
+                    ftp.voidresp()
+                # The reply comes well after the data connection ended.
+                self.assertGreater(time.monotonic() - ended, 0.2)
+                self.assertEqual(str(caught.exception), '451 Local error in processing.')
+                # Other files, and the cut ones again, as before.
+                self.assertEqual(receive(ftp, 'RETR whole.dat')[0], sample_bytes('whole.dat', 5000))
+                self.assertTrue(ftp.voidresp().startswith('226'))
+                self.assertEqual(len(receive(ftp, 'RETR QVX.exe')[0]), 1000)
+                with self.assertRaises(ftplib.error_temp):
+                    ftp.voidresp()
+
+    def test_a_fault_option_that_cannot_be_read_is_a_usage_error(self):
+        for option in ('--cut=QVX.exe:1000:426 no delay', '--cut=QVX.exe:1000:0:no code', '--die-after=QVX.exe'):
+            with self.subTest(option=option):
+                r = subprocess.run([sys.executable, SERVER, 'run', '--root', '.', '--user', 'u:p', option],
+                                   capture_output=True, text=True)
+                self.assertEqual(r.returncode, 2, r.stderr)
+
+    def test_the_server_dies_in_the_middle_of_a_file(self):
+        state, port = start_server(self, '--file', 'QVX.exe=2M', '--file', 'a.dat=10',
+                                   '--die-after', 'QVX.exe:300000')
+        ftp = login(self, port)
+        ftp.set_pasv(True)
+        self.assertEqual(receive(ftp, 'RETR a.dat')[0], sample_bytes('a.dat', 10))
+        self.assertTrue(ftp.voidresp().startswith('226'))
+        data, _ = receive(ftp, 'RETR QVX.exe')
+        self.assertEqual(data, sample_bytes('QVX.exe', 2 << 20)[:300000])
+        # The control connection ends without a reply: the process has
+        # ended, and nothing listens any more.
+        with self.assertRaises(EOFError):
+            ftp.voidresp()
+        with self.assertRaises(ConnectionRefusedError):
+            socket.create_connection(('127.0.0.1', port), timeout=5)
+        with open(os.path.join(state, 'server.log')) as f:
+            self.assertIn('dying in the middle of a file', f.read())
 
 
 class RunAndStop(unittest.TestCase):
