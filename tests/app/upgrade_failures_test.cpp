@@ -135,6 +135,31 @@ TEST_F(UpgradeRunEnd, WhenNoFileArrivedTheRunEndsWithoutTheCompletionMessage) {
     EXPECT_EQ(StagingFilesIn(folder), std::vector<std::string>{});
 }
 
+TEST_F(UpgradeRunEnd, AFileThatCannotBePutInPlaceFailsAloneAndTheNextFollows) {
+    // A folder (not empty) stands where QVX.exe should go: the server
+    // confirmed the file, but it cannot replace what is there.
+    const std::string blocked = folder + "QVX.exe";
+    CreateDirectoryA(blocked.c_str(), nullptr);
+    test::WriteFileBytes(blocked + "\\inside", "keep");
+    Remember("c.dat");
+    test::ScriptedPeer peer;
+    LogIn(peer.RunScript(std::string(test::kPeerLogin) + test::PeerDownload("QVX.exe", "NEW") +
+                         test::PeerDownload("c.dat", "C-DATA") + test::kPeerQuit));
+    StartDownloads({"QVX.exe", "c.dat"});
+    ASSERT_TRUE(WaitFor([&] { return window->QueueExhausted; }, 15000)) << ::testing::PrintToString(boxes);
+    window->Timer1Timer(window.get());
+    test::PeerVerdict verdict = peer.Wait(30);
+    EXPECT_TRUE(verdict.passed) << verdict.Report();
+    EXPECT_EQ(boxes, (std::vector<std::string>{"exception: Cannot create file " + blocked, kCompleted}));
+    EXPECT_EQ(Memo1Lines(), std::vector<std::string>{"c.dat"});
+    EXPECT_EQ(window->DownloadedCount, 1);
+    EXPECT_EQ(test::FileBytes(blocked + "\\inside"), "keep");
+    EXPECT_EQ(test::FileBytes(folder + "c.dat"), "C-DATA");
+    EXPECT_EQ(StagingFilesIn(folder), std::vector<std::string>{});
+    DeleteFileA((blocked + "\\inside").c_str());
+    RemoveDirectoryA(blocked.c_str());
+}
+
 TEST_F(UpgradeRunEnd, AnErrorWhileNoFileIsBeingReceivedDropsNoFile) {
     // The queue is filled; the downloads have not begun (Timer2 starts
     // them): an error now failed none of the files.
