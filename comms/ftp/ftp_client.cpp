@@ -418,6 +418,7 @@ int32_t CustomFtpClient::ReadDataOnce() {
             DWORD error = GetLastError();
             // Short of an error number (a short write) the disk is full.
             std::string reason = MessageForCode(static_cast<int32_t>(error ? error : ERROR_DISK_FULL));
+            while (!reason.empty() && (reason.back() == ' ' || reason.back() == '.')) reason.pop_back();
             engine_.LocalWriteFailed("Cannot write " + engine_.RemoteFileName() + ": " + reason);
             return 0;
         }

@@ -631,7 +631,7 @@ timeout 40000
 start $EXE
 wait-window GetUpdateFile
 click btnDownload
-expect-msgbox "Cannot write QVX.exe: Disk full. "
+expect-msgbox "Cannot write QVX.exe: Disk full"
 expect-msgbox-caption "FTP Error: -3"
 expect-msgbox-owner .
 answer-msgbox OK
