@@ -139,4 +139,14 @@ qv_wine_graphics() {
   fi
 }
 
+# The Windows path of a file as one quoted word of the UI driver's scripts
+# (tests/e2e/ui_driver.cpp): the path may hold blanks, and backslashes are
+# escapes there.
+qv_driver_path() {
+  local path
+  path=$(winepath -w "$1" 2>/dev/null) || return 1
+  path=${path//\\/\\\\}
+  printf '"%s"' "${path//\"/\\\"}"
+}
+
 qv_wine_stop() { wineserver -k >/dev/null 2>&1 || true; }
