@@ -1,7 +1,5 @@
 #include "framework/application.h"
 
-#include <commctrl.h>
-
 #include "framework/dialogs.h"
 #include "framework/exception.h"
 #include "framework/form.h"
@@ -18,9 +16,6 @@ Application::Application() : mainThreadId_(GetCurrentThreadId()) {}
 
 void Application::Initialize() {
     mainThreadId_ = GetCurrentThreadId();
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_BAR_CLASSES |
-                                              ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
-    InitCommonControlsEx(&icc);
     // Portable code's questions become message boxes captioned with the
     // title, answered through ShowMessageBox (and so through OnMessageBox).
     SetMessageDlgHandler([this](const std::string& text, MsgDlgType type, unsigned buttons) {

@@ -15,6 +15,18 @@ namespace {
 
 const wchar_t* const kControlProp = Control::kHandleProperty;
 
+// The common control classes are registered before the first control window
+// is made, not at start-up: a program that makes no controls (the
+// communications components on their own) then never loads the library.
+void RegisterCommonControlClasses() {
+    static const bool registered = [] {
+        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_BAR_CLASSES |
+                                                  ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
+        return InitCommonControlsEx(&icc) != FALSE;
+    }();
+    (void)registered;
+}
+
 [[noreturn]] void RaiseLastError(const std::string& what) {
     throw Exception(what + " (error " + IntToStr(GetLastError()) + ")");
 }
@@ -100,6 +112,7 @@ void Control::SetParent(Control* parent) {
 
 void Control::CreateHandle() {
     if (hwnd_ || IsTopLevel() || !parent_ || !parent_->ClientHandle()) return;
+    RegisterCommonControlClasses();
     CreateParams cp = GetCreateParams();
     DWORD style = cp.style | WS_CHILD | WS_CLIPSIBLINGS | (visible_ ? WS_VISIBLE : 0) | (enabled_ ? 0 : WS_DISABLED) |
                   (tabStop_ ? WS_TABSTOP : 0);

@@ -5,6 +5,10 @@ QV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QV_BUILD=${QV_BUILD:-$QV_ROOT/build}
 QV_WIN_BUILD=$QV_BUILD/win
 QV_NATIVE_BUILD=$QV_BUILD/native
+# What a user receives, made by the Windows build (scripts/release copies
+# it to dist/): the stripped program, its debug file, SHA256SUMS.
+QV_RELEASE_DIR=$QV_WIN_BUILD/dist
+QV_RELEASE_EXE=$QV_RELEASE_DIR/QuotivaUpgrade.exe
 export WINEPREFIX=$QV_BUILD/wineprefix
 export WINEDEBUG=-all
 # No Mono or Gecko installer prompts in the private prefix, and no debugger:
@@ -47,17 +51,21 @@ qv_install_packages() {
   apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
+# Configures what is not configured yet and builds; both builds, or only
+# the one named (windows or native).
 qv_configure_and_build() {
-  if [ ! -f "$QV_WIN_BUILD/build.ninja" ]; then
+  local which=${1:-all}
+  if [ "$which" != native ] && [ ! -f "$QV_WIN_BUILD/build.ninja" ]; then
     qv_log "configuring the Windows build"
     cmake -S "$QV_ROOT" -B "$QV_WIN_BUILD" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$QV_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
   fi
-  if [ ! -f "$QV_NATIVE_BUILD/build.ninja" ]; then
+  if [ "$which" != windows ] && [ ! -f "$QV_NATIVE_BUILD/build.ninja" ]; then
     qv_log "configuring the native build (sanitizers)"
     cmake -S "$QV_ROOT" -B "$QV_NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
   fi
-  qv_build "Windows" "$QV_WIN_BUILD" && qv_build "native" "$QV_NATIVE_BUILD"
+  if [ "$which" != native ]; then qv_build "Windows" "$QV_WIN_BUILD" || return 1; fi
+  if [ "$which" != windows ]; then qv_build "native" "$QV_NATIVE_BUILD" || return 1; fi
 }
 
 qv_build() {
@@ -129,6 +137,16 @@ qv_wine_graphics() {
   else
     wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1 || true
   fi
+}
+
+# The Windows path of a file as one quoted word of the UI driver's scripts
+# (tests/e2e/ui_driver.cpp): the path may hold blanks, and backslashes are
+# escapes there.
+qv_driver_path() {
+  local path
+  path=$(winepath -w "$1" 2>/dev/null) || return 1
+  path=${path//\\/\\\\}
+  printf '"%s"' "${path//\"/\\\"}"
 }
 
 qv_wine_stop() { wineserver -k >/dev/null 2>&1 || true; }

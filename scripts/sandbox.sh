@@ -5,11 +5,13 @@
 #
 # The namespace (unshare --net --mount, root only) has just the loopback
 # interface; a hosts file bind-mounted over /etc/hosts maps the two server
-# names to loopback addresses; a private /tmp makes Wine start a fresh wineserver
-# inside the namespace (Wine keeps its sockets in the wineserver, so the
-# server must live where the program's connections go). The program runs in
-# a copy of the test prefix, since two wineservers must never serve one
-# prefix.
+# names to loopback addresses. Wine keeps its sockets in the wineserver, so
+# the program's server must live in the namespace: TMPDIR points into the
+# state folder, where Debian's Wine makes its server folder, and a Wine
+# started in the namespace never finds a server outside it. The file system
+# is the host's otherwise (a checkout or a state folder under /tmp stays
+# visible). The program runs in a copy of the test prefix, since two
+# wineservers must never serve one prefix.
 #
 #   qv_sandbox_check                 true when a namespace can be made here;
 #                                    otherwise prints why not
@@ -19,12 +21,11 @@
 #                                    started in it ends with the command
 #   inside the namespace:
 #     qv_sandbox_setup <state dir> <main server name> <spare server name>
-#                                    loopback up, private /tmp (the X
-#                                    server's socket folder carried over when
-#                                    one is in use), /etc/hosts mapping the
-#                                    main name to 127.0.0.1 and the spare
-#                                    name to 127.0.0.2 (a server on one of
-#                                    them is not reached through the other)
+#                                    loopback up, TMPDIR=<state dir>/tmp
+#                                    (exported), /etc/hosts mapping the main
+#                                    name to 127.0.0.1 and the spare name to
+#                                    127.0.0.2 (a server on one of them is
+#                                    not reached through the other)
 #   qv_prefix_copy <from> <to>       a private prefix: small files copied,
 #                                    the Windows folder hard-linked (Wine
 #                                    replaces its files, it does not write
@@ -55,23 +56,9 @@ qv_sandbox_run() {
 
 qv_sandbox_setup() {
   local state=$1 main=$2 spare=$3
-  mkdir -p "$state"
+  mkdir -p "$state/tmp" || return 1
   ip link set lo up || return 1
-  # Keep the X server's socket folder reachable under the new /tmp.
-  local x11=
-  if [ -n "${DISPLAY:-}" ] && [ -d /tmp/.X11-unix ]; then
-    x11=$state/x11-sockets
-    mkdir -p "$x11"
-    mount --bind /tmp/.X11-unix "$x11" || return 1
-  fi
-  if [ -n "${XAUTHORITY:-}" ] && [ -f "$XAUTHORITY" ]; then
-    cp "$XAUTHORITY" "$state/xauthority" && export XAUTHORITY=$state/xauthority
-  fi
-  mount -t tmpfs -o mode=1777 tmpfs /tmp || return 1
-  if [ -n "$x11" ]; then
-    mkdir -p /tmp/.X11-unix
-    mount --bind "$x11" /tmp/.X11-unix || return 1
-  fi
+  export TMPDIR=$state/tmp
   {
     echo "127.0.0.1 localhost $main"
     echo "127.0.0.2 $spare"

@@ -1,7 +1,6 @@
 #include "comms/base/comm_misc.h"
 
 #include <windows.h>
-#include <mmsystem.h>
 
 namespace qv {
 
@@ -20,8 +19,26 @@ void CalibrateMillisecondClock() {
     TicksPerMillisecond = CalibrationForFrequency(frequency.QuadPart);
 }
 
+namespace {
+
+// The multimedia timer, for a system without a high-resolution counter. Its
+// library is loaded on the first call: where the counter exists (every
+// current system) the program never maps it, and with it the libraries it
+// pulls in, which cost about a mebibyte of working set.
+uint32_t MultimediaMilliseconds() {
+    using TimeGetTime = DWORD(WINAPI*)();
+    static const TimeGetTime entry = [] {
+        HMODULE library = LoadLibraryW(L"winmm.dll");
+        FARPROC address = library ? GetProcAddress(library, "timeGetTime") : nullptr;
+        return reinterpret_cast<TimeGetTime>(reinterpret_cast<void*>(address));
+    }();
+    return entry ? entry() : GetTickCount();
+}
+
+}  // namespace
+
 uint32_t MillisecondClock() {
-    if (TicksPerMillisecond == 0) return timeGetTime();
+    if (TicksPerMillisecond == 0) return MultimediaMilliseconds();
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
     return static_cast<uint32_t>(static_cast<uint64_t>(counter.QuadPart) / TicksPerMillisecond);

@@ -15,7 +15,9 @@ DRIVER=$2
 : "${WINEPREFIX:?WINEPREFIX must name the test prefix}"
 export WINEDEBUG=${WINEDEBUG:--all}
 
-EXE=$(winepath -w "$EXE_UNIX" 2>/dev/null)
+# A quoted word of the driver's scripts (backslashes doubled): the path may
+# hold blanks.
+EXE=\"$(winepath -w "$EXE_UNIX" 2>/dev/null | sed 's/\\/\\\\/g')\"
 DOS=$WINEPREFIX/dosdevices
 ZENTRA_C=$WINEPREFIX/drive_c/Zentra
 LETTERS="d e f g h i"

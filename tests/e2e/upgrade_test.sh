@@ -109,7 +109,9 @@ wineserver -p
 # The desktop process, detached from our output (see design notes on pipes).
 setsid wine reg query 'HKCU\Software\Wine\Drivers' </dev/null >/dev/null 2>&1
 
-EXE=$(winepath -w "$EXE_UNIX" 2>/dev/null)
+# A quoted word of the driver's scripts (backslashes doubled): the path may
+# hold blanks.
+EXE=\"$(winepath -w "$EXE_UNIX" 2>/dev/null | sed 's/\\/\\\\/g')\"
 
 # ---- helpers for the cases -------------------------------------------------
 CASE= C= D= OK=1
