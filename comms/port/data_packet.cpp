@@ -144,7 +144,7 @@ const PropertyTable& DataPacket::Properties() const { return StaticProperties();
 // ---- manager -----------------------------------------------------------
 
 DataPacketManager::Use::~Use() {
-    if (--m_.uses_ == 0 && m_.destroyWhenUnused_ && m_.packets_.empty() && !m_.core_.Busy()) delete &m_;
+    if (--m_.uses_ == 0 && m_.destroyWhenUnused_ && m_.packets_.empty()) delete &m_;
 }
 
 DataPacketManager::DataPacketManager(CustomComPort* port) : port_(port) {
@@ -260,6 +260,14 @@ void DataPacketManager::StopCaptureTimer() {
 }
 
 void DataPacketManager::RaisePacketError(int32_t code) { throw EInvalidProperty(code); }
+
+void DataPacketManager::ReportArmingError(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (...) {
+        ReportHandlerException();
+    }
+}
 
 DataPacketManager* DataPacketManagerList::FindByPort(const CustomComPort* port) const {
     for (DataPacketManager* m : Managers)

@@ -133,6 +133,7 @@ private:
     void StartCaptureTimer(int32_t ticks) override;
     void StopCaptureTimer() override;
     [[noreturn]] void RaisePacketError(int32_t code) override;
+    void ReportArmingError(std::exception_ptr error) override;
     BaseDispatcher* PortDispatcher() const { return port_ ? port_->CurrentDispatcher() : nullptr; }
     DispatchMethod Handler() { return DispatchMethod::Bind<&DataPacketManager::DataHandler>(this); }
 
