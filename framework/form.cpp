@@ -13,7 +13,6 @@ Form::Form(Component* owner) : Control(owner) {
 }
 
 Form::~Form() {
-    MarkDestroying();
     if (OnDestroy) {
         try {
             OnDestroy(this);

@@ -16,10 +16,12 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "framework/component.h"
 #include "framework/exception.h"
+#include "framework/message_window.h"
 
 namespace qv {
 
@@ -77,7 +79,7 @@ public:
     bool LibraryBound() const { return libraryBound_; }
     int32_t StartupError() const { return startupError_; }
     const WSADATA& StartupInfo() const { return startupInfo_; }
-    HWND NotifyWindow() const { return notifyWindow_; }
+    HWND NotifyWindow() const { return notifyWindow_ ? notifyWindow_->Handle() : nullptr; }
 
     // Raises ESocketException (start-up form) unless start-up succeeded.
     void EnsureStarted() const;
@@ -112,16 +114,17 @@ public:
     virtual void HandleWrite(SocketHandle s);
 
 protected:
-    // Messages of the notification window; unhandled ones are answered 0.
-    virtual LRESULT WindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    void SocketEvent(WPARAM wParam, LPARAM lParam);
+    // A report that carries an error code (with the event it came with):
+    // only HandleError.
+    virtual void HandleErrorReport(SocketHandle s, int32_t event, int32_t errorCode);
 
 private:
-    friend LRESULT CALLBACK CommSocketWindowProc(HWND, UINT, WPARAM, LPARAM);
+    void SocketEvent(WPARAM wParam, LPARAM lParam);
     // Reports a failed call unless its code is excepted.
     void Report(SocketHandle s, bool wouldBlockExcepted);
 
-    HWND notifyWindow_ = nullptr;
+    // Made only once the socket library has started.
+    std::optional<MessageWindow> notifyWindow_;
     bool libraryBound_ = false;
     int32_t startupError_ = 0;
     WSADATA startupInfo_{};

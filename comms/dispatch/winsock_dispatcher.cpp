@@ -14,16 +14,6 @@ constexpr UINT kPollPeriodMs = 50;
 
 DeviceSocket* g_deviceSocket = nullptr;
 
-struct ConnectionCache {
-    SocketHandle socket = kInvalidSocket;
-    WsConnection* connection = nullptr;
-};
-ConnectionCache g_connectionCache;
-
-// Dispatch-log type of a poll that could not run its trigger passes (the
-// dispatcher's error type).
-constexpr uint8_t ltError = 3;
-
 WinsockDispatcher* WinsockByTimer(UINT_PTR id) {
     return static_cast<WinsockDispatcher*>(BaseDispatcher::FirstRegistered([id](BaseDispatcher* d) {
         auto* w = dynamic_cast<WinsockDispatcher*>(d);
@@ -45,16 +35,6 @@ void CALLBACK DispatcherTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
     }
 }
 
-LRESULT CALLBACK DispatcherWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != MsgSocketEvent) return DefWindowProcW(window, message, wParam, lParam);
-    try {
-        if (WinsockDispatcher* d = WinsockByDevice(FromSocket(static_cast<SOCKET>(wParam)))) d->ServicePoll(false);
-    } catch (...) {
-        Application::Instance().HandleCurrentException();
-    }
-    return 0;
-}
-
 }  // namespace
 
 // ---- connection --------------------------------------------------------
@@ -64,31 +44,15 @@ WsConnection::WsConnection(DeviceSocket* owner, SocketHandle own, int32_t inSize
     stream_.TerminalType = owner->TerminalType;
 }
 
-WsConnection::~WsConnection() {
-    if (g_connectionCache.connection == this) g_connectionCache = ConnectionCache{};
-}
-
-WsConnection::Busy::~Busy() {
-    if (--c_.busy_ == 0 && c_.freed_) delete &c_;
-}
-
-void WsConnection::Free() {
-    if (Owner()) Owner()->RemoveComponent(this);
-    if (g_connectionCache.connection == this) g_connectionCache = ConnectionCache{};
-    ConnDispatcher = nullptr;
-    if (busy_ > 0) freed_ = true;
-    else delete this;
-}
-
 int32_t WsConnection::LinkReceive(uint8_t* buffer, int32_t size) {
-    if (PeerSocket == kInvalidSocket || freed_) return 0;
+    if (PeerSocket == kInvalidSocket || Retiring()) return 0;
     int32_t r = device_->SockReceive(PeerSocket, buffer, size, 0);
     if (r > 0) received_ += static_cast<uint64_t>(r);
     return r > 0 ? r : 0;
 }
 
 int32_t WsConnection::LinkSend(const uint8_t* data, int32_t count) {
-    if (PeerSocket == kInvalidSocket || freed_) return 0;
+    if (PeerSocket == kInvalidSocket || Retiring()) return 0;
     int32_t r = device_->SockSend(PeerSocket, data, count, 0);
     return r > 0 ? r : 0;
 }
@@ -98,7 +62,7 @@ void WsConnection::LinkLog(uint8_t type, uint8_t subtype, int32_t value, const u
 }
 
 int32_t WsConnection::ReadFromConnection(uint8_t* buffer, int32_t size) {
-    Busy busy(*this);
+    Use use(*this);  // a report met on the socket may close the connection
     if (ConnState == 1) stream_.Pull();
     if (size <= 0) return 0;
     int32_t n = stream_.Deliver(buffer, size);
@@ -107,7 +71,7 @@ int32_t WsConnection::ReadFromConnection(uint8_t* buffer, int32_t size) {
 }
 
 int32_t WsConnection::WriteToConnection(const uint8_t* data, int32_t count) {
-    Busy busy(*this);
+    Use use(*this);  // a report met on the socket may close the connection
     int32_t accepted = stream_.Store(data, count);
     OutPending += accepted;
     if (PeerSocket != kInvalidSocket) stream_.SendStored();
@@ -115,14 +79,14 @@ int32_t WsConnection::WriteToConnection(const uint8_t* data, int32_t count) {
 }
 
 int32_t WsConnection::InputCount() {
-    Busy busy(*this);
+    Use use(*this);  // a report met on the socket may close the connection
     if (stream_.InputFull()) return stream_.InputSize();
     if (ConnState == 1) stream_.Pull();
     return stream_.InputRaw();
 }
 
 int32_t WsConnection::OutputCount() {
-    Busy busy(*this);
+    Use use(*this);  // a report met on the socket may close the connection
     if (ConnState == 1) {
         if (!stream_.OutputEmpty()) {
             if (PeerSocket != kInvalidSocket) stream_.SendStored();
@@ -136,8 +100,6 @@ int32_t WsConnection::OutputCount() {
 // ---- dispatcher --------------------------------------------------------
 
 WinsockDispatcher::WinsockDispatcher(DispatcherOwner* owner) : BaseDispatcher(owner) {}
-
-WinsockDispatcher::~WinsockDispatcher() { CloseForDestroy(); }
 
 void WinsockDispatcher::SetConnectParams(uint32_t address, uint16_t port, bool telnet, bool client) {
     remote_ = sockaddr_in{};
@@ -163,37 +125,10 @@ void WinsockDispatcher::SetConnState(WsConnection& c, uint8_t state) {
     else modemStatus_ &= static_cast<uint8_t>(~0x80);
 }
 
-void WinsockDispatcher::ServicePoll(bool readOnly) {
-    if (pollBusy_) return;
-    pollBusy_ = true;
-    try {
-        if (!closePending_) {
-            RefreshStatus();
-            if (counts_.InputCount > 0) FillRing();
-            if (!readOnly && !dispatching_ && !closePending_) {
-                RunTriggerPasses();
-            } else if (LoggingOn()) {
-                AddLogEntry(ltError, 0, 0, nullptr, 0);
-            }
-        }
-    } catch (...) {
-        pollBusy_ = false;
-        EndOfUse();
-        throw;
-    }
-    pollBusy_ = false;
-    EndOfUse();
-}
-
 LRESULT WinsockDispatcher::NotifyOwner(WPARAM wParam, LPARAM lParam) {
-    bool previous = dispatching_;
-    dispatching_ = true;
-    LRESULT answer = 0;
+    DeliveryScope report(*this);
     HWND window = owner_ ? owner_->DispatcherOwnerWindow() : nullptr;
-    if (window) answer = SendMessageW(window, MsgSocketEvent, wParam, lParam);
-    dispatching_ = previous;
-    EndOfUse();
-    return answer;
+    return window ? SendMessageW(window, MsgSocketEvent, wParam, lParam) : 0;
 }
 
 int32_t WinsockDispatcher::DeviceEscape(int32_t) { return 0; }
@@ -209,8 +144,11 @@ int32_t WinsockDispatcher::DeviceFlush(int32_t queue) {
 int32_t WinsockDispatcher::DeviceStatus(DeviceCounts& counts) {
     if (setupError_ != 0) return setupError_;
     if (WsConnection* c = Connection()) {
+        // Pulling the input may meet a failure whose report closes the
+        // device: the connection is then on its way out and not asked again.
+        Use use(*c);
         counts.InputCount = c->InputCount();
-        counts.OutputCount = c->OutputCount();
+        if (!c->Retiring()) counts.OutputCount = c->OutputCount();
     }
     DeviceSocket* ds = DeviceSocketInstance();
     if (!ds || ds->StartupError() != 0) return 0;
@@ -297,16 +235,19 @@ void WinsockDispatcher::StartDispatch() {
     SetStarted(true);
     timerId_ = SetTimer(nullptr, 0, kPollPeriodMs, DispatcherTimerProc);
     if (timerId_ == 0) throw Exception("Resource not available");
-    window_ = CreateWindowExW(0, kDispatchWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
+    window_.emplace(kDispatchWindowClass, this);
+    // The device socket wakes the dispatcher of a connection that has data.
+    window_->On(MsgSocketEvent, [this](WPARAM wParam, LPARAM) {
+        if (FromSocket(static_cast<SOCKET>(wParam)) == deviceId_) ServicePoll(false);
+        return LRESULT(0);
+    });
 }
 
 void WinsockDispatcher::StopDispatch() {
     if (!Started()) return;
     if (timerId_) KillTimer(nullptr, timerId_);
     timerId_ = 0;
-    if (window_) DestroyWindow(window_);
-    window_ = nullptr;
+    window_.reset();
     SetStarted(false);
 }
 
@@ -329,14 +270,11 @@ DeviceSocket::~DeviceSocket() {
 WsConnection* DeviceSocket::ConnectionOf(SocketHandle s) {
     if (s == kInvalidSocket) return nullptr;
     LockGuard guard(connLock_);
-    WsConnection* cached = g_connectionCache.connection;
-    if (cached && g_connectionCache.socket == s && (cached->PeerSocket == s || cached->OwnSocket == s)) return cached;
+    // A walk of the open connections (one per open TCP port); a closed
+    // one has left the list already.
     for (int i = 0; i < ComponentCount(); ++i) {
         auto* c = dynamic_cast<WsConnection*>(Components(i));
-        if (c && (c->PeerSocket == s || c->OwnSocket == s)) {
-            g_connectionCache = {s, c};
-            return c;
-        }
+        if (c && (c->PeerSocket == s || c->OwnSocket == s)) return c;
     }
     return nullptr;
 }
@@ -364,8 +302,8 @@ WsConnection* DeviceSocket::CreateConnection(int32_t inSize, int32_t outSize) {
 
 void DeviceSocket::ForgetConnection(WsConnection* c) {
     LockGuard guard(connLock_);
-    c->Free();
-    g_connectionCache = ConnectionCache{};
+    c->ConnDispatcher = nullptr;
+    Free(c);  // leaves the list at once; goes when its running operation ends
 }
 
 int32_t DeviceSocket::CloseConnection(SocketHandle own) {
@@ -416,10 +354,9 @@ void DeviceSocket::HandleAccept(SocketHandle s) {
     }
     c->PeerSocket = peer;
     uint32_t address = d->RemoteAddr().sin_addr.s_addr;
+    Use connection(*c), dispatcher(*d);  // the port may close while it decides
     LRESULT answer = NotifyPort(s, kSockAccept, static_cast<LPARAM>(address));
-    c = ConnectionOf(s);
-    d = c ? c->ConnDispatcher : nullptr;
-    if (!c || !d) return;  // the port closed meanwhile, and its close closed the peer
+    if (c->Retiring() || d->Retiring()) return;  // closed meanwhile; its close closed the peer
     if (answer == 1) {
         d->SetConnState(*c, 1);
     } else {
@@ -444,11 +381,7 @@ void DeviceSocket::HandleClose(SocketHandle s) {
     DrainBeforeClose(s);
     if (WsConnection* c = ConnectionOf(s)) {
         SocketHandle own = c->OwnSocket;
-        if (WinsockDispatcher* d = WinsockByDevice(own)) {
-            d->ZeroRemoteAddr();
-            c->PeerSocket = kInvalidSocket;
-            d->SetConnState(*c, 0);
-        }
+        LetPeerGo(*c);
         if (s == own) {
             NotifyPort(own, kSockClose, 0);
         } else {
@@ -457,6 +390,31 @@ void DeviceSocket::HandleClose(SocketHandle s) {
         }
     }
     CommSocket::HandleClose(s);
+}
+
+void DeviceSocket::LetPeerGo(WsConnection& c) {
+    if (WinsockDispatcher* d = WinsockByDevice(c.OwnSocket)) {
+        d->ZeroRemoteAddr();
+        c.PeerSocket = kInvalidSocket;
+        d->SetConnState(c, 0);
+    }
+}
+
+void DeviceSocket::HandleErrorReport(SocketHandle s, int32_t event, int32_t errorCode) {
+    WsConnection* c = event == kSockClose ? ConnectionOf(s) : nullptr;
+    if (!c || c->IsClient || s != c->PeerSocket || s == c->OwnSocket) {
+        CommSocket::HandleErrorReport(s, event, errorCode);
+        return;
+    }
+    // A peer of a server connection reset: the close comes with an error
+    // code. The accepted socket goes as at any close (the next peer is
+    // taken); the port hears the error.
+    lastReportedError_ = errorCode;
+    SocketHandle own = c->OwnSocket;
+    LetPeerGo(*c);
+    NotifyPort(own, static_cast<WPARAM>(errorCode), 0);
+    SockClose(s);
+    if (OnError) OnError(this, s, errorCode);
 }
 
 void DeviceSocket::HandleError(SocketHandle s, int32_t errorCode) {
@@ -483,19 +441,12 @@ void CreateDeviceSocket() {
 }
 
 void DestroyDeviceSocket() {
-    delete g_deviceSocket;
+    Free(g_deviceSocket);
     g_deviceSocket = nullptr;
-    g_connectionCache = ConnectionCache{};
 }
 
-void RegisterDispatchWindowClass() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DispatcherWindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kDispatchWindowClass;
-    RegisterClassW(&wc);
-}
+void RegisterDispatchWindowClass() { MessageWindow::RegisterClass(kDispatchWindowClass); }
 
-void UnregisterDispatchWindowClass() { UnregisterClassW(kDispatchWindowClass, GetModuleHandleW(nullptr)); }
+void UnregisterDispatchWindowClass() { MessageWindow::UnregisterClass(kDispatchWindowClass); }
 
 }  // namespace qv

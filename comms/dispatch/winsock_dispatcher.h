@@ -17,12 +17,14 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "comms/dispatch/comm_socket.h"
 #include "comms/dispatch/dispatcher.h"
 #include "comms/dispatch/telnet_stream.h"
 #include "framework/component.h"
+#include "framework/message_window.h"
 #include "framework/win32_lock.h"
 
 namespace qv {
@@ -34,7 +36,6 @@ class WsConnection : public Component, private StreamLink {
 public:
     // own: the connection's socket (made by the device socket).
     WsConnection(DeviceSocket* owner, SocketHandle own, int32_t inSize, int32_t outSize);
-    ~WsConnection() override;
     std::string ClassName() const override { return "WsConnection"; }
 
     SocketHandle OwnSocket = kInvalidSocket;
@@ -62,25 +63,13 @@ public:
     // Moves on when received bytes were pulled or delivered.
     uint64_t Progress() const { return received_ + delivered_; }
 
-    // The device socket frees a connection through this: at once, or when
-    // the connection's own operation running further up the stack returns.
-    void Free();
-
 private:
     int32_t LinkReceive(uint8_t* buffer, int32_t size) override;
     int32_t LinkSend(const uint8_t* data, int32_t count) override;
     void LinkLog(uint8_t type, uint8_t subtype, int32_t value, const uint8_t* data, int32_t length) override;
 
-    struct Busy {
-        explicit Busy(WsConnection& c) : c_(c) { ++c_.busy_; }
-        ~Busy();
-        WsConnection& c_;
-    };
-
     DeviceSocket* device_;
     ConnectionStream stream_;
-    int busy_ = 0;
-    bool freed_ = false;
     uint64_t received_ = 0;
     uint64_t delivered_ = 0;
 };
@@ -88,7 +77,6 @@ private:
 class WinsockDispatcher : public BaseDispatcher {
 public:
     explicit WinsockDispatcher(DispatcherOwner* owner);
-    ~WinsockDispatcher() override;
 
     // address and port in network order.
     void SetConnectParams(uint32_t address, uint16_t port, bool telnet, bool client);
@@ -97,14 +85,12 @@ public:
     bool IsClient() const { return isClient_; }
     bool TelnetOn() const { return telnetOn_; }
     UINT_PTR TimerId() const { return timerId_; }
-    HWND DispatchWindow() const { return window_; }
+    HWND DispatchWindow() const { return window_ ? window_->Handle() : nullptr; }
 
-    // Reads the device and, unless readOnly or a delivery runs, runs the
-    // trigger passes. A nested poll returns at once.
-    void ServicePoll(bool readOnly);
     // Sends a device report to the owner's window while counting as
-    // delivering (a close started there is deferred). May free an
-    // abandoned dispatcher: the caller must not use it afterwards.
+    // delivering (a close started there is deferred). The caller holds a
+    // use of the dispatcher if it goes on using it (the end of the report
+    // may end the dispatcher).
     LRESULT NotifyOwner(WPARAM wParam, LPARAM lParam);
     void SetConnState(WsConnection& c, uint8_t state);
     void ZeroRemoteAddr() { remote_ = sockaddr_in{}; }
@@ -126,6 +112,9 @@ public:
     int32_t DeviceClose() override;
     void DevicePoll() override;
 
+protected:
+    ~WinsockDispatcher() override = default;
+
 private:
     WsConnection* Connection() const;
 
@@ -134,7 +123,7 @@ private:
     bool isClient_ = true;
     bool telnetOn_ = false;
     UINT_PTR timerId_ = 0;
-    HWND window_ = nullptr;
+    std::optional<MessageWindow> window_;  // the "commDispatch" window, while started
     int32_t setupError_ = 0;
 };
 
@@ -167,7 +156,13 @@ public:
     void HandleRead(SocketHandle s) override;
     void HandleWrite(SocketHandle s) override;
 
+protected:
+    void HandleErrorReport(SocketHandle s, int32_t event, int32_t errorCode) override;
+
 private:
+    // The peer of a connection is gone: no remote address, no peer socket,
+    // the connection closed (the socket itself is the caller's to close).
+    void LetPeerGo(WsConnection& c);
     // Before a close is acted on, lets the dispatcher take what the
     // connection still holds, so the last bytes a peer sent are delivered.
     void DrainBeforeClose(SocketHandle s);

@@ -395,7 +395,7 @@ TEST(ComPort, DestroyingAPortWhoseCloseIsDeferred) {
     HWND window = port->PortWindow();
     port->SetOnDataAvailable([&](Object*, uint16_t) {
         port->SetOpen(false);
-        delete port;  // inside the delivery that is still running
+        Free(port);  // inside the delivery that is still running
         port = nullptr;
     });
     SendRaw(peer.Get(), S("x"));
