@@ -344,47 +344,49 @@ TEST(PacketMatch, HandlersMayDisableAndReenable) {
 // Packets that leave while the matcher works: disabled, detached or freed
 // from inside another packet's delivery, or while the capture they hold is
 // handed on. A packet on its way out takes no part in any pass.
-TEST(PacketLeaving, DisablingTheCapturingPacketDoesNotRearmIt) {
+// A line packet holds the capture and has collected "x"; a start-only
+// packet for "x" waits for it.
+struct HeldCapture {
     Fixture f;
     TestPacket& lines = f.Add(ReplyLine(), "Lines");
     TestPacket& x = f.Add(StartEnd("x", "", 0), "X");
-    f.Open();
-    lines.core.SetEnabled(true);
-    x.core.SetEnabled(true);
-    f.Feed("x");  // collected by the line packet, which holds the capture
-    ASSERT_EQ(f.manager.CapturePacket(), &lines.core);
+    HeldCapture() {
+        f.Open();
+        lines.core.SetEnabled(true);
+        x.core.SetEnabled(true);
+        f.Feed("x");
+    }
+};
+
+TEST(PacketLeaving, DisablingTheCapturingPacketDoesNotRearmIt) {
+    HeldCapture h;
+    ASSERT_EQ(h.f.manager.CapturePacket(), &h.lines.core);
     // Ending the capture offers the byte to the other packet, whose
     // delivery ends with every enabled packet armed again.
-    lines.core.SetEnabled(false);
-    EXPECT_EQ(x.packets, std::vector<std::string>{"x"});
-    EXPECT_FALSE(lines.core.Enabled());
-    EXPECT_EQ(lines.core.MatchState(), pkIdle);
-    EXPECT_EQ(f.manager.CapturePacket(), nullptr);
-    f.Feed("x");  // the port still hears
-    EXPECT_EQ(x.packets, (std::vector<std::string>{"x", "x"}));
-    EXPECT_TRUE(lines.packets.empty());
+    h.lines.core.SetEnabled(false);
+    EXPECT_EQ(h.x.packets, std::vector<std::string>{"x"});
+    EXPECT_FALSE(h.lines.core.Enabled());
+    EXPECT_EQ(h.lines.core.MatchState(), pkIdle);
+    EXPECT_EQ(h.f.manager.CapturePacket(), nullptr);
+    h.f.Feed("x");  // the port still hears
+    EXPECT_EQ(h.x.packets, (std::vector<std::string>{"x", "x"}));
+    EXPECT_TRUE(h.lines.packets.empty());
 }
 
 TEST(PacketLeaving, APacketIsNotDeliveredDuringItsOwnRemoval) {
-    Fixture f;
-    TestPacket& lines = f.Add(ReplyLine(), "Lines");
-    TestPacket& x = f.Add(StartEnd("x", "", 0), "X");
-    f.Open();
-    lines.core.SetEnabled(true);
-    x.core.SetEnabled(true);
-    f.Feed("x");
+    HeldCapture h;
     // A line arrives while the other packet's handler runs; the line packet
     // would take it if it were armed again, and its handler frees it.
-    x.onPacket = [&](const std::string&) { f.Feed("y\r\n"); };
-    lines.onPacket = [&](const std::string&) { f.Free(lines); };
-    f.manager.RemovePacket(lines.core);
-    EXPECT_TRUE(lines.packets.empty());
-    EXPECT_EQ(lines.core.Manager(), nullptr);
-    EXPECT_EQ(lines.core.MatchState(), pkIdle);
-    EXPECT_EQ(x.packets, std::vector<std::string>{"x"});
-    EXPECT_EQ(f.manager.CapturePacket(), nullptr);
-    EXPECT_EQ(f.manager.BufferLength(), 0);  // nobody matched "y\r\n"
-    f.Free(lines);
+    h.x.onPacket = [&](const std::string&) { h.f.Feed("y\r\n"); };
+    h.lines.onPacket = [&](const std::string&) { h.f.Free(h.lines); };
+    h.f.manager.RemovePacket(h.lines.core);
+    EXPECT_TRUE(h.lines.packets.empty());
+    EXPECT_EQ(h.lines.core.Manager(), nullptr);
+    EXPECT_EQ(h.lines.core.MatchState(), pkIdle);
+    EXPECT_EQ(h.x.packets, std::vector<std::string>{"x"});
+    EXPECT_EQ(h.f.manager.CapturePacket(), nullptr);
+    EXPECT_EQ(h.f.manager.BufferLength(), 0);  // nobody matched "y\r\n"
+    h.f.Free(h.lines);
 }
 
 TEST(PacketLeaving, PacketsFreedOrDetachedFromInsideDeliveries) {
