@@ -27,6 +27,31 @@ ESocketException ESocketException::Startup(int32_t code) {
     return ESocketException(FillPlaceholder(MessageForCode(kErrWinsockNotInitialized), MessageForCode(code)), code);
 }
 
+// ---- owned socket ------------------------------------------------------
+
+OwnedSocket& OwnedSocket::operator=(OwnedSocket&& other) noexcept {
+    if (this != &other) {
+        Close();
+        via_ = other.via_;
+        socket_ = other.Release();
+    }
+    return *this;
+}
+
+OwnedSocket::~OwnedSocket() {
+    try {
+        Close();
+    } catch (...) {
+        // A destructor lets nothing through; the failure was reported.
+    }
+}
+
+int32_t OwnedSocket::Close() {
+    SocketHandle s = Release();
+    if (s == kInvalidSocket || !via_) return 0;
+    return via_->SockClose(s);
+}
+
 // ---- life cycle --------------------------------------------------------
 
 CommSocket::CommSocket(Component* owner) : Component(owner) {

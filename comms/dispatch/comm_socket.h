@@ -60,6 +60,45 @@ private:
     int32_t socketErrorCode_;
 };
 
+class CommSocket;
+
+// An open socket that closes itself, through the component that opened it
+// (which reports a failed close and drops the reports still queued for the
+// socket): the one way this program holds a socket it must close (a
+// connection's own and accepted sockets, the FTP data and listening
+// sockets). Move-only, so no path can close it twice or leak it. Get()
+// lends the handle: a plain SocketHandle is always borrowed.
+//
+//   OwnedSocket data = socket.OpenOwned();          // raises like SockOpen
+//   socket.SockConnect(data.Get(), address);
+//   data.Close();                                    // or when `data` goes
+class OwnedSocket {
+public:
+    OwnedSocket() = default;
+    OwnedSocket(CommSocket& via, SocketHandle s) : via_(&via), socket_(s) {}
+    OwnedSocket(OwnedSocket&& other) noexcept : via_(other.via_), socket_(other.Release()) {}
+    OwnedSocket& operator=(OwnedSocket&& other) noexcept;
+    ~OwnedSocket();
+    OwnedSocket(const OwnedSocket&) = delete;
+    OwnedSocket& operator=(const OwnedSocket&) = delete;
+
+    SocketHandle Get() const { return socket_; }
+    bool Valid() const { return socket_ != kInvalidSocket; }
+    explicit operator bool() const { return Valid(); }
+    // Closes now (nothing when not open); the result of SockClose.
+    int32_t Close();
+    // Gives the socket up without closing it.
+    SocketHandle Release() {
+        SocketHandle s = socket_;
+        socket_ = kInvalidSocket;
+        return s;
+    }
+
+private:
+    CommSocket* via_ = nullptr;
+    SocketHandle socket_ = kInvalidSocket;
+};
+
 using SocketNotifyEvent = std::function<void(Object* Sender, SocketHandle Socket)>;
 using SocketErrorEvent = std::function<void(Object* Sender, SocketHandle Socket, int32_t ErrorCode)>;
 
@@ -86,6 +125,11 @@ public:
     int32_t LastSockError();
 
     SocketHandle SockOpen();
+    // SockOpen and SockAccept with the new socket owned by the caller.
+    OwnedSocket OpenOwned() { return OwnedSocket(*this, SockOpen()); }
+    OwnedSocket AcceptOwned(SocketHandle listening, sockaddr_in& address) {
+        return OwnedSocket(*this, SockAccept(listening, address));
+    }
     int32_t SockConnect(SocketHandle s, const sockaddr_in& address);
     int32_t SockBind(SocketHandle s, const sockaddr_in& address);
     int32_t SockListen(SocketHandle s, int32_t backlog);

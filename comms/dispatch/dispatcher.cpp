@@ -6,6 +6,7 @@
 
 #include "comms/base/comm_errors.h"
 #include "comms/base/comm_misc.h"
+#include "framework/files.h"
 #include "framework/win32_text.h"
 
 namespace qv {
@@ -936,15 +937,14 @@ namespace {
 
 // Opens for writing: appending when asked and the file exists, otherwise
 // created or emptied. Returns the I/O error code (0 = opened).
-DWORD OpenDumpFile(const std::string& fileName, bool append, HANDLE& file) {
+DWORD OpenDumpFile(const std::string& fileName, bool append, OwnedFile& file) {
     bool exists = append && FileExistsAt(fileName);
-    file = CreateFileW(ToWide(fileName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                       exists ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    file = OwnedFile::Open(fileName, GENERIC_WRITE, FILE_SHARE_READ, exists ? OPEN_EXISTING : CREATE_ALWAYS);
+    if (!file) {
         DWORD e = GetLastError();
         return e ? e : ERROR_ACCESS_DENIED;
     }
-    if (exists) SetFilePointer(file, 0, nullptr, FILE_END);
+    if (exists) SetFilePointer(file.Get(), 0, nullptr, FILE_END);
     return 0;
 }
 
@@ -973,14 +973,15 @@ int32_t BaseDispatcher::WriteTraceFile(const std::string& fileName, bool hex, bo
         StopTrace();
         return 0;
     }
-    HANDLE file;
+    OwnedFile file;
     DWORD error = OpenDumpFile(fileName, append, file);
     if (error) {
         StopTrace();
         return -static_cast<int32_t>(error);
     }
-    error = WriteDumpText(file, trace_->Format(hex, allHex));
-    if (!CloseHandle(file) && !error) error = GetLastError();
+    error = WriteDumpText(file.Get(), trace_->Format(hex, allHex));
+    DWORD closeError = file.Close();
+    if (!error) error = closeError;
     StopTrace();
     return -static_cast<int32_t>(error);
 }
@@ -1038,7 +1039,7 @@ int32_t BaseDispatcher::WriteLogFile(const std::string& fileName, bool hex, bool
     }
     logging_ = false;
     LockGuard guard(dataLock_);
-    HANDLE file;
+    OwnedFile file;
     DWORD error = OpenDumpFile(fileName, append, file);
     if (error) return -static_cast<int32_t>(error);
     TextLookup texts;
@@ -1048,12 +1049,13 @@ int32_t BaseDispatcher::WriteLogFile(const std::string& fileName, bool hex, bool
     while (!error && log_->Take(header, data)) {
         text += FormatLogRecord(header, data.data(), hex, allHex, texts);
         if (text.size() >= 512) {
-            error = WriteDumpText(file, text);
+            error = WriteDumpText(file.Get(), text);
             text.clear();
         }
     }
-    if (!error) error = WriteDumpText(file, text);
-    if (!CloseHandle(file) && !error) error = GetLastError();
+    if (!error) error = WriteDumpText(file.Get(), text);
+    DWORD closeError = file.Close();
+    if (!error) error = closeError;
     StopLog();
     return -static_cast<int32_t>(error);
 }

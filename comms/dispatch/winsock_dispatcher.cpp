@@ -39,21 +39,29 @@ void CALLBACK DispatcherTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
 
 // ---- connection --------------------------------------------------------
 
-WsConnection::WsConnection(DeviceSocket* owner, SocketHandle own, int32_t inSize, int32_t outSize)
-    : Component(owner), OwnSocket(own), device_(owner), stream_(inSize, outSize + 4096, *this) {
+WsConnection::WsConnection(DeviceSocket* owner, OwnedSocket own, int32_t inSize, int32_t outSize)
+    : Component(owner), device_(owner), own_(std::move(own)), stream_(inSize, outSize + 4096, *this) {
     stream_.TerminalType = owner->TerminalType;
 }
 
+void WsConnection::CloseSockets() {
+    OwnedSocket peer = LetPeerGo();
+    peer.Close();
+    own_.Close();
+}
+
 int32_t WsConnection::LinkReceive(uint8_t* buffer, int32_t size) {
-    if (PeerSocket == kInvalidSocket || Retiring()) return 0;
-    int32_t r = device_->SockReceive(PeerSocket, buffer, size, 0);
+    SocketHandle peer = PeerSocket();
+    if (peer == kInvalidSocket || Retiring()) return 0;
+    int32_t r = device_->SockReceive(peer, buffer, size, 0);
     if (r > 0) received_ += static_cast<uint64_t>(r);
     return r > 0 ? r : 0;
 }
 
 int32_t WsConnection::LinkSend(const uint8_t* data, int32_t count) {
-    if (PeerSocket == kInvalidSocket || Retiring()) return 0;
-    int32_t r = device_->SockSend(PeerSocket, data, count, 0);
+    SocketHandle peer = PeerSocket();
+    if (peer == kInvalidSocket || Retiring()) return 0;
+    int32_t r = device_->SockSend(peer, data, count, 0);
     return r > 0 ? r : 0;
 }
 
@@ -74,7 +82,7 @@ int32_t WsConnection::WriteToConnection(const uint8_t* data, int32_t count) {
     Use use(*this);  // a report met on the socket may close the connection
     int32_t accepted = stream_.Store(data, count);
     OutPending += accepted;
-    if (PeerSocket != kInvalidSocket) stream_.SendStored();
+    if (PeerSocket() != kInvalidSocket) stream_.SendStored();
     return accepted;
 }
 
@@ -89,7 +97,7 @@ int32_t WsConnection::OutputCount() {
     Use use(*this);  // a report met on the socket may close the connection
     if (ConnState == 1) {
         if (!stream_.OutputEmpty()) {
-            if (PeerSocket != kInvalidSocket) stream_.SendStored();
+            if (PeerSocket() != kInvalidSocket) stream_.SendStored();
         } else {
             OutPending = 0;
         }
@@ -116,7 +124,7 @@ WsConnection* WinsockDispatcher::Connection() const {
     DeviceSocket* ds = DeviceSocketInstance();
     if (!ds || deviceId_ < 0) return nullptr;
     WsConnection* c = ds->ConnectionOf(deviceId_);
-    return c && c->OwnSocket == deviceId_ ? c : nullptr;
+    return c && c->OwnSocket() == deviceId_ ? c : nullptr;
 }
 
 void WinsockDispatcher::SetConnState(WsConnection& c, uint8_t state) {
@@ -183,7 +191,7 @@ int32_t WinsockDispatcher::DeviceOpen(const char*, int32_t inSize, int32_t outSi
     DeviceSocket* ds = DeviceSocketInstance();
     if (!ds) return kErrNoDeviceLayer;
     try {
-        return ds->CreateConnection(inSize, outSize)->OwnSocket;
+        return ds->CreateConnection(inSize, outSize)->OwnSocket();
     } catch (const ESocketException& e) {
         return -e.SocketErrorCode();
     }
@@ -196,7 +204,7 @@ bool WinsockDispatcher::DeviceSetup(int32_t, int32_t) {
         setupError_ = WSAENOTSOCK;
         return false;
     }
-    SocketHandle own = c->OwnSocket;
+    SocketHandle own = c->OwnSocket();
     // Runs one setup call; false when it failed with a code other than
     // would-block (the code is kept: later calls may change the library's
     // last error before the caller reads it).
@@ -274,14 +282,14 @@ WsConnection* DeviceSocket::ConnectionOf(SocketHandle s) {
     // one has left the list already.
     for (int i = 0; i < ComponentCount(); ++i) {
         auto* c = dynamic_cast<WsConnection*>(Components(i));
-        if (c && (c->PeerSocket == s || c->OwnSocket == s)) return c;
+        if (c && (c->PeerSocket() == s || c->OwnSocket() == s)) return c;
     }
     return nullptr;
 }
 
 SocketHandle DeviceSocket::OwnSocketOf(SocketHandle s) {
     WsConnection* c = ConnectionOf(s);
-    return c ? c->OwnSocket : kInvalidSocket;
+    return c ? c->OwnSocket() : kInvalidSocket;
 }
 
 LRESULT DeviceSocket::NotifyPort(SocketHandle own, WPARAM wParam, LPARAM lParam) {
@@ -296,8 +304,7 @@ void DeviceSocket::WakeDispatcher(SocketHandle own) {
 
 WsConnection* DeviceSocket::CreateConnection(int32_t inSize, int32_t outSize) {
     LockGuard guard(connLock_);
-    SocketHandle own = SockOpen();
-    return new WsConnection(this, own, inSize, outSize);
+    return new WsConnection(this, OpenOwned(), inSize, outSize);
 }
 
 void DeviceSocket::ForgetConnection(WsConnection* c) {
@@ -309,16 +316,11 @@ void DeviceSocket::ForgetConnection(WsConnection* c) {
 int32_t DeviceSocket::CloseConnection(SocketHandle own) {
     LockGuard guard(connLock_);
     WsConnection* c = ConnectionOf(own);
-    if (!c || c->OwnSocket != own) return -1;
-    SocketHandle peer = c->PeerSocket, mine = c->OwnSocket;
-    bool server = !c->IsClient;
-    // Out of every lookup first: a report met while its sockets close
-    // must not find it.
-    c->PeerSocket = kInvalidSocket;
+    if (!c || c->OwnSocket() != own) return -1;
+    Use use(*c);  // its sockets close after it has left every lookup
     c->ConnState = 0;
     ForgetConnection(c);
-    if (server && peer != kInvalidSocket && peer != mine) SockClose(peer);
-    SockClose(mine);
+    c->CloseSockets();
     return 0;
 }
 
@@ -327,7 +329,7 @@ void DeviceSocket::DrainBeforeClose(SocketHandle s) {
         WsConnection* c = ConnectionOf(s);
         if (!c || !c->ConnDispatcher || c->ConnState != 1) return;
         uint64_t before = c->Progress();
-        WakeDispatcher(c->OwnSocket);
+        WakeDispatcher(c->OwnSocket());
         c = ConnectionOf(s);
         if (!c || c->Progress() == before) return;
     }
@@ -336,23 +338,22 @@ void DeviceSocket::DrainBeforeClose(SocketHandle s) {
 void DeviceSocket::HandleAccept(SocketHandle s) {
     WsConnection* c = ConnectionOf(s);
     WinsockDispatcher* d = c ? c->ConnDispatcher : nullptr;
-    if (!c || !d || s != c->OwnSocket) {
+    if (!c || !d || s != c->OwnSocket()) {
         CommSocket::HandleAccept(s);
         return;
     }
-    if (c->PeerSocket != kInvalidSocket) {
+    if (c->PeerSocket() != kInvalidSocket) {
         // One peer per connection: a second one is accepted and let go.
         sockaddr_in other{};
-        SocketHandle extra = SockAccept(s, other);
-        if (extra != kInvalidSocket) SockClose(extra);
+        OwnedSocket extra = AcceptOwned(s, other);
         return;
     }
-    SocketHandle peer = SockAccept(s, d->RemoteAddrRecord());
-    if (peer == kInvalidSocket) {
+    OwnedSocket peer = AcceptOwned(s, d->RemoteAddrRecord());
+    if (!peer) {
         d->ZeroRemoteAddr();
         return;
     }
-    c->PeerSocket = peer;
+    c->TakeAcceptedPeer(std::move(peer));
     uint32_t address = d->RemoteAddr().sin_addr.s_addr;
     Use connection(*c), dispatcher(*d);  // the port may close while it decides
     LRESULT answer = NotifyPort(s, kSockAccept, static_cast<LPARAM>(address));
@@ -360,9 +361,8 @@ void DeviceSocket::HandleAccept(SocketHandle s) {
     if (answer == 1) {
         d->SetConnState(*c, 1);
     } else {
-        SockClose(peer);
+        c->LetPeerGo().Close();
         d->ZeroRemoteAddr();
-        c->PeerSocket = kInvalidSocket;
     }
     CommSocket::HandleAccept(s);
 }
@@ -372,7 +372,7 @@ void DeviceSocket::HandleConnect(SocketHandle s) {
     if (!c) return;
     if (c->ConnDispatcher) c->ConnDispatcher->SetConnState(*c, 1);
     else c->ConnState = 1;
-    if (c->IsClient) c->PeerSocket = s;
+    if (c->IsClient) c->PeerIsOwnSocket();
     NotifyPort(s, kSockConnect, 0);
     CommSocket::HandleConnect(s);
 }
@@ -380,29 +380,25 @@ void DeviceSocket::HandleConnect(SocketHandle s) {
 void DeviceSocket::HandleClose(SocketHandle s) {
     DrainBeforeClose(s);
     if (WsConnection* c = ConnectionOf(s)) {
-        SocketHandle own = c->OwnSocket;
-        LetPeerGo(*c);
-        if (s == own) {
-            NotifyPort(own, kSockClose, 0);
-        } else {
-            NotifyPort(own, 48, 0);
-            SockClose(s);
-        }
+        SocketHandle own = c->OwnSocket();
+        // An accepted peer's socket is closed once the port has heard of it.
+        OwnedSocket accepted = PeerGone(*c);
+        NotifyPort(own, s == own ? kSockClose : 48, 0);
     }
     CommSocket::HandleClose(s);
 }
 
-void DeviceSocket::LetPeerGo(WsConnection& c) {
-    if (WinsockDispatcher* d = WinsockByDevice(c.OwnSocket)) {
+OwnedSocket DeviceSocket::PeerGone(WsConnection& c) {
+    if (WinsockDispatcher* d = WinsockByDevice(c.OwnSocket())) {
         d->ZeroRemoteAddr();
-        c.PeerSocket = kInvalidSocket;
         d->SetConnState(c, 0);
     }
+    return c.LetPeerGo();
 }
 
 void DeviceSocket::HandleErrorReport(SocketHandle s, int32_t event, int32_t errorCode) {
     WsConnection* c = event == kSockClose ? ConnectionOf(s) : nullptr;
-    if (!c || c->IsClient || s != c->PeerSocket || s == c->OwnSocket) {
+    if (!c || c->IsClient || s != c->PeerSocket() || s == c->OwnSocket()) {
         CommSocket::HandleErrorReport(s, event, errorCode);
         return;
     }
@@ -410,10 +406,10 @@ void DeviceSocket::HandleErrorReport(SocketHandle s, int32_t event, int32_t erro
     // code. The accepted socket goes as at any close (the next peer is
     // taken); the port hears the error.
     lastReportedError_ = errorCode;
-    SocketHandle own = c->OwnSocket;
-    LetPeerGo(*c);
+    SocketHandle own = c->OwnSocket();
+    OwnedSocket accepted = PeerGone(*c);
     NotifyPort(own, static_cast<WPARAM>(errorCode), 0);
-    SockClose(s);
+    accepted.Close();
     if (OnError) OnError(this, s, errorCode);
 }
 

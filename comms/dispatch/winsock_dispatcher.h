@@ -35,13 +35,30 @@ class WinsockDispatcher;
 class WsConnection : public Component, private StreamLink {
 public:
     // own: the connection's socket (made by the device socket).
-    WsConnection(DeviceSocket* owner, SocketHandle own, int32_t inSize, int32_t outSize);
+    WsConnection(DeviceSocket* owner, OwnedSocket own, int32_t inSize, int32_t outSize);
     std::string ClassName() const override { return "WsConnection"; }
 
-    SocketHandle OwnSocket = kInvalidSocket;
+    // The connection's own socket (connecting or listening).
+    SocketHandle OwnSocket() const { return own_.Get(); }
     // The socket that carries the data: the own socket once connected
     // (client), the accepted one (server); -1 when none.
-    SocketHandle PeerSocket = kInvalidSocket;
+    SocketHandle PeerSocket() const { return peerIsOwn_ ? own_.Get() : accepted_.Get(); }
+    // Client: the connect has completed.
+    void PeerIsOwnSocket() { peerIsOwn_ = true; }
+    // Server: a peer was accepted; the connection owns its socket now.
+    void TakeAcceptedPeer(OwnedSocket peer) {
+        accepted_ = std::move(peer);
+        peerIsOwn_ = false;
+    }
+    // The peer has gone: no peer socket any more. An accepted socket is
+    // handed back, for the caller to close when it sees fit.
+    OwnedSocket LetPeerGo() {
+        peerIsOwn_ = false;
+        return std::move(accepted_);
+    }
+    // Closes the accepted socket (server), then the own one.
+    void CloseSockets();
+
     WinsockDispatcher* ConnDispatcher = nullptr;
     uint8_t ConnState = 0;  // 0 closed, 1 open
     bool IsClient = true;
@@ -69,6 +86,9 @@ private:
     void LinkLog(uint8_t type, uint8_t subtype, int32_t value, const uint8_t* data, int32_t length) override;
 
     DeviceSocket* device_;
+    OwnedSocket own_;
+    OwnedSocket accepted_;
+    bool peerIsOwn_ = false;
     ConnectionStream stream_;
     uint64_t received_ = 0;
     uint64_t delivered_ = 0;
@@ -161,8 +181,9 @@ protected:
 
 private:
     // The peer of a connection is gone: no remote address, no peer socket,
-    // the connection closed (the socket itself is the caller's to close).
-    void LetPeerGo(WsConnection& c);
+    // the connection closed. An accepted socket is handed back, for the
+    // caller to close (at the latest when it drops it).
+    OwnedSocket PeerGone(WsConnection& c);
     // Before a close is acted on, lets the dispatcher take what the
     // connection still holds, so the last bytes a peer sent are delivered.
     void DrainBeforeClose(SocketHandle s);

@@ -72,7 +72,7 @@ TEST_F(WinsockTest, ClientConnectsAndDataFlowsBothWays) {
     EXPECT_NE(d->DeviceId(), -1);
     WsConnection* c = DeviceSocketInstance()->ConnectionOf(d->DeviceId());
     ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->PeerSocket, c->OwnSocket);
+    EXPECT_EQ(c->PeerSocket(), c->OwnSocket());
     EXPECT_EQ(c->ConnState, 1);
 
     SendRaw(peer.Get(), S("220 ready\r\n"));
@@ -198,12 +198,12 @@ TEST_F(WinsockTest, ServerLetsGoOfAPeerReportedClosedWithAnError) {
     ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockAccept) == 1; }));
     WsConnection* c = DeviceSocketInstance()->ConnectionOf(d->DeviceId());
     ASSERT_NE(c, nullptr);
-    SocketHandle accepted = c->PeerSocket;
-    ASSERT_NE(accepted, c->OwnSocket);
+    SocketHandle accepted = c->PeerSocket();
+    ASSERT_NE(accepted, c->OwnSocket());
     PostMessageW(DeviceSocketInstance()->NotifyWindow(), MsgSocketEvent, ToSocket(accepted),
                  WSAMAKESELECTREPLY(FD_CLOSE, WSAECONNRESET));
     ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, WSAECONNRESET) == 1; }));
-    EXPECT_EQ(c->PeerSocket, kInvalidSocket);
+    EXPECT_EQ(c->PeerSocket(), kInvalidSocket);
     EXPECT_FALSE(d->ModemStatus() & 0x80);
     EXPECT_TRUE(PeerClosed(first.Get()));  // the accepted socket was closed
     RawSocket second = ConnectPeer(port);
@@ -279,7 +279,7 @@ TEST_F(WinsockTest, ACloseDuringTheStatusLeavesTheConnectionAlone) {
         }
     };
     // The next receive fails: its socket is gone under the connection.
-    ::closesocket(ToSocket(c->OwnSocket));
+    ::closesocket(ToSocket(c->OwnSocket()));
     d->ServicePoll(false);
     EXPECT_EQ(closes, 1);
     EXPECT_EQ(d->DeviceId(), -1);
