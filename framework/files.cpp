@@ -11,13 +11,11 @@ bool FileExistsAt(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-OwnedFile OwnedFile::Open(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD attributes) {
+OwnedFile OpenOwnedFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD attributes) {
     return OwnedFile(CreateFileW(ToWide(path).c_str(), access, share, nullptr, disposition, attributes, nullptr));
 }
 
-DWORD OwnedFile::Close() {
-    HANDLE h = Release();
-    if (h == INVALID_HANDLE_VALUE) return 0;
+DWORD FileCloser::Close(HANDLE h) const {
     if (CloseHandle(h)) return 0;
     DWORD e = GetLastError();
     return e ? e : ERROR_WRITE_FAULT;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "framework/owned_handle.h"
+
 namespace qv {
 
 // True only for an existing file (a folder of that name does not count).
@@ -13,51 +15,25 @@ namespace qv {
 // "insert a disk" box.
 bool FileExistsAt(const std::string& path);
 
-// An open file that closes itself: the one way this program holds a file
-// handle (the download file, the history file, the trace and log dumps).
-// Move-only, so no path can close it twice or leak it. Get() lends the
-// handle (a plain HANDLE is always borrowed); Close() ends it early and
-// says whether the close succeeded, which matters for a file just written.
+// An open file that closes itself (framework/owned_handle.h): the one way
+// this program holds a file handle (the download file, the history file,
+// the trace and log dumps).
 //
-//   OwnedFile file = OwnedFile::Open(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
+//   OwnedFile file = OpenOwnedFile(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
 //   if (!file) return GetLastError();
 //   WriteFile(file.Get(), ...);
 //   return file.Close();   // 0, or the error the close met
-class OwnedFile {
-public:
-    OwnedFile() = default;
-    explicit OwnedFile(HANDLE handle) : handle_(handle) {}
-    OwnedFile(OwnedFile&& other) noexcept : handle_(other.Release()) {}
-    OwnedFile& operator=(OwnedFile&& other) noexcept {
-        if (this != &other) {
-            Close();
-            handle_ = other.Release();
-        }
-        return *this;
-    }
-    ~OwnedFile() { Close(); }
-    OwnedFile(const OwnedFile&) = delete;
-    OwnedFile& operator=(const OwnedFile&) = delete;
-
-    // CreateFileW with the path converted from the program's code page;
-    // not valid when it failed (GetLastError says why).
-    static OwnedFile Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
-                          DWORD attributes = FILE_ATTRIBUTE_NORMAL);
-
-    HANDLE Get() const { return handle_; }
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    explicit operator bool() const { return Valid(); }
-    // Closes now (nothing when not open): 0, or the error of the close.
-    DWORD Close();
-    // Gives the handle up without closing it.
-    HANDLE Release() {
-        HANDLE h = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        return h;
-    }
-
-private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+struct FileCloser {
+    using Handle = HANDLE;
+    using Result = DWORD;
+    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    Result Close(Handle h) const;  // 0, or the error of the close
 };
+using OwnedFile = OwnedHandle<FileCloser>;
+
+// CreateFileW with the path converted from the program's code page; not
+// valid when it failed (GetLastError says why).
+OwnedFile OpenOwnedFile(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+                        DWORD attributes = FILE_ATTRIBUTE_NORMAL);
 
 }  // namespace qv

@@ -29,28 +29,7 @@ ESocketException ESocketException::Startup(int32_t code) {
 
 // ---- owned socket ------------------------------------------------------
 
-OwnedSocket& OwnedSocket::operator=(OwnedSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        via_ = other.via_;
-        socket_ = other.Release();
-    }
-    return *this;
-}
-
-OwnedSocket::~OwnedSocket() {
-    try {
-        Close();
-    } catch (...) {
-        // A destructor lets nothing through; the failure was reported.
-    }
-}
-
-int32_t OwnedSocket::Close() {
-    SocketHandle s = Release();
-    if (s == kInvalidSocket || !via_) return 0;
-    return via_->SockClose(s);
-}
+int32_t SocketCloser::Close(SocketHandle s) const { return via ? via->SockClose(s) : 0; }
 
 // ---- life cycle --------------------------------------------------------
 

@@ -22,6 +22,7 @@
 #include "framework/component.h"
 #include "framework/exception.h"
 #include "framework/message_window.h"
+#include "framework/owned_handle.h"
 
 namespace qv {
 
@@ -62,42 +63,23 @@ private:
 
 class CommSocket;
 
-// An open socket that closes itself, through the component that opened it
-// (which reports a failed close and drops the reports still queued for the
-// socket): the one way this program holds a socket it must close (a
-// connection's own and accepted sockets, the FTP data and listening
-// sockets). Move-only, so no path can close it twice or leak it. Get()
-// lends the handle: a plain SocketHandle is always borrowed.
+// An open socket that closes itself (framework/owned_handle.h), through the
+// component that opened it (which reports a failed close and drops the
+// reports still queued for the socket): the one way this program holds a
+// socket it must close (a connection's own and accepted sockets, the FTP
+// data and listening sockets).
 //
 //   OwnedSocket data = socket.OpenOwned();          // raises like SockOpen
 //   socket.SockConnect(data.Get(), address);
 //   data.Close();                                    // or when `data` goes
-class OwnedSocket {
-public:
-    OwnedSocket() = default;
-    OwnedSocket(CommSocket& via, SocketHandle s) : via_(&via), socket_(s) {}
-    OwnedSocket(OwnedSocket&& other) noexcept : via_(other.via_), socket_(other.Release()) {}
-    OwnedSocket& operator=(OwnedSocket&& other) noexcept;
-    ~OwnedSocket();
-    OwnedSocket(const OwnedSocket&) = delete;
-    OwnedSocket& operator=(const OwnedSocket&) = delete;
-
-    SocketHandle Get() const { return socket_; }
-    bool Valid() const { return socket_ != kInvalidSocket; }
-    explicit operator bool() const { return Valid(); }
-    // Closes now (nothing when not open); the result of SockClose.
-    int32_t Close();
-    // Gives the socket up without closing it.
-    SocketHandle Release() {
-        SocketHandle s = socket_;
-        socket_ = kInvalidSocket;
-        return s;
-    }
-
-private:
-    CommSocket* via_ = nullptr;
-    SocketHandle socket_ = kInvalidSocket;
+struct SocketCloser {
+    using Handle = SocketHandle;
+    using Result = int32_t;
+    static Handle Invalid() { return kInvalidSocket; }
+    Result Close(Handle s) const;  // SockClose through `via`
+    CommSocket* via = nullptr;
 };
+using OwnedSocket = OwnedHandle<SocketCloser>;
 
 using SocketNotifyEvent = std::function<void(Object* Sender, SocketHandle Socket)>;
 using SocketErrorEvent = std::function<void(Object* Sender, SocketHandle Socket, int32_t ErrorCode)>;
@@ -126,9 +108,9 @@ public:
 
     SocketHandle SockOpen();
     // SockOpen and SockAccept with the new socket owned by the caller.
-    OwnedSocket OpenOwned() { return OwnedSocket(*this, SockOpen()); }
+    OwnedSocket OpenOwned() { return OwnedSocket(SockOpen(), SocketCloser{this}); }
     OwnedSocket AcceptOwned(SocketHandle listening, sockaddr_in& address) {
-        return OwnedSocket(*this, SockAccept(listening, address));
+        return OwnedSocket(SockAccept(listening, address), SocketCloser{this});
     }
     int32_t SockConnect(SocketHandle s, const sockaddr_in& address);
     int32_t SockBind(SocketHandle s, const sockaddr_in& address);

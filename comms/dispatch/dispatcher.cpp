@@ -939,7 +939,7 @@ namespace {
 // created or emptied. Returns the I/O error code (0 = opened).
 DWORD OpenDumpFile(const std::string& fileName, bool append, OwnedFile& file) {
     bool exists = append && FileExistsAt(fileName);
-    file = OwnedFile::Open(fileName, GENERIC_WRITE, FILE_SHARE_READ, exists ? OPEN_EXISTING : CREATE_ALWAYS);
+    file = OpenOwnedFile(fileName, GENERIC_WRITE, FILE_SHARE_READ, exists ? OPEN_EXISTING : CREATE_ALWAYS);
     if (!file) {
         DWORD e = GetLastError();
         return e ? e : ERROR_ACCESS_DENIED;

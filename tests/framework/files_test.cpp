@@ -46,7 +46,7 @@ TEST(Files, AnOwnedFileClosesOnceWhateverThePath) {
     std::string path = std::string(dir) + "qv_owned_file_test.txt";
     HANDLE raw;
     {
-        OwnedFile file = OwnedFile::Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+        OwnedFile file = OpenOwnedFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
         ASSERT_TRUE(file.Valid());
         raw = file.Get();
         DWORD written = 0;
@@ -57,12 +57,12 @@ TEST(Files, AnOwnedFileClosesOnceWhateverThePath) {
         EXPECT_TRUE(IsOpen(raw));
     }
     EXPECT_FALSE(IsOpen(raw));  // closed when its owner went
-    OwnedFile again = OwnedFile::Open(path, GENERIC_READ, 0, OPEN_EXISTING);
+    OwnedFile again = OpenOwnedFile(path, GENERIC_READ, 0, OPEN_EXISTING);
     ASSERT_TRUE(again);
     EXPECT_EQ(GetFileSize(again.Get(), nullptr), 3u);
     EXPECT_EQ(again.Close(), 0u);
     EXPECT_EQ(again.Close(), 0u);  // nothing left to close
-    EXPECT_FALSE(OwnedFile::Open(path + "\\no\\such", GENERIC_READ, 0, OPEN_EXISTING).Valid());
+    EXPECT_FALSE(OpenOwnedFile(path + "\\no\\such", GENERIC_READ, 0, OPEN_EXISTING).Valid());
     DeleteFileA(path.c_str());
 }
 
