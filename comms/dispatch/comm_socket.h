@@ -38,6 +38,13 @@ inline SocketHandle FromSocket(SOCKET s) { return static_cast<SocketHandle>(stat
 // port's window (the port layer uses the same number).
 inline constexpr UINT MsgSocketEvent = 0x0B11;
 
+// The device socket's reports to a port's window (MsgSocketEvent wParam);
+// any other value is a socket error number.
+inline constexpr WPARAM kReportPeerWaiting = 8;          // lParam: its address; answer 1 keeps it
+inline constexpr WPARAM kReportConnected = 16;           // a client connection is up
+inline constexpr WPARAM kReportOwnSocketClosed = 32;     // the peer closed the connection's own socket
+inline constexpr WPARAM kReportAcceptedPeerClosed = 48;  // a server connection's peer closed
+
 // Event bits of SockSelectEvents.
 inline constexpr int32_t kSockRead = 1, kSockWrite = 2, kSockOob = 4, kSockAccept = 8, kSockConnect = 16,
                          kSockClose = 32;

@@ -238,7 +238,7 @@ template <class Entry, class Match>
 void BaseDispatcher::RemoveHandler(std::vector<Entry>& list, Match match) {
     auto it = std::find_if(list.begin(), list.end(), [&](const Entry& h) { return match(h) && !h.Deleted; });
     if (it == list.end()) {
-        AdjustHandlerFlags(0);
+        AdjustHandlerFlags(hcRecount);
     } else if (Dispatching()) {
         // A delivery walks the list: only marked now, freed when it ends.
         it->Deleted = true;
@@ -288,21 +288,22 @@ void BaseDispatcher::RemoveEventHandler(DispatchMethod method) {
     RemoveHandler(eventHandlers_, [&](const EventHandler& h) { return h.Method.SameCode(method); });
 }
 
-void BaseDispatcher::AdjustHandlerFlags(int32_t kind) {
+void BaseDispatcher::AdjustHandlerFlags(HandlerFlagChange kind) {
     LockGuard guard(dataLock_);
     auto live = [](const auto& list) {
         return std::count_if(list.begin(), list.end(), [](const auto& h) { return !h.Deleted; });
     };
     bool others = live(windowHandlers_) > 1 || live(procHandlers_) > 0 || live(eventHandlers_) > 0;
     switch (kind) {
-        case 1:
+        case hcPortHandlerOn:
             portHandler_ = true;
             handlerService_ = true;
             break;
-        case 2:
+        case hcPortHandlerOff:
             portHandler_ = false;
             handlerService_ = others;
             break;
+        case hcRecount:
         default:
             handlerService_ = others || portHandler_;
             break;
@@ -714,7 +715,7 @@ bool BaseDispatcher::DeliverEvent(UINT msg, WPARAM wParam, int32_t value) {
                 d.FreeDeleted(d.procHandlers_);
                 d.FreeDeleted(d.eventHandlers_);
                 d.handlersDeleted_ = false;
-                d.AdjustHandlerFlags(0);
+                d.AdjustHandlerFlags(hcRecount);
             }
         }
     } finish{*this};
@@ -765,7 +766,7 @@ bool BaseDispatcher::DeliverEvent(UINT msg, WPARAM wParam, int32_t value) {
 int32_t BaseDispatcher::SetDtrLine(bool state) {
     LockGuard guard(dataLock_);
     if (dtrAuto_) return 1;
-    int32_t r = DeviceEscape(state ? 5 : 6);
+    int32_t r = DeviceEscape(state ? leSetDtr : leClearDtr);
     dtrState_ = state;
     return r < 0 ? kErrBadArgument : r;
 }
@@ -773,7 +774,7 @@ int32_t BaseDispatcher::SetDtrLine(bool state) {
 int32_t BaseDispatcher::SetRtsLine(bool state) {
     LockGuard guard(dataLock_);
     if (rtsAuto_) return 1;
-    int32_t r = DeviceEscape(state ? 3 : 4);
+    int32_t r = DeviceEscape(state ? leSetRts : leClearRts);
     rtsState_ = state;
     return r < 0 ? kErrBadArgument : r;
 }

@@ -102,6 +102,13 @@ private:
 // A procedure handler: a plain function.
 using DispatchProc = void (*)(UINT msg, WPARAM wParam, LPARAM lParam);
 
+// What AdjustHandlerFlags is told (the port: whether any of its trigger
+// events is assigned).
+enum HandlerFlagChange : int32_t { hcRecount = 0, hcPortHandlerOn = 1, hcPortHandlerOff = 2 };
+
+// DeviceEscape functions: the RTS and DTR lines.
+enum LineEscape : int32_t { leSetRts = 3, leClearRts = 4, leSetDtr = 5, leClearDtr = 6 };
+
 // ---- owner link --------------------------------------------------------
 // What the dispatcher knows of its owner (the port component): the window
 // that the device socket sends its reports to and that hears of a finished
@@ -226,7 +233,7 @@ public:
     void RemoveProcHandler(DispatchProc proc);
     void AddEventHandler(DispatchMethod method);
     void RemoveEventHandler(DispatchMethod method);
-    virtual void AdjustHandlerFlags(int32_t kind);
+    virtual void AdjustHandlerFlags(HandlerFlagChange kind);
 
     // ---- triggers ----
     void SetAvailThreshold(int32_t count);

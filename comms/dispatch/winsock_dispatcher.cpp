@@ -71,7 +71,7 @@ void WsConnection::LinkLog(uint8_t type, uint8_t subtype, int32_t value, const u
 
 int32_t WsConnection::ReadFromConnection(uint8_t* buffer, int32_t size) {
     Use use(*this);  // a report met on the socket may close the connection
-    if (ConnState == 1) stream_.Pull();
+    if (ConnState == csOpen) stream_.Pull();
     if (size <= 0) return 0;
     int32_t n = stream_.Deliver(buffer, size);
     delivered_ += static_cast<uint64_t>(n);
@@ -89,13 +89,13 @@ int32_t WsConnection::WriteToConnection(const uint8_t* data, int32_t count) {
 int32_t WsConnection::InputCount() {
     Use use(*this);  // a report met on the socket may close the connection
     if (stream_.InputFull()) return stream_.InputSize();
-    if (ConnState == 1) stream_.Pull();
+    if (ConnState == csOpen) stream_.Pull();
     return stream_.InputRaw();
 }
 
 int32_t WsConnection::OutputCount() {
     Use use(*this);  // a report met on the socket may close the connection
-    if (ConnState == 1) {
+    if (ConnState == csOpen) {
         if (!stream_.OutputEmpty()) {
             if (PeerSocket() != kInvalidSocket) stream_.SendStored();
         } else {
@@ -129,7 +129,7 @@ WsConnection* WinsockDispatcher::Connection() const {
 
 void WinsockDispatcher::SetConnState(WsConnection& c, uint8_t state) {
     c.ConnState = state;
-    if (state == 1) modemStatus_ |= 0x80;
+    if (state == csOpen) modemStatus_ |= 0x80;
     else modemStatus_ &= static_cast<uint8_t>(~0x80);
 }
 
@@ -318,7 +318,7 @@ int32_t DeviceSocket::CloseConnection(SocketHandle own) {
     WsConnection* c = ConnectionOf(own);
     if (!c || c->OwnSocket() != own) return -1;
     Use use(*c);  // its sockets close after it has left every lookup
-    c->ConnState = 0;
+    c->ConnState = csClosed;
     ForgetConnection(c);
     c->CloseSockets();
     return 0;
@@ -327,7 +327,7 @@ int32_t DeviceSocket::CloseConnection(SocketHandle own) {
 void DeviceSocket::DrainBeforeClose(SocketHandle s) {
     for (int round = 0; round < 64; ++round) {
         WsConnection* c = ConnectionOf(s);
-        if (!c || !c->ConnDispatcher || c->ConnState != 1) return;
+        if (!c || !c->ConnDispatcher || c->ConnState != csOpen) return;
         uint64_t before = c->Progress();
         WakeDispatcher(c->OwnSocket());
         c = ConnectionOf(s);
@@ -356,10 +356,10 @@ void DeviceSocket::HandleAccept(SocketHandle s) {
     c->TakeAcceptedPeer(std::move(peer));
     uint32_t address = d->RemoteAddr().sin_addr.s_addr;
     Use connection(*c), dispatcher(*d);  // the port may close while it decides
-    LRESULT answer = NotifyPort(s, kSockAccept, static_cast<LPARAM>(address));
+    LRESULT answer = NotifyPort(s, kReportPeerWaiting, static_cast<LPARAM>(address));
     if (c->Retiring() || d->Retiring()) return;  // closed meanwhile; its close closed the peer
     if (answer == 1) {
-        d->SetConnState(*c, 1);
+        d->SetConnState(*c, csOpen);
     } else {
         c->LetPeerGo().Close();
         d->ZeroRemoteAddr();
@@ -370,10 +370,10 @@ void DeviceSocket::HandleAccept(SocketHandle s) {
 void DeviceSocket::HandleConnect(SocketHandle s) {
     WsConnection* c = ConnectionOf(s);
     if (!c) return;
-    if (c->ConnDispatcher) c->ConnDispatcher->SetConnState(*c, 1);
-    else c->ConnState = 1;
+    if (c->ConnDispatcher) c->ConnDispatcher->SetConnState(*c, csOpen);
+    else c->ConnState = csOpen;
     if (c->IsClient) c->PeerIsOwnSocket();
-    NotifyPort(s, kSockConnect, 0);
+    NotifyPort(s, kReportConnected, 0);
     CommSocket::HandleConnect(s);
 }
 
@@ -383,7 +383,7 @@ void DeviceSocket::HandleClose(SocketHandle s) {
         SocketHandle own = c->OwnSocket();
         // An accepted peer's socket is closed once the port has heard of it.
         OwnedSocket accepted = PeerGone(*c);
-        NotifyPort(own, s == own ? kSockClose : 48, 0);
+        NotifyPort(own, s == own ? kReportOwnSocketClosed : kReportAcceptedPeerClosed, 0);
     }
     CommSocket::HandleClose(s);
 }
@@ -391,7 +391,7 @@ void DeviceSocket::HandleClose(SocketHandle s) {
 OwnedSocket DeviceSocket::PeerGone(WsConnection& c) {
     if (WinsockDispatcher* d = WinsockByDevice(c.OwnSocket())) {
         d->ZeroRemoteAddr();
-        d->SetConnState(c, 0);
+        d->SetConnState(c, csClosed);
     }
     return c.LetPeerGo();
 }

@@ -6,10 +6,8 @@
 //    it. No thread of its own.
 //  - DeviceSocket: the process-wide socket component (DeviceSocketInstance)
 //    that owns every connection and receives all their notifications. It
-//    reports to the owning port's window with MsgSocketEvent: 8 a peer was
-//    accepted (answer 1 keeps it), 16 connected, 32 the own socket was
-//    closed by the peer, 48 an accepted peer closed, anything else a socket
-//    error number.
+//    reports to the owning port's window with MsgSocketEvent, wParam one of
+//    the reports below or a socket error number.
 //  - WsConnection: one connection's sockets, rings and Telnet state.
 #pragma once
 
@@ -28,6 +26,9 @@
 #include "framework/win32_lock.h"
 
 namespace qv {
+
+// A connection's state (ConnState).
+enum ConnectionState : uint8_t { csClosed = 0, csOpen = 1 };
 
 class DeviceSocket;
 class WinsockDispatcher;
@@ -60,7 +61,7 @@ public:
     void CloseSockets();
 
     WinsockDispatcher* ConnDispatcher = nullptr;
-    uint8_t ConnState = 0;  // 0 closed, 1 open
+    uint8_t ConnState = csClosed;
     bool IsClient = true;
     int32_t OutPending = 0;
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "comms/base/comm_misc_core.h"
-#include "comms/port/com_port.h"
+#include "comms/port/port.h"
 #include "comms/port/packet_core.h"
 
 namespace qv {

@@ -76,10 +76,10 @@ void CustomWinsockPort::PortClosing() {
 
 LRESULT CustomWinsockPort::SocketReport(WPARAM report, LPARAM data) {
     switch (report) {
-        case kSockAccept: return AcceptEvent(static_cast<uint32_t>(data)) ? 1 : 0;
-        case kSockConnect: ConnectEvent(); break;
-        case kSockClose: PostMessageW(PortWindow(), MsgPortClose, 0, 0); break;
-        case 48: DisconnectEvent(); break;
+        case kReportPeerWaiting: return AcceptEvent(static_cast<uint32_t>(data)) ? 1 : 0;
+        case kReportConnected: ConnectEvent(); break;
+        case kReportOwnSocketClosed: PostMessageW(PortWindow(), MsgPortClose, 0, 0); break;
+        case kReportAcceptedPeerClosed: DisconnectEvent(); break;
         default: ErrorEvent(static_cast<int32_t>(report)); break;
     }
     return 0;

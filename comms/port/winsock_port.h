@@ -12,7 +12,7 @@
 #include <string>
 
 #include "comms/dispatch/comm_socket.h"
-#include "comms/port/com_port.h"
+#include "comms/port/port.h"
 
 namespace qv {
 

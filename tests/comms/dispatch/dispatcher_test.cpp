@@ -327,7 +327,7 @@ TEST(Dispatcher, HandlerFlags) {
     EXPECT_FALSE(d.RunTriggerPass());
     EXPECT_EQ(port.Count(MsgTriggerAvail), 0);
     // Switched off: nobody is called and the delivery counts as done.
-    d.AdjustHandlerFlags(2);
+    d.AdjustHandlerFlags(hcPortHandlerOff);
     EXPECT_FALSE(d.HandlerService());
     d.Feed(S("d"));
     d.FillRing();
@@ -335,14 +335,14 @@ TEST(Dispatcher, HandlerFlags) {
     EXPECT_FALSE(d.RunTriggerPass());  // announced once
     EXPECT_EQ(port.Count(MsgTriggerAvail), 0);
     // Port handler on: the window gets the messages.
-    d.AdjustHandlerFlags(1);
+    d.AdjustHandlerFlags(hcPortHandlerOn);
     EXPECT_TRUE(d.HandlerService());
     EXPECT_TRUE(d.PortHandler());
     d.Feed(S("e"));
     d.Poll();
     EXPECT_EQ(port.Count(MsgTriggerAvail), 1);
     EXPECT_EQ(port.messages.back().lParam, static_cast<LPARAM>(d.Handle()) << 16);
-    d.AdjustHandlerFlags(2);
+    d.AdjustHandlerFlags(hcPortHandlerOff);
     RecordingOwner second;
     d.AddWindowHandler(second.Window());  // a second window: both are served
     d.Feed(S("f"));
@@ -374,7 +374,7 @@ TEST(Dispatcher, RemovalDuringDeliveryIsDeferred) {
     EXPECT_EQ(extra.Count(MsgTriggerAvail), 0);
     EXPECT_EQ(port.Count(MsgTriggerAvail), 0);  // one window left, port-handler flag clear
     a.also = nullptr;
-    d.AdjustHandlerFlags(1);
+    d.AdjustHandlerFlags(hcPortHandlerOn);
     d.Feed(S("2"));
     d.Poll();
     EXPECT_EQ(extra.Count(MsgTriggerAvail), 0);  // gone for good
@@ -526,7 +526,7 @@ TEST(Dispatcher, LineOperations) {
     d.escapes.clear();
     EXPECT_EQ(d.SetDtrLine(false), 0);
     EXPECT_EQ(d.SetRtsLine(true), 0);
-    EXPECT_EQ(d.escapes, (std::vector<int32_t>{6, 3}));
+    EXPECT_EQ(d.escapes, (std::vector<int32_t>{leClearDtr, leSetRts}));
     d.SetDtrAutomatic(true);
     EXPECT_EQ(d.SetDtrLine(true), 1);
     d.SetPortOption(4);

@@ -112,7 +112,7 @@ private:
         messages.push_back({msg, wParam, lParam});
         if (msg == MsgSocketEvent) {
             if (onSocketEvent) onSocketEvent(wParam, lParam);
-            return wParam == kSockAccept ? acceptAnswer : 0;
+            return wParam == kReportPeerWaiting ? acceptAnswer : 0;
         }
         if (trigger && onTrigger) onTrigger(msg, wParam, lParam);
         return 0;

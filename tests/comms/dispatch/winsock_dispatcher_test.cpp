@@ -47,7 +47,7 @@ protected:
         d->SetAvailThreshold(1);
         peer = AcceptPeer(listener.Get());
         ASSERT_TRUE(peer.Valid());
-        ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockConnect) == 1; }));
+        ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportConnected) == 1; }));
     }
     void TearDown() override {
         if (d) d->Destroy();
@@ -66,14 +66,14 @@ protected:
 
 TEST_F(WinsockTest, ClientConnectsAndDataFlowsBothWays) {
     OpenClient();
-    EXPECT_EQ(owner.Count(MsgSocketEvent, kSockConnect), 1);
+    EXPECT_EQ(owner.Count(MsgSocketEvent, kReportConnected), 1);
     EXPECT_TRUE(d->ModemStatus() & 0x80);
     EXPECT_EQ(d->RemoteAddr().sin_addr.s_addr, LoopbackAddress());
     EXPECT_NE(d->DeviceId(), -1);
     WsConnection* c = DeviceSocketInstance()->ConnectionOf(d->DeviceId());
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->PeerSocket(), c->OwnSocket());
-    EXPECT_EQ(c->ConnState, 1);
+    EXPECT_EQ(c->ConnState, csOpen);
 
     SendRaw(peer.Get(), S("220 ready\r\n"));
     EXPECT_EQ(Received(11), S("220 ready\r\n"));
@@ -133,7 +133,7 @@ TEST_F(WinsockTest, RefusedConnectArrivesAtTheOwnerLater) {
     d->SetConnectParams(LoopbackAddress(), htons(UnusedLoopbackPort()), true, true);
     EXPECT_EQ(d->OpenSocketDevice(4096, 4096), 0);  // the connect would block
     ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, WSAECONNREFUSED) == 1; }));
-    EXPECT_EQ(owner.Count(MsgSocketEvent, kSockConnect), 0);
+    EXPECT_EQ(owner.Count(MsgSocketEvent, kReportConnected), 0);
     EXPECT_TRUE(d->Started());
 }
 
@@ -141,13 +141,13 @@ TEST_F(WinsockTest, PeerCloseOnAClientConnection) {
     OpenClient();
     // The last bytes before the close still reach the handlers first.
     owner.onSocketEvent = [&](WPARAM w, LPARAM) {
-        if (w == kSockClose) {
+        if (w == kReportOwnSocketClosed) {
             EXPECT_EQ(collector.data, S("221 bye\r\n"));
         }
     };
     SendRaw(peer.Get(), S("221 bye\r\n"));
     peer.Close();
-    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockClose) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportOwnSocketClosed) == 1; }));
     EXPECT_EQ(collector.data, S("221 bye\r\n"));
     EXPECT_EQ(d->RemoteAddr().sin_addr.s_addr, 0u);
     EXPECT_EQ(d->RemoteAddr().sin_port, 0);
@@ -165,7 +165,7 @@ TEST_F(WinsockTest, ServerAcceptsOnePeerAndHearsItsClose) {
     EXPECT_EQ(d->LocalAddr().sin_port, htons(port));
     RawSocket first = ConnectPeer(port);
     ASSERT_TRUE(first.Valid());
-    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockAccept) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportPeerWaiting) == 1; }));
     EXPECT_EQ(owner.messages.back().lParam, static_cast<LPARAM>(LoopbackAddress()));
     EXPECT_TRUE(d->ModemStatus() & 0x80);
     SendRaw(first.Get(), S("hello"));
@@ -177,14 +177,14 @@ TEST_F(WinsockTest, ServerAcceptsOnePeerAndHearsItsClose) {
     RawSocket second = ConnectPeer(port);
     ASSERT_TRUE(second.Valid());
     EXPECT_TRUE(PeerClosed(second.Get()));
-    EXPECT_EQ(owner.Count(MsgSocketEvent, kSockAccept), 1);
+    EXPECT_EQ(owner.Count(MsgSocketEvent, kReportPeerWaiting), 1);
 
     first.Close();
-    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, 48) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportAcceptedPeerClosed) == 1; }));
     EXPECT_FALSE(d->ModemStatus() & 0x80);
     // The listening socket takes the next peer.
     RawSocket third = ConnectPeer(port);
-    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockAccept) == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportPeerWaiting) == 2; }));
 }
 
 // A reset peer is reported as a close carrying an error code: the
@@ -195,7 +195,7 @@ TEST_F(WinsockTest, ServerLetsGoOfAPeerReportedClosedWithAnError) {
     d->SetConnectParams(0, htons(port), true, false);
     ASSERT_EQ(d->OpenSocketDevice(4096, 4096), 0);
     RawSocket first = ConnectPeer(port);
-    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockAccept) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportPeerWaiting) == 1; }));
     WsConnection* c = DeviceSocketInstance()->ConnectionOf(d->DeviceId());
     ASSERT_NE(c, nullptr);
     SocketHandle accepted = c->PeerSocket();
@@ -207,7 +207,7 @@ TEST_F(WinsockTest, ServerLetsGoOfAPeerReportedClosedWithAnError) {
     EXPECT_FALSE(d->ModemStatus() & 0x80);
     EXPECT_TRUE(PeerClosed(first.Get()));  // the accepted socket was closed
     RawSocket second = ConnectPeer(port);
-    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockAccept) == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportPeerWaiting) == 2; }));
     EXPECT_TRUE(d->ModemStatus() & 0x80);
     PumpFor(100);
     EXPECT_FALSE(PeerClosed(second.Get(), 100));
@@ -220,7 +220,7 @@ TEST_F(WinsockTest, ServerRefusesAPeerTheOwnerDoesNotWant) {
     d->SetConnectParams(0, htons(port), true, false);
     ASSERT_EQ(d->OpenSocketDevice(4096, 4096), 0);
     RawSocket peer1 = ConnectPeer(port);
-    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockAccept) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportPeerWaiting) == 1; }));
     EXPECT_TRUE(PeerClosed(peer1.Get()));
     EXPECT_FALSE(d->ModemStatus() & 0x80);
     EXPECT_EQ(d->RemoteAddr().sin_addr.s_addr, 0u);
@@ -273,7 +273,7 @@ TEST_F(WinsockTest, ACloseDuringTheStatusLeavesTheConnectionAlone) {
     ASSERT_NE(c, nullptr);
     int closes = 0;
     owner.onSocketEvent = [&](WPARAM w, LPARAM) {
-        if (w != kSockConnect && !d->ClosePending() && d->DeviceId() != -1) {
+        if (w != kReportConnected && !d->ClosePending() && d->DeviceId() != -1) {
             ++closes;
             d->CloseDevice();
         }
@@ -313,7 +313,7 @@ TEST_F(WinsockTest, StaleReportsDoNotReachANewConnection) {
     owner.messages.clear();
     OpenClient();
     PumpFor(100);
-    EXPECT_EQ(owner.Count(MsgSocketEvent, kSockClose), 0);
+    EXPECT_EQ(owner.Count(MsgSocketEvent, kReportOwnSocketClosed), 0);
     EXPECT_TRUE(d->ModemStatus() & 0x80);
 }
 

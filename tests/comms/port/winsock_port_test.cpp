@@ -142,7 +142,7 @@ TEST(WinsockPort, ServerRoleNeedsNoAddress) {
     RawSocket first = ConnectPeer(free);
     ASSERT_TRUE(PumpUntil([&] { return port.Saw("accept"); }));
     first.Close();
-    ASSERT_TRUE(PumpUntil([&] { return port.Saw("disconnect"); }));  // code 48: the port stays open
+    ASSERT_TRUE(PumpUntil([&] { return port.Saw("disconnect"); }));  // an accepted peer closed: the port stays open
     EXPECT_EQ(port.State(), psOpen);
     refuse = true;
     RawSocket second = ConnectPeer(free);

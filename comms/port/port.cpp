@@ -1,4 +1,4 @@
-#include "comms/port/com_port.h"
+#include "comms/port/port.h"
 
 #include <cmath>
 #include <exception>
@@ -400,7 +400,7 @@ void CustomComPort::UpdateHandlerFlags() {
     if (state_ != psOpen || !dispatcher_) return;
     bool any = onAnyTrigger_ || onDataAvailable_ || onDataTrigger_ || onStatusTrigger_ || onTimerTrigger_ ||
                OnLineError || OnModemStatus || OnOutputFree || OnOutputUsed || OnOutputSent;
-    dispatcher_->AdjustHandlerFlags(any ? 1 : 2);
+    dispatcher_->AdjustHandlerFlags(any ? hcPortHandlerOn : hcPortHandlerOff);
 }
 
 void CustomComPort::SetOnAnyTrigger(AnyTriggerEvent handler) {
