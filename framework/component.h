@@ -19,6 +19,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -122,6 +123,14 @@ private:
 // Nothing when it is already on its way. The caller must not touch the
 // component afterwards.
 void Free(Component* component);
+
+// A component held by a scope instead of an owner; freed (not deleted)
+// when the scope ends:  ComponentPtr<Form> window(new MainWindow);
+struct ComponentFreer {
+    void operator()(Component* component) const { Free(component); }
+};
+template <class T>
+using ComponentPtr = std::unique_ptr<T, ComponentFreer>;
 
 class EComponentError : public Exception {
 public:
