@@ -12,17 +12,32 @@ Component::Component(Component* owner) {
 
 Component::~Component() {
     destroying_ = true;
-    // Whoever asked to hear of our end hears it first, then our owned
-    // components go, then the owner forgets us (and tells its other
-    // components).
+    // Whoever asked to hear of our end hears it first (unless Free told
+    // them already), then our owned components go, then the owner forgets
+    // us (and tells its other components).
+    ForgetReferrers();
+    DestroyComponents();
+    if (owner_) owner_->RemoveComponent(this);
+}
+
+void Component::BeforeDestruction() { ForgetReferrers(); }
+
+void Component::ForgetReferrers() {
     while (!freeNotifies_.empty()) {
         Component* other = freeNotifies_.back();
         freeNotifies_.pop_back();
         std::erase(other->freeNotifies_, this);
         other->Notification(this, Operation::opRemove);
     }
-    DestroyComponents();
-    if (owner_) owner_->RemoveComponent(this);
+}
+
+void Free(Component* component) {
+    if (!component || component->destroying_) return;
+    component->destroying_ = true;
+    component->BeforeDestruction();
+    // Still in use: it leaves its owner now and goes when the use ends.
+    if (component->InUse() && component->owner_) component->owner_->RemoveComponent(component);
+    component->Retire();
 }
 
 void Component::SetName(std::string_view name) {
@@ -96,10 +111,13 @@ void Component::RemoveComponent(Component* component) {
 }
 
 void Component::DestroyComponents() {
+    // Each one leaves our list as it is freed (or, still in use, at once).
     while (!components_.empty()) {
         Component* c = components_.back();
-        // The child's destructor removes it from our list.
-        delete c;
+        Free(c);
+        // Its Free was already under way further up the stack: that one
+        // finishes it.
+        if (!components_.empty() && components_.back() == c) RemoveComponent(c);
     }
 }
 

@@ -2,17 +2,29 @@
 // components it owns, the loading and designing flags, Loaded after
 // streaming and Notification when components come and go.
 //
-// Destruction order matters in C++: a derived destructor runs before this
-// base destructor destroys the owned components. A class whose owned
-// components call back into it while they die must call DestroyComponents()
-// (or destroy them itself) at the start of its own destructor.
+// Close before delete. A component is destroyed with Free (owners free
+// their components the same way): BeforeDestruction runs first, while the
+// object is still whole, so that a component whose going away means
+// closing something (a port closes its connection and tells its listeners)
+// does it there, with every override of every subclass still reachable.
+// Destructors only release. BeforeDestruction ends by telling the
+// components that asked for it (FreeNotification) that this one goes, so
+// that no reference to it is left while its members die.
+//
+// Free from inside the component's own events is safe: a component is a
+// Lifetime (lifetime.h), and while one of its uses is on the stack the
+// memory stays until the last use ends. A plain `delete` skips
+// BeforeDestruction (the destructors still release) and cannot be
+// deferred: never delete a component from inside its own events.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "framework/lifetime.h"
 #include "framework/object.h"
 #include "framework/properties.h"
 
@@ -23,10 +35,16 @@ enum class Operation { opInsert, opRemove };
 // A plain notify event: (Sender).
 using NotifyEvent = std::function<void(Object* Sender)>;
 
-class Component : public Persistent {
+class Component : public Persistent, public Lifetime {
 public:
     explicit Component(Component* owner = nullptr);
     ~Component() override;
+
+    // Runs once, from Free, before the destructors: the place for a
+    // component to close what it runs while it is whole. Overrides end by
+    // calling the inherited one, which tells the components that asked
+    // (FreeNotification) that this one goes.
+    virtual void BeforeDestruction();
 
     Component* Owner() const { return owner_; }
     const std::string& Name() const { return name_; }
@@ -45,6 +63,7 @@ public:
     // State flags.
     bool Loading() const { return loading_; }
     bool Designing() const { return designing_; }
+    // Free has begun (or the destructor runs).
     bool Destroying() const { return destroying_; }
     // The form reader sets Loading on every component it creates and calls
     // Loaded when the whole form has been read.
@@ -65,7 +84,7 @@ public:
 
     void InsertComponent(Component* component);
     void RemoveComponent(Component* component);
-    // Destroys every owned component, last first.
+    // Frees every owned component, last first.
     void DestroyComponents();
 
     static const PropertyTable& StaticProperties();
@@ -80,10 +99,15 @@ public:
     virtual void SetParentComponent(Component* parent) { (void)parent; }
 
 protected:
-    // Marks the component as being destroyed; harmless to call twice.
-    void MarkDestroying() { destroying_ = true; }
+    // Frees the memory (the endgame of Free; see lifetime.h).
+    void Endgame() override { delete this; }
+    // Tells the components that asked for it that this one goes; once.
+    // For classes whose members others refer to, a destructor may call it
+    // first so that a plain delete leaves no reference to them either.
+    void ForgetReferrers();
 
 private:
+    friend void Free(Component* component);
     Component* owner_ = nullptr;
     std::string name_;
     int32_t tag_ = 0;
@@ -93,6 +117,20 @@ private:
     bool designing_ = false;
     bool destroying_ = false;
 };
+
+// Destroys a component: BeforeDestruction, then the memory at once, or
+// when the last use of the component ends (it leaves its owner at once).
+// Nothing when it is already on its way. The caller must not touch the
+// component afterwards.
+void Free(Component* component);
+
+// A component held by a scope instead of an owner; freed (not deleted)
+// when the scope ends:  ComponentPtr<Form> window(new MainWindow);
+struct ComponentFreer {
+    void operator()(Component* component) const { Free(component); }
+};
+template <class T>
+using ComponentPtr = std::unique_ptr<T, ComponentFreer>;
 
 class EComponentError : public Exception {
 public:

@@ -71,7 +71,6 @@ Control::Control(Component* owner) : Component(owner) {
 }
 
 Control::~Control() {
-    MarkDestroying();
     DestroyHandle();
     for (Control* c : children_) c->parent_ = nullptr;
     children_.clear();

@@ -12,17 +12,27 @@ Form::Form(Component* owner) : Control(owner) {
     parentColor_ = false;
 }
 
-Form::~Form() {
-    MarkDestroying();
-    if (OnDestroy) {
-        try {
-            OnDestroy(this);
-        } catch (...) {
-            // A destructor must not let anything through: whatever the
-            // handler threw is reported like any handler's exception.
-            Application::Instance().HandleCurrentException();
-        }
+void Form::BeforeDestruction() {
+    RunOnDestroy();
+    DestroyComponents();
+    Control::BeforeDestruction();
+}
+
+void Form::RunOnDestroy() {
+    if (onDestroyDone_) return;
+    onDestroyDone_ = true;
+    if (!OnDestroy) return;
+    try {
+        OnDestroy(this);
+    } catch (...) {
+        // The way to destruction lets nothing through: whatever the handler
+        // threw is reported like any handler's exception.
+        Application::Instance().HandleCurrentException();
     }
+}
+
+Form::~Form() {
+    RunOnDestroy();
     // The controls' windows go before the form's window.
     DestroyComponents();
     if (hwnd_) {

@@ -34,6 +34,11 @@ class Form : public Control {
 public:
     explicit Form(Component* owner = nullptr);
     ~Form() override;
+    // Close before delete: OnDestroy runs, then the form's components are
+    // closed and freed while the form and its window are still whole (a
+    // form's destructor body then finds them gone). A form deleted plainly
+    // does the same from its destructor, after the derived destructors.
+    void BeforeDestruction() override;
 
     std::string Caption() const { return GetText(); }
     void SetCaption(const std::string& v) { SetText(v); }
@@ -111,6 +116,9 @@ private:
     HICON icon_ = nullptr;
     bool creating_ = false;
     bool shownOnce_ = false;
+    bool onDestroyDone_ = false;
+
+    void RunOnDestroy();
 };
 
 // Makes a form of class T (see the top of this file).

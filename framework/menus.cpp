@@ -56,7 +56,6 @@ MainMenu::MainMenu(Component* owner) : Component(owner), menu_(CreateMenu()) {
 }
 
 MainMenu::~MainMenu() {
-    MarkDestroying();
     DestroyComponents();
     // Items owned elsewhere just forget us.
     for (MenuItem* item : std::vector<MenuItem*>(items_)) item->SetParentComponent(nullptr);
@@ -76,7 +75,6 @@ MenuItem::MenuItem(Component* owner) : Component(owner), commandId_(NextCommandI
 }
 
 MenuItem::~MenuItem() {
-    MarkDestroying();
     CommandItems().erase(commandId_);
     for (MenuItem* item : std::vector<MenuItem*>(items_)) item->SetParentComponent(nullptr);
     if (parent_) parent_->RemoveEntry(this);

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "framework/component.h"
+#include "framework/message_window.h"
 
 namespace qv {
 
@@ -32,10 +33,9 @@ public:
     std::string ClassName() const override { return "Timer"; }
 
 private:
-    static LRESULT CALLBACK TimerProc(HWND, UINT, WPARAM, LPARAM);
     void Update();
 
-    HWND window_ = nullptr;
+    MessageWindow window_{L"QvTimerWindow", this};
     bool enabled_ = true;
     int interval_ = 1000;
     NotifyEvent onTimer_;

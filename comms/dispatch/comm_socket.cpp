@@ -9,8 +9,6 @@
 
 namespace qv {
 
-LRESULT CALLBACK CommSocketWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
 namespace {
 
 constexpr wchar_t kSocketWindowClass[] = L"commSocketWindow";
@@ -18,17 +16,6 @@ constexpr wchar_t kSocketWindowClass[] = L"commSocketWindow";
 // library never reports this event code.
 constexpr LPARAM kStaleMarker = 0xFFFF;
 constexpr size_t kMaxName = 255;
-
-bool RegisterSocketWindowClass() {
-    static bool registered = false;
-    if (registered) return true;
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = CommSocketWindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kSocketWindowClass;
-    registered = RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    return registered;
-}
 
 }  // namespace
 
@@ -40,22 +27,9 @@ ESocketException ESocketException::Startup(int32_t code) {
     return ESocketException(FillPlaceholder(MessageForCode(kErrWinsockNotInitialized), MessageForCode(code)), code);
 }
 
-// ---- window ------------------------------------------------------------
+// ---- owned socket ------------------------------------------------------
 
-LRESULT CALLBACK CommSocketWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<CommSocket*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(window, message, wParam, lParam);
-    LRESULT result = 0;
-    try {
-        result = self->WindowMessage(message, wParam, lParam);
-    } catch (...) {
-        Application::Instance().HandleCurrentException();
-        result = 0;
-    }
-    // The system asks whether the session may end: it may.
-    if (message == WM_QUERYENDSESSION) result = 1;
-    return result;
-}
+int32_t SocketCloser::Close(SocketHandle s) const { return via ? via->SockClose(s) : 0; }
 
 // ---- life cycle --------------------------------------------------------
 
@@ -68,11 +42,15 @@ CommSocket::CommSocket(Component* owner) : Component(owner) {
     startupError_ = sockapi::WSAStartup(0x0101, &startupInfo_);
     if (startupError_ != 0) return;
     if (LOBYTE(startupInfo_.wVersion) != 1 || HIBYTE(startupInfo_.wVersion) != 1) startupError_ = kErrWinsockVersion;
-    if (RegisterSocketWindowClass()) {
-        notifyWindow_ = CreateWindowExW(0, kSocketWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                        GetModuleHandleW(nullptr), nullptr);
-        if (notifyWindow_) SetWindowLongPtrW(notifyWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    }
+    // Messages without a handler are answered 0 (not the default
+    // procedure); the system may always end the session.
+    notifyWindow_.emplace(kSocketWindowClass, this);
+    notifyWindow_->SetFallback([](UINT, WPARAM, LPARAM) { return LRESULT(0); });
+    notifyWindow_->On(WM_QUERYENDSESSION, [](WPARAM, LPARAM) { return LRESULT(1); });
+    notifyWindow_->On(MsgSocketEvent, [this](WPARAM wParam, LPARAM lParam) {
+        SocketEvent(wParam, lParam);
+        return LRESULT(0);
+    });
 }
 
 CommSocket::~CommSocket() {
@@ -80,19 +58,9 @@ CommSocket::~CommSocket() {
         sockapi::WSACancelBlockingCall();
         sockapi::WSACleanup();
     }
-    if (notifyWindow_) {
-        SetWindowLongPtrW(notifyWindow_, GWLP_USERDATA, 0);
-        DestroyWindow(notifyWindow_);
-        notifyWindow_ = nullptr;
-    }
 }
 
 // ---- notifications -----------------------------------------------------
-
-LRESULT CommSocket::WindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == MsgSocketEvent) SocketEvent(wParam, lParam);
-    return 0;
-}
 
 void CommSocket::SocketEvent(WPARAM wParam, LPARAM lParam) {
     SocketHandle s = FromSocket(static_cast<SOCKET>(wParam));
@@ -105,7 +73,7 @@ void CommSocket::SocketEvent(WPARAM wParam, LPARAM lParam) {
     int32_t event = WSAGETSELECTEVENT(lParam);
     int32_t error = WSAGETSELECTERROR(lParam);
     if (error != 0) {
-        HandleError(s, error);
+        HandleErrorReport(s, event, error);
         return;
     }
     switch (event) {
@@ -117,6 +85,8 @@ void CommSocket::SocketEvent(WPARAM wParam, LPARAM lParam) {
         default: break;
     }
 }
+
+void CommSocket::HandleErrorReport(SocketHandle s, int32_t, int32_t errorCode) { HandleError(s, errorCode); }
 
 void CommSocket::HandleAccept(SocketHandle s) {
     if (OnAccept) OnAccept(this, s);
@@ -201,7 +171,7 @@ int32_t CommSocket::SockClose(SocketHandle s) {
     int32_t r = sockapi::closesocket(ToSocket(s));
     if (r == kSocketError) {
         Report(s, false);
-    } else if (notifyWindow_ && PostMessageW(notifyWindow_, MsgSocketEvent, ToSocket(s), kStaleMarker)) {
+    } else if (notifyWindow_ && notifyWindow_->Post(MsgSocketEvent, ToSocket(s), kStaleMarker)) {
         ++staleSockets_[s];
     }
     return r;
@@ -237,7 +207,7 @@ int32_t CommSocket::SockSetOption(SocketHandle s, int32_t level, int32_t option,
 
 int32_t CommSocket::SockSelectEvents(SocketHandle s, int32_t mask) {
     EnsureStarted();
-    int32_t r = sockapi::WSAAsyncSelect(ToSocket(s), notifyWindow_, MsgSocketEvent, mask);
+    int32_t r = sockapi::WSAAsyncSelect(ToSocket(s), NotifyWindow(), MsgSocketEvent, mask);
     if (r == kSocketError) Report(s, false);
     return r;
 }

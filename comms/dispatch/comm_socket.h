@@ -16,10 +16,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "framework/component.h"
 #include "framework/exception.h"
+#include "framework/message_window.h"
+#include "framework/owned_handle.h"
 
 namespace qv {
 
@@ -34,6 +37,13 @@ inline SocketHandle FromSocket(SOCKET s) { return static_cast<SocketHandle>(stat
 // The socket library's notification, and the device socket's reports to a
 // port's window (the port layer uses the same number).
 inline constexpr UINT MsgSocketEvent = 0x0B11;
+
+// The device socket's reports to a port's window (MsgSocketEvent wParam);
+// any other value is a socket error number.
+inline constexpr WPARAM kReportPeerWaiting = 8;          // lParam: its address; answer 1 keeps it
+inline constexpr WPARAM kReportConnected = 16;           // a client connection is up
+inline constexpr WPARAM kReportOwnSocketClosed = 32;     // the peer closed the connection's own socket
+inline constexpr WPARAM kReportAcceptedPeerClosed = 48;  // a server connection's peer closed
 
 // Event bits of SockSelectEvents.
 inline constexpr int32_t kSockRead = 1, kSockWrite = 2, kSockOob = 4, kSockAccept = 8, kSockConnect = 16,
@@ -58,6 +68,26 @@ private:
     int32_t socketErrorCode_;
 };
 
+class CommSocket;
+
+// An open socket that closes itself (framework/owned_handle.h), through the
+// component that opened it (which reports a failed close and drops the
+// reports still queued for the socket): the one way this program holds a
+// socket it must close (a connection's own and accepted sockets, the FTP
+// data and listening sockets).
+//
+//   OwnedSocket data = socket.OpenOwned();          // raises like SockOpen
+//   socket.SockConnect(data.Get(), address);
+//   data.Close();                                    // or when `data` goes
+struct SocketCloser {
+    using Handle = SocketHandle;
+    using Result = int32_t;
+    static Handle Invalid() { return kInvalidSocket; }
+    Result Close(Handle s) const;  // SockClose through `via`
+    CommSocket* via = nullptr;
+};
+using OwnedSocket = OwnedHandle<SocketCloser>;
+
 using SocketNotifyEvent = std::function<void(Object* Sender, SocketHandle Socket)>;
 using SocketErrorEvent = std::function<void(Object* Sender, SocketHandle Socket, int32_t ErrorCode)>;
 
@@ -77,13 +107,18 @@ public:
     bool LibraryBound() const { return libraryBound_; }
     int32_t StartupError() const { return startupError_; }
     const WSADATA& StartupInfo() const { return startupInfo_; }
-    HWND NotifyWindow() const { return notifyWindow_; }
+    HWND NotifyWindow() const { return notifyWindow_ ? notifyWindow_->Handle() : nullptr; }
 
     // Raises ESocketException (start-up form) unless start-up succeeded.
     void EnsureStarted() const;
     int32_t LastSockError();
 
     SocketHandle SockOpen();
+    // SockOpen and SockAccept with the new socket owned by the caller.
+    OwnedSocket OpenOwned() { return OwnedSocket(SockOpen(), SocketCloser{this}); }
+    OwnedSocket AcceptOwned(SocketHandle listening, sockaddr_in& address) {
+        return OwnedSocket(SockAccept(listening, address), SocketCloser{this});
+    }
     int32_t SockConnect(SocketHandle s, const sockaddr_in& address);
     int32_t SockBind(SocketHandle s, const sockaddr_in& address);
     int32_t SockListen(SocketHandle s, int32_t backlog);
@@ -112,16 +147,17 @@ public:
     virtual void HandleWrite(SocketHandle s);
 
 protected:
-    // Messages of the notification window; unhandled ones are answered 0.
-    virtual LRESULT WindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    void SocketEvent(WPARAM wParam, LPARAM lParam);
+    // A report that carries an error code (with the event it came with):
+    // only HandleError.
+    virtual void HandleErrorReport(SocketHandle s, int32_t event, int32_t errorCode);
 
 private:
-    friend LRESULT CALLBACK CommSocketWindowProc(HWND, UINT, WPARAM, LPARAM);
+    void SocketEvent(WPARAM wParam, LPARAM lParam);
     // Reports a failed call unless its code is excepted.
     void Report(SocketHandle s, bool wouldBlockExcepted);
 
-    HWND notifyWindow_ = nullptr;
+    // Made only once the socket library has started.
+    std::optional<MessageWindow> notifyWindow_;
     bool libraryBound_ = false;
     int32_t startupError_ = 0;
     WSADATA startupInfo_{};

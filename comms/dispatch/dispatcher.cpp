@@ -6,6 +6,7 @@
 
 #include "comms/base/comm_errors.h"
 #include "comms/base/comm_misc.h"
+#include "framework/files.h"
 #include "framework/win32_text.h"
 
 namespace qv {
@@ -16,12 +17,6 @@ CriticalSection& RegistryLock() {
     static CriticalSection lock;
     return lock;
 }
-
-struct FindCache {
-    int32_t deviceId = -1;
-    BaseDispatcher* dispatcher = nullptr;
-};
-FindCache g_findCache;
 
 // Log vocabulary: types and subtypes this layer writes.
 enum : uint8_t {
@@ -66,16 +61,10 @@ BaseDispatcher::~BaseDispatcher() {
         if (handle_ >= 0 && handle_ < static_cast<int32_t>(registry.size()) && registry[handle_] == this)
             registry[handle_] = nullptr;
         while (!registry.empty() && registry.back() == nullptr) registry.pop_back();
-        if (g_findCache.dispatcher == this) g_findCache = FindCache{};
     }
     ring_.Free();
     trace_.reset();
     log_.reset();
-}
-
-void BaseDispatcher::CloseForDestroy() {
-    if (closePending_) ReleaseDevice();
-    else CloseDevice();
 }
 
 int32_t BaseDispatcher::OpenSocketDevice(int32_t inSize, int32_t outSize) {
@@ -103,62 +92,45 @@ int32_t BaseDispatcher::OpenSocketDevice(int32_t inSize, int32_t outSize) {
 }
 
 void BaseDispatcher::CloseDevice() {
+    if (Retiring()) return;
     if (deviceId_ >= 0) {
         FlushOutput();
         FlushInput();
         DeviceClose();
         // The number is the socket's; once closed it may be reused by
         // another connection, which this dispatcher must never reach.
-        {
-            LockGuard guard(RegistryLock());
-            if (g_findCache.dispatcher == this) g_findCache = FindCache{};
-        }
         deviceId_ = -1;
     }
-    if (dispatching_ || pollBusy_) closePending_ = true;
-    else ReleaseDevice();
+    releaseDeferred_ = InUse();
+    Retire();
 }
 
 void BaseDispatcher::ReleaseDevice() {
     if (started_) StopDispatch();
-    {
-        LockGuard guard(bufferLock_);
-        ring_.Free();
-    }
-    if (closePending_ && owner_ && !ownerTold_) {
-        ownerTold_ = true;
-        // The owner's deferred close waits for this: tell it, once.
-        HWND window = owner_->DispatcherOwnerWindow();
-        if (window) PostMessageW(window, MsgPortDeferredClose, 0, static_cast<LPARAM>(handle_) << 16);
-    }
+    LockGuard guard(bufferLock_);
+    ring_.Free();
 }
 
-void BaseDispatcher::Abandon() {
-    owner_ = nullptr;
-    if (dispatching_ || pollBusy_) {
-        abandoned_ = true;
-        CloseDevice();
+void BaseDispatcher::Endgame() {
+    ReleaseDevice();
+    if (destroyed_) {
+        delete this;
         return;
     }
-    delete this;
+    // A close that had to wait: the owner finishes its own close now.
+    HWND window = owner_ ? owner_->DispatcherOwnerWindow() : nullptr;
+    if (releaseDeferred_ && window) PostMessageW(window, MsgPortDeferredClose, 0, static_cast<LPARAM>(handle_) << 16);
 }
 
-bool BaseDispatcher::ReleaseIfIdle() {
-    if (closePending_ && !dispatching_ && !pollBusy_ && (started_ || ring_.Allocated())) {
-        ownerTold_ = true;  // the owner is finishing the close itself
-        ReleaseDevice();
-    }
-    return !started_;
-}
-
-bool BaseDispatcher::EndOfUse() {
-    if (dispatching_ || pollBusy_) return true;
-    if (abandoned_) {
+void BaseDispatcher::Destroy() {
+    owner_ = nullptr;
+    destroyed_ = true;
+    if (!Retiring()) {
+        CloseDevice();  // the endgame frees it (now, or when the use ends)
+    } else if (Ended()) {
         delete this;
-        return false;
     }
-    if (closePending_ && (started_ || ring_.Allocated())) ReleaseDevice();
-    return true;
+    // Otherwise: closed while in use; the endgame, still to come, frees it.
 }
 
 // ---- data --------------------------------------------------------------
@@ -266,8 +238,8 @@ template <class Entry, class Match>
 void BaseDispatcher::RemoveHandler(std::vector<Entry>& list, Match match) {
     auto it = std::find_if(list.begin(), list.end(), [&](const Entry& h) { return match(h) && !h.Deleted; });
     if (it == list.end()) {
-        AdjustHandlerFlags(0);
-    } else if (dispatching_) {
+        AdjustHandlerFlags(hcRecount);
+    } else if (Dispatching()) {
         // A delivery walks the list: only marked now, freed when it ends.
         it->Deleted = true;
         handlersDeleted_ = true;
@@ -316,21 +288,22 @@ void BaseDispatcher::RemoveEventHandler(DispatchMethod method) {
     RemoveHandler(eventHandlers_, [&](const EventHandler& h) { return h.Method.SameCode(method); });
 }
 
-void BaseDispatcher::AdjustHandlerFlags(int32_t kind) {
+void BaseDispatcher::AdjustHandlerFlags(HandlerFlagChange kind) {
     LockGuard guard(dataLock_);
     auto live = [](const auto& list) {
         return std::count_if(list.begin(), list.end(), [](const auto& h) { return !h.Deleted; });
     };
     bool others = live(windowHandlers_) > 1 || live(procHandlers_) > 0 || live(eventHandlers_) > 0;
     switch (kind) {
-        case 1:
+        case hcPortHandlerOn:
             portHandler_ = true;
             handlerService_ = true;
             break;
-        case 2:
+        case hcPortHandlerOff:
             portHandler_ = false;
             handlerService_ = others;
             break;
+        case hcRecount:
         default:
             handlerService_ = others || portHandler_;
             break;
@@ -502,17 +475,8 @@ void BaseDispatcher::DiscardSavedTriggers(TriggerSaveArea& area) {
 // ---- registry ----------------------------------------------------------
 
 BaseDispatcher* BaseDispatcher::FindDispatcher(int32_t deviceId, ClassTest ofClass) {
-    LockGuard guard(RegistryLock());
-    if (g_findCache.dispatcher && g_findCache.deviceId == deviceId && g_findCache.dispatcher->deviceId_ == deviceId &&
-        (!ofClass || ofClass(g_findCache.dispatcher)))
-        return g_findCache.dispatcher;
-    for (BaseDispatcher* d : DispatcherRegistry()) {
-        if (d && d->deviceId_ == deviceId && (!ofClass || ofClass(d))) {
-            g_findCache = {deviceId, d};
-            return d;
-        }
-    }
-    return nullptr;
+    if (deviceId < 0) return nullptr;
+    return FirstRegistered([&](BaseDispatcher* d) { return d->deviceId_ == deviceId && (!ofClass || ofClass(d)); });
 }
 
 BaseDispatcher* BaseDispatcher::DispatcherAt(int32_t handle) {
@@ -531,6 +495,21 @@ void BaseDispatcher::LockDispatcherList() { RegistryLock().Enter(); }
 void BaseDispatcher::UnlockDispatcherList() { RegistryLock().Leave(); }
 
 // ---- passes ------------------------------------------------------------
+
+void BaseDispatcher::ServicePoll(bool readOnly) {
+    if (polling_) return;
+    Use use(*this);  // a report met while reading, or a handler, may close the device
+    polling_ = true;
+    struct PollEnd {
+        bool& polling;
+        ~PollEnd() { polling = false; }
+    } pollEnd{polling_};
+    if (Retiring()) return;
+    RefreshStatus();
+    if (counts_.InputCount > 0 && !Retiring()) FillRing();
+    if (!readOnly && !Dispatching() && !Retiring()) RunTriggerPasses();
+    else if (LoggingOn()) AddLogEntry(ltError, 0, 0, nullptr, 0);  // the passes were skipped
+}
 
 void BaseDispatcher::RefreshStatus() {
     DeviceCounts counts;
@@ -590,7 +569,7 @@ bool BaseDispatcher::RunTriggerPass() {
 
 void BaseDispatcher::RunTriggerPasses() {
     statusHit_ = false;
-    while (RunTriggerPass() && !closePending_) {
+    while (RunTriggerPass() && !Retiring()) {
     }
     if (statusHit_) {
         LockGuard guard(dataLock_);
@@ -717,75 +696,68 @@ bool BaseDispatcher::CheckDataAndAvail() {
 
 bool BaseDispatcher::DeliverEvent(UINT msg, WPARAM wParam, int32_t value) {
     if (!handlerService_) return true;
-    bool previous;
-    {
-        LockGuard guard(dataLock_);
-        previous = dispatching_;
-        dispatching_ = true;
-    }
+    DeliveryScope delivery(*this);
     maxFetched_ = 0;
     inDataMessage_ = msg == MsgTriggerAvail || msg == MsgTriggerData;
     LPARAM lParam = static_cast<LPARAM>(static_cast<int32_t>(static_cast<uint32_t>(handle_) * 65536u +
                                                              static_cast<uint32_t>(value)));
-    bool result = true;
-    auto finish = [&] {
-        LockGuard guard(dataLock_);
-        inDataMessage_ = false;
-        dispatching_ = previous;
-        if (handlersDeleted_) {
-            FreeDeleted(windowHandlers_);
-            FreeDeleted(procHandlers_);
-            FreeDeleted(eventHandlers_);
-            handlersDeleted_ = false;
-            AdjustHandlerFlags(0);
+    // Whatever the handlers did (also when one raised): the message is over
+    // for the ring, and the handlers removed meanwhile go when the outermost
+    // delivery ends.
+    struct Finish {
+        BaseDispatcher& d;
+        ~Finish() {
+            LockGuard guard(d.dataLock_);
+            d.inDataMessage_ = false;
+            d.fetched_ = 0;
+            if (d.delivering_ == 1 && d.handlersDeleted_) {
+                d.FreeDeleted(d.windowHandlers_);
+                d.FreeDeleted(d.procHandlers_);
+                d.FreeDeleted(d.eventHandlers_);
+                d.handlersDeleted_ = false;
+                d.AdjustHandlerFlags(hcRecount);
+            }
         }
-        fetched_ = 0;
+    } finish{*this};
+    bool stopped = false;
+    // Each live entry present when the list's turn came is called, until a
+    // close is asked for; call reads what it needs from the entry before
+    // calling out (a handler may add to the list).
+    auto callEach = [&](auto& list, auto call) {
+        for (size_t i = 0, n = list.size(); i < n && i < list.size() && !stopped; ++i) {
+            fetched_ = 0;
+            if (!list[i].Deleted) call(list[i]);
+            if (Retiring()) stopped = true;
+            else maxFetched_ = std::max(maxFetched_, fetched_);
+        }
     };
-    try {
-        bool stopped = false;
-        // Each live entry present when the list's turn came is called, until
-        // a close is requested; call reads what it needs from the entry
-        // before calling out (a handler may add to the list).
-        auto callEach = [&](auto& list, auto call) {
-            for (size_t i = 0, n = list.size(); i < n && i < list.size() && !stopped; ++i) {
-                fetched_ = 0;
-                if (!list[i].Deleted) call(list[i]);
-                if (closePending_) stopped = true;
-                else maxFetched_ = std::max(maxFetched_, fetched_);
-            }
-        };
-        callEach(eventHandlers_, [&](const EventHandler& h) {
-            DispatchMethod method = h.Method;
-            method(msg, wParam, lParam);
+    callEach(eventHandlers_, [&](const EventHandler& h) {
+        DispatchMethod method = h.Method;
+        method(msg, wParam, lParam);
+    });
+    callEach(procHandlers_, [&](const ProcHandler& h) {
+        DispatchProc proc = h.Proc;
+        proc(msg, wParam, lParam);
+    });
+    auto liveWindows = std::count_if(windowHandlers_.begin(), windowHandlers_.end(),
+                                     [](const WindowHandler& h) { return !h.Deleted; });
+    if (!stopped && (liveWindows > 1 || portHandler_)) {
+        callEach(windowHandlers_, [&](const WindowHandler& h) {
+            DWORD_PTR answer = 0;
+            SendMessageTimeoutW(h.Window, msg, wParam, lParam, SMTO_BLOCK, 3000, &answer);
         });
-        callEach(procHandlers_, [&](const ProcHandler& h) {
-            DispatchProc proc = h.Proc;
-            proc(msg, wParam, lParam);
-        });
-        auto liveWindows = std::count_if(windowHandlers_.begin(), windowHandlers_.end(),
-                                         [](const WindowHandler& h) { return !h.Deleted; });
-        if (!stopped && (liveWindows > 1 || portHandler_)) {
-            callEach(windowHandlers_, [&](const WindowHandler& h) {
-                DWORD_PTR answer = 0;
-                SendMessageTimeoutW(h.Window, msg, wParam, lParam, SMTO_BLOCK, 3000, &answer);
-            });
-        }
-        if (stopped) {
-            result = false;
-        } else if (inDataMessage_) {
-            LockGuard guard(bufferLock_);
-            inDataMessage_ = false;
-            if (ring_.Allocated()) {
-                ring_.tail = DispatchRing::Wrap(ring_.tail + maxFetched_);
-                if (maxFetched_ != 0) ring_.full = false;
-            }
-            if (msg == MsgTriggerAvail && maxFetched_ != static_cast<int32_t>(wParam)) result = false;
-        }
-    } catch (...) {
-        finish();
-        throw;
     }
-    finish();
+    if (stopped) return false;
+    bool result = true;
+    if (inDataMessage_) {
+        LockGuard guard(bufferLock_);
+        inDataMessage_ = false;
+        if (ring_.Allocated()) {
+            ring_.tail = DispatchRing::Wrap(ring_.tail + maxFetched_);
+            if (maxFetched_ != 0) ring_.full = false;
+        }
+        if (msg == MsgTriggerAvail && maxFetched_ != static_cast<int32_t>(wParam)) result = false;
+    }
     return result;
 }
 
@@ -794,7 +766,7 @@ bool BaseDispatcher::DeliverEvent(UINT msg, WPARAM wParam, int32_t value) {
 int32_t BaseDispatcher::SetDtrLine(bool state) {
     LockGuard guard(dataLock_);
     if (dtrAuto_) return 1;
-    int32_t r = DeviceEscape(state ? 5 : 6);
+    int32_t r = DeviceEscape(state ? leSetDtr : leClearDtr);
     dtrState_ = state;
     return r < 0 ? kErrBadArgument : r;
 }
@@ -802,7 +774,7 @@ int32_t BaseDispatcher::SetDtrLine(bool state) {
 int32_t BaseDispatcher::SetRtsLine(bool state) {
     LockGuard guard(dataLock_);
     if (rtsAuto_) return 1;
-    int32_t r = DeviceEscape(state ? 3 : 4);
+    int32_t r = DeviceEscape(state ? leSetRts : leClearRts);
     rtsState_ = state;
     return r < 0 ? kErrBadArgument : r;
 }
@@ -966,15 +938,14 @@ namespace {
 
 // Opens for writing: appending when asked and the file exists, otherwise
 // created or emptied. Returns the I/O error code (0 = opened).
-DWORD OpenDumpFile(const std::string& fileName, bool append, HANDLE& file) {
+DWORD OpenDumpFile(const std::string& fileName, bool append, OwnedFile& file) {
     bool exists = append && FileExistsAt(fileName);
-    file = CreateFileW(ToWide(fileName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                       exists ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    file = OpenOwnedFile(fileName, GENERIC_WRITE, FILE_SHARE_READ, exists ? OPEN_EXISTING : CREATE_ALWAYS);
+    if (!file) {
         DWORD e = GetLastError();
         return e ? e : ERROR_ACCESS_DENIED;
     }
-    if (exists) SetFilePointer(file, 0, nullptr, FILE_END);
+    if (exists) SetFilePointer(file.Get(), 0, nullptr, FILE_END);
     return 0;
 }
 
@@ -1003,14 +974,15 @@ int32_t BaseDispatcher::WriteTraceFile(const std::string& fileName, bool hex, bo
         StopTrace();
         return 0;
     }
-    HANDLE file;
+    OwnedFile file;
     DWORD error = OpenDumpFile(fileName, append, file);
     if (error) {
         StopTrace();
         return -static_cast<int32_t>(error);
     }
-    error = WriteDumpText(file, trace_->Format(hex, allHex));
-    if (!CloseHandle(file) && !error) error = GetLastError();
+    error = WriteDumpText(file.Get(), trace_->Format(hex, allHex));
+    DWORD closeError = file.Close();
+    if (!error) error = closeError;
     StopTrace();
     return -static_cast<int32_t>(error);
 }
@@ -1068,7 +1040,7 @@ int32_t BaseDispatcher::WriteLogFile(const std::string& fileName, bool hex, bool
     }
     logging_ = false;
     LockGuard guard(dataLock_);
-    HANDLE file;
+    OwnedFile file;
     DWORD error = OpenDumpFile(fileName, append, file);
     if (error) return -static_cast<int32_t>(error);
     TextLookup texts;
@@ -1078,12 +1050,13 @@ int32_t BaseDispatcher::WriteLogFile(const std::string& fileName, bool hex, bool
     while (!error && log_->Take(header, data)) {
         text += FormatLogRecord(header, data.data(), hex, allHex, texts);
         if (text.size() >= 512) {
-            error = WriteDumpText(file, text);
+            error = WriteDumpText(file.Get(), text);
             text.clear();
         }
     }
-    if (!error) error = WriteDumpText(file, text);
-    if (!CloseHandle(file) && !error) error = GetLastError();
+    if (!error) error = WriteDumpText(file.Get(), text);
+    DWORD closeError = file.Close();
+    if (!error) error = closeError;
     StopLog();
     return -static_cast<int32_t>(error);
 }

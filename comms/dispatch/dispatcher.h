@@ -6,20 +6,22 @@
 // The device is reached only through the virtual Device* operations of a
 // subclass (WinsockDispatcher for a TCP connection).
 //
-// Ownership and life:
+// Ownership and life (a Lifetime, see framework/lifetime.h):
 //  - A dispatcher is created by its owner (the port; see DispatcherOwner)
 //    and registered in the process-wide registry; its handle is its index
 //    there (small, reused).
-//  - It is opened once (OpenSocketDevice) and released once. A close
-//    requested while a delivery or a port notification runs is deferred
-//    (close-pending); the release then happens as soon as nothing of the
-//    dispatcher is on the stack any more, and the owner's window is sent
-//    MsgPortDeferredClose (posted) to finish its close.
-//  - The owner destroys the dispatcher only after it has stopped
-//    (Started() false), or abandons it with Abandon(), which frees it at
-//    once or as soon as its running delivery ends.
-//  - Device subclasses call CloseForDestroy() first thing in their
-//    destructor (the base destructor can no longer reach their overrides).
+//  - It is opened once (OpenSocketDevice) and closed once (CloseDevice).
+//    Closing is the dispatcher's Retire: the device closes at once, and
+//    the release (dispatch machinery stopped, ring freed) is its endgame,
+//    which runs at once or, when the close was asked for while its own
+//    code is on the stack (a delivery, a poll, a report to the owner),
+//    when that ends; the owner's window is then posted
+//    MsgPortDeferredClose to finish its own close.
+//  - Every delivery, poll and report to the owner holds a use (the scopes
+//    below); a handler may call anything, including CloseDevice.
+//  - The owner destroys it with Destroy (never delete): it closes what is
+//    still open while the object is whole, forgets the owner and frees the
+//    dispatcher at once, or when the use running ends.
 //
 // Everything runs on the thread that owns the windows involved (the user
 // interface thread). The three locks are re-entrant and taken as the order
@@ -38,6 +40,7 @@
 #include "comms/base/comm_misc_core.h"
 #include "comms/dispatch/byte_ring.h"
 #include "comms/dispatch/trace_log.h"
+#include "framework/lifetime.h"
 #include "framework/win32_lock.h"
 
 namespace qv {
@@ -98,6 +101,13 @@ private:
 
 // A procedure handler: a plain function.
 using DispatchProc = void (*)(UINT msg, WPARAM wParam, LPARAM lParam);
+
+// What AdjustHandlerFlags is told (the port: whether any of its trigger
+// events is assigned).
+enum HandlerFlagChange : int32_t { hcRecount = 0, hcPortHandlerOn = 1, hcPortHandlerOff = 2 };
+
+// DeviceEscape functions: the RTS and DTR lines.
+enum LineEscape : int32_t { leSetRts = 3, leClearRts = 4, leSetDtr = 5, leClearDtr = 6 };
 
 // ---- owner link --------------------------------------------------------
 // What the dispatcher knows of its owner (the port component): the window
@@ -175,12 +185,9 @@ struct DeviceCounts {
     int32_t OutputCount = 0;
 };
 
-class BaseDispatcher {
+class BaseDispatcher : public Lifetime {
 public:
     explicit BaseDispatcher(DispatcherOwner* owner);
-    virtual ~BaseDispatcher();
-    BaseDispatcher(const BaseDispatcher&) = delete;
-    BaseDispatcher& operator=(const BaseDispatcher&) = delete;
 
     DispatcherOwner* Owner() const { return owner_; }
     int32_t Handle() const { return handle_; }
@@ -188,8 +195,10 @@ public:
     int32_t InputSize() const { return inSize_; }
     int32_t OutputSize() const { return outSize_; }
     bool Started() const { return started_; }
-    bool Dispatching() const { return dispatching_; }
-    bool ClosePending() const { return closePending_; }
+    // A delivery or a report to the owner runs (handler removals wait).
+    bool Dispatching() const { return delivering_ > 0; }
+    // Closed while in use; the release waits for the use to end.
+    bool ClosePending() const { return Retiring() && !Ended(); }
     uint8_t ModemStatus() const { return modemStatus_; }
     uint32_t LineErrorFlags() const { return lineErrors_; }
     bool HandlerService() const { return handlerService_; }
@@ -200,13 +209,12 @@ public:
     // ---- life cycle ----
     // 0, or a negative error (the device is closed and released again).
     int32_t OpenSocketDevice(int32_t inSize, int32_t outSize);
+    // Closes the device now; the release follows at once or when the use
+    // running ends (see above). Once only.
     void CloseDevice();
-    // The owner goes away: forget it; free the dispatcher now, or when the
-    // delivery that is running ends.
-    void Abandon();
-    // The owner finishes a deferred close: releases now when nothing of
-    // the dispatcher runs any more. True when it has stopped.
-    bool ReleaseIfIdle();
+    // Close before delete: the owner's way to end a dispatcher (see above).
+    // The caller must not touch it afterwards.
+    void Destroy();
 
     // ---- data ----
     int32_t FetchBlock(void* buffer, int32_t count);
@@ -225,7 +233,7 @@ public:
     void RemoveProcHandler(DispatchProc proc);
     void AddEventHandler(DispatchMethod method);
     void RemoveEventHandler(DispatchMethod method);
-    virtual void AdjustHandlerFlags(int32_t kind);
+    virtual void AdjustHandlerFlags(HandlerFlagChange kind);
 
     // ---- triggers ----
     void SetAvailThreshold(int32_t count);
@@ -249,6 +257,8 @@ public:
     static bool IsA(const BaseDispatcher* d) {
         return dynamic_cast<const T*>(d) != nullptr;
     }
+    // The first registered dispatcher with this device id and class (a
+    // walk of the registry: there are only a few).
     static BaseDispatcher* FindDispatcher(int32_t deviceId, ClassTest ofClass);
     // The dispatcher registered under handle, or none (under the registry lock).
     static BaseDispatcher* DispatcherAt(int32_t handle);
@@ -260,6 +270,10 @@ public:
     static BaseDispatcher* FirstRegistered(F fn);
 
     // ---- passes (device subclasses) ----
+    // One poll of the device: reads what it holds into the ring and, unless
+    // readOnly or a delivery runs, runs the trigger passes. A poll started
+    // from inside one (a handler's nested message loop) returns at once.
+    void ServicePoll(bool readOnly);
     void RefreshStatus();
     bool FillRing();
     bool RunTriggerPass();
@@ -333,23 +347,33 @@ public:
     virtual void DevicePoll() = 0;
 
 protected:
-    // Device subclasses call this first in their destructor: releases when
-    // a close is pending, closes otherwise.
-    void CloseForDestroy();
-    // Called when a use that may have deferred a close ends: with nothing
-    // of the dispatcher running any more, finishes a pending close (or frees
-    // an abandoned dispatcher; the caller must not touch it afterwards).
-    // Returns false when the dispatcher was freed.
-    bool EndOfUse();
+    // Only Destroy frees a dispatcher; by then its device is closed, so
+    // the destructors only release.
+    ~BaseDispatcher() override;
+    // The release (see above); frees the dispatcher when it has no owner.
+    void Endgame() override;
     void SetStarted(bool value) { started_ = value; }
+
+    // A delivery (or a report to the owner) under way: a use of the
+    // dispatcher, counted so that handler removals wait for its end.
+    class DeliveryScope {
+    public:
+        explicit DeliveryScope(BaseDispatcher& d) : use_(d), depth_(d.delivering_) { ++depth_; }
+        ~DeliveryScope() { --depth_; }
+        DeliveryScope(const DeliveryScope&) = delete;
+        DeliveryScope& operator=(const DeliveryScope&) = delete;
+
+    private:
+        Lifetime::Use use_;  // constructed first, ends last
+        int& depth_;
+    };
 
     DispatcherOwner* owner_;
     int32_t deviceId_ = -1;
-    bool dispatching_ = false;
-    bool pollBusy_ = false;
-    bool closePending_ = false;
-    bool abandoned_ = false;
-    bool ownerTold_ = false;  // the owner has been told of the finished deferred close
+    int delivering_ = 0;
+    bool polling_ = false;          // a ServicePoll is on the stack
+    bool releaseDeferred_ = false;  // closed while in use: the owner hears of the release
+    bool destroyed_ = false;        // Destroy was called: the endgame frees it
     DeviceCounts counts_;
     uint8_t modemStatus_ = 0;
     CriticalSection dataLock_;

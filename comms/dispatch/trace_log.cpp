@@ -173,7 +173,7 @@ std::string FormatLogHeader(const std::string& compiler, const std::string& syst
     out += kCrLf;
     out += "Compiler : " + compiler + kCrLf;
     std::string line = "Operating System : " + system;
-    if (line.size() > 79) line.resize(79);
+    if (line.size() > 80) line.resize(80);
     out += line + kCrLf;
     out += texts(15501) + kCrLf;
     out += texts(15502) + kCrLf;

@@ -14,16 +14,6 @@ constexpr UINT kPollPeriodMs = 50;
 
 DeviceSocket* g_deviceSocket = nullptr;
 
-struct ConnectionCache {
-    SocketHandle socket = kInvalidSocket;
-    WsConnection* connection = nullptr;
-};
-ConnectionCache g_connectionCache;
-
-// Dispatch-log type of a poll that could not run its trigger passes (the
-// dispatcher's error type).
-constexpr uint8_t ltError = 3;
-
 WinsockDispatcher* WinsockByTimer(UINT_PTR id) {
     return static_cast<WinsockDispatcher*>(BaseDispatcher::FirstRegistered([id](BaseDispatcher* d) {
         auto* w = dynamic_cast<WinsockDispatcher*>(d);
@@ -45,51 +35,33 @@ void CALLBACK DispatcherTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
     }
 }
 
-LRESULT CALLBACK DispatcherWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != MsgSocketEvent) return DefWindowProcW(window, message, wParam, lParam);
-    try {
-        if (WinsockDispatcher* d = WinsockByDevice(FromSocket(static_cast<SOCKET>(wParam)))) d->ServicePoll(false);
-    } catch (...) {
-        Application::Instance().HandleCurrentException();
-    }
-    return 0;
-}
-
 }  // namespace
 
 // ---- connection --------------------------------------------------------
 
-WsConnection::WsConnection(DeviceSocket* owner, SocketHandle own, int32_t inSize, int32_t outSize)
-    : Component(owner), OwnSocket(own), device_(owner), stream_(inSize, outSize + 4096, *this) {
+WsConnection::WsConnection(DeviceSocket* owner, OwnedSocket own, int32_t inSize, int32_t outSize)
+    : Component(owner), device_(owner), own_(std::move(own)), stream_(inSize, outSize + 4096, *this) {
     stream_.TerminalType = owner->TerminalType;
 }
 
-WsConnection::~WsConnection() {
-    if (g_connectionCache.connection == this) g_connectionCache = ConnectionCache{};
-}
-
-WsConnection::Busy::~Busy() {
-    if (--c_.busy_ == 0 && c_.freed_) delete &c_;
-}
-
-void WsConnection::Free() {
-    if (Owner()) Owner()->RemoveComponent(this);
-    if (g_connectionCache.connection == this) g_connectionCache = ConnectionCache{};
-    ConnDispatcher = nullptr;
-    if (busy_ > 0) freed_ = true;
-    else delete this;
+void WsConnection::CloseSockets() {
+    OwnedSocket peer = LetPeerGo();
+    peer.Close();
+    own_.Close();
 }
 
 int32_t WsConnection::LinkReceive(uint8_t* buffer, int32_t size) {
-    if (PeerSocket == kInvalidSocket || freed_) return 0;
-    int32_t r = device_->SockReceive(PeerSocket, buffer, size, 0);
+    SocketHandle peer = PeerSocket();
+    if (peer == kInvalidSocket || Retiring()) return 0;
+    int32_t r = device_->SockReceive(peer, buffer, size, 0);
     if (r > 0) received_ += static_cast<uint64_t>(r);
     return r > 0 ? r : 0;
 }
 
 int32_t WsConnection::LinkSend(const uint8_t* data, int32_t count) {
-    if (PeerSocket == kInvalidSocket || freed_) return 0;
-    int32_t r = device_->SockSend(PeerSocket, data, count, 0);
+    SocketHandle peer = PeerSocket();
+    if (peer == kInvalidSocket || Retiring()) return 0;
+    int32_t r = device_->SockSend(peer, data, count, 0);
     return r > 0 ? r : 0;
 }
 
@@ -98,8 +70,8 @@ void WsConnection::LinkLog(uint8_t type, uint8_t subtype, int32_t value, const u
 }
 
 int32_t WsConnection::ReadFromConnection(uint8_t* buffer, int32_t size) {
-    Busy busy(*this);
-    if (ConnState == 1) stream_.Pull();
+    Use use(*this);  // a report met on the socket may close the connection
+    if (ConnState == csOpen) stream_.Pull();
     if (size <= 0) return 0;
     int32_t n = stream_.Deliver(buffer, size);
     delivered_ += static_cast<uint64_t>(n);
@@ -107,25 +79,25 @@ int32_t WsConnection::ReadFromConnection(uint8_t* buffer, int32_t size) {
 }
 
 int32_t WsConnection::WriteToConnection(const uint8_t* data, int32_t count) {
-    Busy busy(*this);
+    Use use(*this);  // a report met on the socket may close the connection
     int32_t accepted = stream_.Store(data, count);
     OutPending += accepted;
-    if (PeerSocket != kInvalidSocket) stream_.SendStored();
+    if (PeerSocket() != kInvalidSocket) stream_.SendStored();
     return accepted;
 }
 
 int32_t WsConnection::InputCount() {
-    Busy busy(*this);
+    Use use(*this);  // a report met on the socket may close the connection
     if (stream_.InputFull()) return stream_.InputSize();
-    if (ConnState == 1) stream_.Pull();
+    if (ConnState == csOpen) stream_.Pull();
     return stream_.InputRaw();
 }
 
 int32_t WsConnection::OutputCount() {
-    Busy busy(*this);
-    if (ConnState == 1) {
+    Use use(*this);  // a report met on the socket may close the connection
+    if (ConnState == csOpen) {
         if (!stream_.OutputEmpty()) {
-            if (PeerSocket != kInvalidSocket) stream_.SendStored();
+            if (PeerSocket() != kInvalidSocket) stream_.SendStored();
         } else {
             OutPending = 0;
         }
@@ -136,8 +108,6 @@ int32_t WsConnection::OutputCount() {
 // ---- dispatcher --------------------------------------------------------
 
 WinsockDispatcher::WinsockDispatcher(DispatcherOwner* owner) : BaseDispatcher(owner) {}
-
-WinsockDispatcher::~WinsockDispatcher() { CloseForDestroy(); }
 
 void WinsockDispatcher::SetConnectParams(uint32_t address, uint16_t port, bool telnet, bool client) {
     remote_ = sockaddr_in{};
@@ -154,46 +124,19 @@ WsConnection* WinsockDispatcher::Connection() const {
     DeviceSocket* ds = DeviceSocketInstance();
     if (!ds || deviceId_ < 0) return nullptr;
     WsConnection* c = ds->ConnectionOf(deviceId_);
-    return c && c->OwnSocket == deviceId_ ? c : nullptr;
+    return c && c->OwnSocket() == deviceId_ ? c : nullptr;
 }
 
 void WinsockDispatcher::SetConnState(WsConnection& c, uint8_t state) {
     c.ConnState = state;
-    if (state == 1) modemStatus_ |= 0x80;
+    if (state == csOpen) modemStatus_ |= 0x80;
     else modemStatus_ &= static_cast<uint8_t>(~0x80);
 }
 
-void WinsockDispatcher::ServicePoll(bool readOnly) {
-    if (pollBusy_) return;
-    pollBusy_ = true;
-    try {
-        if (!closePending_) {
-            RefreshStatus();
-            if (counts_.InputCount > 0) FillRing();
-            if (!readOnly && !dispatching_ && !closePending_) {
-                RunTriggerPasses();
-            } else if (LoggingOn()) {
-                AddLogEntry(ltError, 0, 0, nullptr, 0);
-            }
-        }
-    } catch (...) {
-        pollBusy_ = false;
-        EndOfUse();
-        throw;
-    }
-    pollBusy_ = false;
-    EndOfUse();
-}
-
 LRESULT WinsockDispatcher::NotifyOwner(WPARAM wParam, LPARAM lParam) {
-    bool previous = dispatching_;
-    dispatching_ = true;
-    LRESULT answer = 0;
+    DeliveryScope report(*this);
     HWND window = owner_ ? owner_->DispatcherOwnerWindow() : nullptr;
-    if (window) answer = SendMessageW(window, MsgSocketEvent, wParam, lParam);
-    dispatching_ = previous;
-    EndOfUse();
-    return answer;
+    return window ? SendMessageW(window, MsgSocketEvent, wParam, lParam) : 0;
 }
 
 int32_t WinsockDispatcher::DeviceEscape(int32_t) { return 0; }
@@ -209,8 +152,11 @@ int32_t WinsockDispatcher::DeviceFlush(int32_t queue) {
 int32_t WinsockDispatcher::DeviceStatus(DeviceCounts& counts) {
     if (setupError_ != 0) return setupError_;
     if (WsConnection* c = Connection()) {
+        // Pulling the input may meet a failure whose report closes the
+        // device: the connection is then on its way out and not asked again.
+        Use use(*c);
         counts.InputCount = c->InputCount();
-        counts.OutputCount = c->OutputCount();
+        if (!c->Retiring()) counts.OutputCount = c->OutputCount();
     }
     DeviceSocket* ds = DeviceSocketInstance();
     if (!ds || ds->StartupError() != 0) return 0;
@@ -245,7 +191,7 @@ int32_t WinsockDispatcher::DeviceOpen(const char*, int32_t inSize, int32_t outSi
     DeviceSocket* ds = DeviceSocketInstance();
     if (!ds) return kErrNoDeviceLayer;
     try {
-        return ds->CreateConnection(inSize, outSize)->OwnSocket;
+        return ds->CreateConnection(inSize, outSize)->OwnSocket();
     } catch (const ESocketException& e) {
         return -e.SocketErrorCode();
     }
@@ -258,7 +204,7 @@ bool WinsockDispatcher::DeviceSetup(int32_t, int32_t) {
         setupError_ = WSAENOTSOCK;
         return false;
     }
-    SocketHandle own = c->OwnSocket;
+    SocketHandle own = c->OwnSocket();
     // Runs one setup call; false when it failed with a code other than
     // would-block (the code is kept: later calls may change the library's
     // last error before the caller reads it).
@@ -297,16 +243,19 @@ void WinsockDispatcher::StartDispatch() {
     SetStarted(true);
     timerId_ = SetTimer(nullptr, 0, kPollPeriodMs, DispatcherTimerProc);
     if (timerId_ == 0) throw Exception("Resource not available");
-    window_ = CreateWindowExW(0, kDispatchWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
+    window_.emplace(kDispatchWindowClass, this);
+    // The device socket wakes the dispatcher of a connection that has data.
+    window_->On(MsgSocketEvent, [this](WPARAM wParam, LPARAM) {
+        if (FromSocket(static_cast<SOCKET>(wParam)) == deviceId_) ServicePoll(false);
+        return LRESULT(0);
+    });
 }
 
 void WinsockDispatcher::StopDispatch() {
     if (!Started()) return;
     if (timerId_) KillTimer(nullptr, timerId_);
     timerId_ = 0;
-    if (window_) DestroyWindow(window_);
-    window_ = nullptr;
+    window_.reset();
     SetStarted(false);
 }
 
@@ -329,21 +278,18 @@ DeviceSocket::~DeviceSocket() {
 WsConnection* DeviceSocket::ConnectionOf(SocketHandle s) {
     if (s == kInvalidSocket) return nullptr;
     LockGuard guard(connLock_);
-    WsConnection* cached = g_connectionCache.connection;
-    if (cached && g_connectionCache.socket == s && (cached->PeerSocket == s || cached->OwnSocket == s)) return cached;
+    // A walk of the open connections (one per open TCP port); a closed
+    // one has left the list already.
     for (int i = 0; i < ComponentCount(); ++i) {
         auto* c = dynamic_cast<WsConnection*>(Components(i));
-        if (c && (c->PeerSocket == s || c->OwnSocket == s)) {
-            g_connectionCache = {s, c};
-            return c;
-        }
+        if (c && (c->PeerSocket() == s || c->OwnSocket() == s)) return c;
     }
     return nullptr;
 }
 
 SocketHandle DeviceSocket::OwnSocketOf(SocketHandle s) {
     WsConnection* c = ConnectionOf(s);
-    return c ? c->OwnSocket : kInvalidSocket;
+    return c ? c->OwnSocket() : kInvalidSocket;
 }
 
 LRESULT DeviceSocket::NotifyPort(SocketHandle own, WPARAM wParam, LPARAM lParam) {
@@ -358,38 +304,32 @@ void DeviceSocket::WakeDispatcher(SocketHandle own) {
 
 WsConnection* DeviceSocket::CreateConnection(int32_t inSize, int32_t outSize) {
     LockGuard guard(connLock_);
-    SocketHandle own = SockOpen();
-    return new WsConnection(this, own, inSize, outSize);
+    return new WsConnection(this, OpenOwned(), inSize, outSize);
 }
 
 void DeviceSocket::ForgetConnection(WsConnection* c) {
     LockGuard guard(connLock_);
-    c->Free();
-    g_connectionCache = ConnectionCache{};
+    c->ConnDispatcher = nullptr;
+    Free(c);  // leaves the list at once; goes when its running operation ends
 }
 
 int32_t DeviceSocket::CloseConnection(SocketHandle own) {
     LockGuard guard(connLock_);
     WsConnection* c = ConnectionOf(own);
-    if (!c || c->OwnSocket != own) return -1;
-    SocketHandle peer = c->PeerSocket, mine = c->OwnSocket;
-    bool server = !c->IsClient;
-    // Out of every lookup first: a report met while its sockets close
-    // must not find it.
-    c->PeerSocket = kInvalidSocket;
-    c->ConnState = 0;
+    if (!c || c->OwnSocket() != own) return -1;
+    Use use(*c);  // its sockets close after it has left every lookup
+    c->ConnState = csClosed;
     ForgetConnection(c);
-    if (server && peer != kInvalidSocket && peer != mine) SockClose(peer);
-    SockClose(mine);
+    c->CloseSockets();
     return 0;
 }
 
 void DeviceSocket::DrainBeforeClose(SocketHandle s) {
     for (int round = 0; round < 64; ++round) {
         WsConnection* c = ConnectionOf(s);
-        if (!c || !c->ConnDispatcher || c->ConnState != 1) return;
+        if (!c || !c->ConnDispatcher || c->ConnState != csOpen) return;
         uint64_t before = c->Progress();
-        WakeDispatcher(c->OwnSocket);
+        WakeDispatcher(c->OwnSocket());
         c = ConnectionOf(s);
         if (!c || c->Progress() == before) return;
     }
@@ -398,34 +338,31 @@ void DeviceSocket::DrainBeforeClose(SocketHandle s) {
 void DeviceSocket::HandleAccept(SocketHandle s) {
     WsConnection* c = ConnectionOf(s);
     WinsockDispatcher* d = c ? c->ConnDispatcher : nullptr;
-    if (!c || !d || s != c->OwnSocket) {
+    if (!c || !d || s != c->OwnSocket()) {
         CommSocket::HandleAccept(s);
         return;
     }
-    if (c->PeerSocket != kInvalidSocket) {
+    if (c->PeerSocket() != kInvalidSocket) {
         // One peer per connection: a second one is accepted and let go.
         sockaddr_in other{};
-        SocketHandle extra = SockAccept(s, other);
-        if (extra != kInvalidSocket) SockClose(extra);
+        OwnedSocket extra = AcceptOwned(s, other);
         return;
     }
-    SocketHandle peer = SockAccept(s, d->RemoteAddrRecord());
-    if (peer == kInvalidSocket) {
+    OwnedSocket peer = AcceptOwned(s, d->RemoteAddrRecord());
+    if (!peer) {
         d->ZeroRemoteAddr();
         return;
     }
-    c->PeerSocket = peer;
+    c->TakeAcceptedPeer(std::move(peer));
     uint32_t address = d->RemoteAddr().sin_addr.s_addr;
-    LRESULT answer = NotifyPort(s, kSockAccept, static_cast<LPARAM>(address));
-    c = ConnectionOf(s);
-    d = c ? c->ConnDispatcher : nullptr;
-    if (!c || !d) return;  // the port closed meanwhile, and its close closed the peer
+    Use connection(*c), dispatcher(*d);  // the port may close while it decides
+    LRESULT answer = NotifyPort(s, kReportPeerWaiting, static_cast<LPARAM>(address));
+    if (c->Retiring() || d->Retiring()) return;  // closed meanwhile; its close closed the peer
     if (answer == 1) {
-        d->SetConnState(*c, 1);
+        d->SetConnState(*c, csOpen);
     } else {
-        SockClose(peer);
+        c->LetPeerGo().Close();
         d->ZeroRemoteAddr();
-        c->PeerSocket = kInvalidSocket;
     }
     CommSocket::HandleAccept(s);
 }
@@ -433,30 +370,47 @@ void DeviceSocket::HandleAccept(SocketHandle s) {
 void DeviceSocket::HandleConnect(SocketHandle s) {
     WsConnection* c = ConnectionOf(s);
     if (!c) return;
-    if (c->ConnDispatcher) c->ConnDispatcher->SetConnState(*c, 1);
-    else c->ConnState = 1;
-    if (c->IsClient) c->PeerSocket = s;
-    NotifyPort(s, kSockConnect, 0);
+    if (c->ConnDispatcher) c->ConnDispatcher->SetConnState(*c, csOpen);
+    else c->ConnState = csOpen;
+    if (c->IsClient) c->PeerIsOwnSocket();
+    NotifyPort(s, kReportConnected, 0);
     CommSocket::HandleConnect(s);
 }
 
 void DeviceSocket::HandleClose(SocketHandle s) {
     DrainBeforeClose(s);
     if (WsConnection* c = ConnectionOf(s)) {
-        SocketHandle own = c->OwnSocket;
-        if (WinsockDispatcher* d = WinsockByDevice(own)) {
-            d->ZeroRemoteAddr();
-            c->PeerSocket = kInvalidSocket;
-            d->SetConnState(*c, 0);
-        }
-        if (s == own) {
-            NotifyPort(own, kSockClose, 0);
-        } else {
-            NotifyPort(own, 48, 0);
-            SockClose(s);
-        }
+        SocketHandle own = c->OwnSocket();
+        // An accepted peer's socket is closed once the port has heard of it.
+        OwnedSocket accepted = PeerGone(*c);
+        NotifyPort(own, s == own ? kReportOwnSocketClosed : kReportAcceptedPeerClosed, 0);
     }
     CommSocket::HandleClose(s);
+}
+
+OwnedSocket DeviceSocket::PeerGone(WsConnection& c) {
+    if (WinsockDispatcher* d = WinsockByDevice(c.OwnSocket())) {
+        d->ZeroRemoteAddr();
+        d->SetConnState(c, csClosed);
+    }
+    return c.LetPeerGo();
+}
+
+void DeviceSocket::HandleErrorReport(SocketHandle s, int32_t event, int32_t errorCode) {
+    WsConnection* c = event == kSockClose ? ConnectionOf(s) : nullptr;
+    if (!c || c->IsClient || s != c->PeerSocket() || s == c->OwnSocket()) {
+        CommSocket::HandleErrorReport(s, event, errorCode);
+        return;
+    }
+    // A peer of a server connection reset: the close comes with an error
+    // code. The accepted socket goes as at any close (the next peer is
+    // taken); the port hears the error.
+    lastReportedError_ = errorCode;
+    SocketHandle own = c->OwnSocket();
+    OwnedSocket accepted = PeerGone(*c);
+    NotifyPort(own, static_cast<WPARAM>(errorCode), 0);
+    accepted.Close();
+    if (OnError) OnError(this, s, errorCode);
 }
 
 void DeviceSocket::HandleError(SocketHandle s, int32_t errorCode) {
@@ -483,19 +437,12 @@ void CreateDeviceSocket() {
 }
 
 void DestroyDeviceSocket() {
-    delete g_deviceSocket;
+    Free(g_deviceSocket);
     g_deviceSocket = nullptr;
-    g_connectionCache = ConnectionCache{};
 }
 
-void RegisterDispatchWindowClass() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DispatcherWindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kDispatchWindowClass;
-    RegisterClassW(&wc);
-}
+void RegisterDispatchWindowClass() { MessageWindow::RegisterClass(kDispatchWindowClass); }
 
-void UnregisterDispatchWindowClass() { UnregisterClassW(kDispatchWindowClass, GetModuleHandleW(nullptr)); }
+void UnregisterDispatchWindowClass() { MessageWindow::UnregisterClass(kDispatchWindowClass); }
 
 }  // namespace qv

@@ -6,10 +6,8 @@
 //    it. No thread of its own.
 //  - DeviceSocket: the process-wide socket component (DeviceSocketInstance)
 //    that owns every connection and receives all their notifications. It
-//    reports to the owning port's window with MsgSocketEvent: 8 a peer was
-//    accepted (answer 1 keeps it), 16 connected, 32 the own socket was
-//    closed by the peer, 48 an accepted peer closed, anything else a socket
-//    error number.
+//    reports to the owning port's window with MsgSocketEvent, wParam one of
+//    the reports below or a socket error number.
 //  - WsConnection: one connection's sockets, rings and Telnet state.
 #pragma once
 
@@ -17,15 +15,20 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "comms/dispatch/comm_socket.h"
 #include "comms/dispatch/dispatcher.h"
 #include "comms/dispatch/telnet_stream.h"
 #include "framework/component.h"
+#include "framework/message_window.h"
 #include "framework/win32_lock.h"
 
 namespace qv {
+
+// A connection's state (ConnState).
+enum ConnectionState : uint8_t { csClosed = 0, csOpen = 1 };
 
 class DeviceSocket;
 class WinsockDispatcher;
@@ -33,16 +36,32 @@ class WinsockDispatcher;
 class WsConnection : public Component, private StreamLink {
 public:
     // own: the connection's socket (made by the device socket).
-    WsConnection(DeviceSocket* owner, SocketHandle own, int32_t inSize, int32_t outSize);
-    ~WsConnection() override;
+    WsConnection(DeviceSocket* owner, OwnedSocket own, int32_t inSize, int32_t outSize);
     std::string ClassName() const override { return "WsConnection"; }
 
-    SocketHandle OwnSocket = kInvalidSocket;
+    // The connection's own socket (connecting or listening).
+    SocketHandle OwnSocket() const { return own_.Get(); }
     // The socket that carries the data: the own socket once connected
     // (client), the accepted one (server); -1 when none.
-    SocketHandle PeerSocket = kInvalidSocket;
+    SocketHandle PeerSocket() const { return peerIsOwn_ ? own_.Get() : accepted_.Get(); }
+    // Client: the connect has completed.
+    void PeerIsOwnSocket() { peerIsOwn_ = true; }
+    // Server: a peer was accepted; the connection owns its socket now.
+    void TakeAcceptedPeer(OwnedSocket peer) {
+        accepted_ = std::move(peer);
+        peerIsOwn_ = false;
+    }
+    // The peer has gone: no peer socket any more. An accepted socket is
+    // handed back, for the caller to close when it sees fit.
+    OwnedSocket LetPeerGo() {
+        peerIsOwn_ = false;
+        return std::move(accepted_);
+    }
+    // Closes the accepted socket (server), then the own one.
+    void CloseSockets();
+
     WinsockDispatcher* ConnDispatcher = nullptr;
-    uint8_t ConnState = 0;  // 0 closed, 1 open
+    uint8_t ConnState = csClosed;
     bool IsClient = true;
     int32_t OutPending = 0;
 
@@ -62,25 +81,16 @@ public:
     // Moves on when received bytes were pulled or delivered.
     uint64_t Progress() const { return received_ + delivered_; }
 
-    // The device socket frees a connection through this: at once, or when
-    // the connection's own operation running further up the stack returns.
-    void Free();
-
 private:
     int32_t LinkReceive(uint8_t* buffer, int32_t size) override;
     int32_t LinkSend(const uint8_t* data, int32_t count) override;
     void LinkLog(uint8_t type, uint8_t subtype, int32_t value, const uint8_t* data, int32_t length) override;
 
-    struct Busy {
-        explicit Busy(WsConnection& c) : c_(c) { ++c_.busy_; }
-        ~Busy();
-        WsConnection& c_;
-    };
-
     DeviceSocket* device_;
+    OwnedSocket own_;
+    OwnedSocket accepted_;
+    bool peerIsOwn_ = false;
     ConnectionStream stream_;
-    int busy_ = 0;
-    bool freed_ = false;
     uint64_t received_ = 0;
     uint64_t delivered_ = 0;
 };
@@ -88,7 +98,6 @@ private:
 class WinsockDispatcher : public BaseDispatcher {
 public:
     explicit WinsockDispatcher(DispatcherOwner* owner);
-    ~WinsockDispatcher() override;
 
     // address and port in network order.
     void SetConnectParams(uint32_t address, uint16_t port, bool telnet, bool client);
@@ -97,14 +106,12 @@ public:
     bool IsClient() const { return isClient_; }
     bool TelnetOn() const { return telnetOn_; }
     UINT_PTR TimerId() const { return timerId_; }
-    HWND DispatchWindow() const { return window_; }
+    HWND DispatchWindow() const { return window_ ? window_->Handle() : nullptr; }
 
-    // Reads the device and, unless readOnly or a delivery runs, runs the
-    // trigger passes. A nested poll returns at once.
-    void ServicePoll(bool readOnly);
     // Sends a device report to the owner's window while counting as
-    // delivering (a close started there is deferred). May free an
-    // abandoned dispatcher: the caller must not use it afterwards.
+    // delivering (a close started there is deferred). The caller holds a
+    // use of the dispatcher if it goes on using it (the end of the report
+    // may end the dispatcher).
     LRESULT NotifyOwner(WPARAM wParam, LPARAM lParam);
     void SetConnState(WsConnection& c, uint8_t state);
     void ZeroRemoteAddr() { remote_ = sockaddr_in{}; }
@@ -126,6 +133,9 @@ public:
     int32_t DeviceClose() override;
     void DevicePoll() override;
 
+protected:
+    ~WinsockDispatcher() override = default;
+
 private:
     WsConnection* Connection() const;
 
@@ -134,7 +144,7 @@ private:
     bool isClient_ = true;
     bool telnetOn_ = false;
     UINT_PTR timerId_ = 0;
-    HWND window_ = nullptr;
+    std::optional<MessageWindow> window_;  // the "commDispatch" window, while started
     int32_t setupError_ = 0;
 };
 
@@ -167,7 +177,14 @@ public:
     void HandleRead(SocketHandle s) override;
     void HandleWrite(SocketHandle s) override;
 
+protected:
+    void HandleErrorReport(SocketHandle s, int32_t event, int32_t errorCode) override;
+
 private:
+    // The peer of a connection is gone: no remote address, no peer socket,
+    // the connection closed. An accepted socket is handed back, for the
+    // caller to close (at the latest when it drops it).
+    OwnedSocket PeerGone(WsConnection& c);
     // Before a close is acted on, lets the dispatcher take what the
     // connection still holds, so the last bytes a peer sent are delivered.
     void DrainBeforeClose(SocketHandle s);

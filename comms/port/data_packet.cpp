@@ -14,17 +14,8 @@ void ReportHandlerException() {
     if (Application::Instance().IsMainThread()) Application::Instance().HandleCurrentException();
 }
 
-// A port is being destroyed: its managers must not ask it for anything.
-void ForgetPort(CustomComPort* port) {
-    if (!PacketManagers) return;
-    std::vector<DataPacketManager*> managers = PacketManagers->Managers;
-    for (DataPacketManager* m : managers)
-        if (m->Port() == port) m->PortGone();
-}
-
 DataPacketManagerList& ManagerList() {
     if (!PacketManagers) PacketManagers = new DataPacketManagerList;
-    CustomComPort::PortDestroyingHook = &ForgetPort;
     return *PacketManagers;
 }
 
@@ -39,14 +30,23 @@ DataPacket::DataPacket(Component* owner) : BaseComponent(owner) {
     }
 }
 
+// Detached while whole; the destructor does it again for a plain delete.
+void DataPacket::BeforeDestruction() {
+    SetComPort(nullptr);
+    BaseComponent::BeforeDestruction();
+}
+
 DataPacket::~DataPacket() { SetComPort(nullptr); }
 
 void DataPacket::SetEnabled(bool value) {
+    // Disarming hands the capture on, which can deliver other packets,
+    // whose handlers may free this one or the last packet of the manager.
+    Use packet(*this);
     if (!manager_) {
         core_.SetEnabled(value);
         return;
     }
-    DataPacketManager::Use use(*manager_);
+    Use manager(*manager_);
     core_.SetEnabled(value);
 }
 
@@ -66,10 +66,12 @@ void DataPacket::SetEndCond(PacketEndSet value) {
 
 void DataPacket::SetComPort(CustomComPort* value) {
     if (value == comPort_) return;
+    Use use(*this);  // leaving a manager can deliver the others' packets
     if (manager_) manager_->RemovePacket(this);
     if (comPort_) RemoveFreeNotification(comPort_);
+    comPort_ = nullptr;
+    if (!value || Retiring()) return;  // freed meanwhile: it joins nothing
     comPort_ = value;
-    if (!value) return;
     FreeNotification(value);
     DataPacketManager* m = ManagerList().FindByPort(value);
     if (!m) m = new DataPacketManager(value);
@@ -80,15 +82,18 @@ void DataPacket::PacketFound(const uint8_t* data, int32_t length) {
     // The text is taken before any handler runs: a handler may close the
     // port, after which the bytes may no longer be where they were.
     std::string text(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+    Use use(*this);
     try {
         if (OnPacket) OnPacket(this, data, length);
-        if (OnStringPacket) OnStringPacket(this, text);
+        // A packet freed by its packet event gets no string event.
+        if (use.Alive() && !Retiring() && OnStringPacket) OnStringPacket(this, text);
     } catch (...) {
         ReportHandlerException();
     }
 }
 
 void DataPacket::PacketTimedOut() {
+    Use use(*this);
     try {
         if (OnTimeout) OnTimeout(this);
     } catch (...) {
@@ -100,8 +105,9 @@ void DataPacket::Loaded() {
     BaseComponent::Loaded();
     logLabel_ = "Packet:" + Name();
     if (manager_) manager_->ManagerLoaded();
+    Use use(*this);
     if (manager_) {
-        DataPacketManager::Use use(*manager_);
+        Use manager(*manager_);
         core_.ArmIfPending();
     } else {
         core_.ArmIfPending();
@@ -143,10 +149,6 @@ const PropertyTable& DataPacket::Properties() const { return StaticProperties();
 
 // ---- manager -----------------------------------------------------------
 
-DataPacketManager::Use::~Use() {
-    if (--m_.uses_ == 0 && m_.destroyWhenUnused_ && m_.packets_.empty() && !m_.core_.Busy()) delete &m_;
-}
-
 DataPacketManager::DataPacketManager(CustomComPort* port) : port_(port) {
     port->AddPortNotify(PortNotifyCallback::Bind<&DataPacketManager::PortNotify>(this));
     ManagerList().AddManager(this);
@@ -155,29 +157,35 @@ DataPacketManager::DataPacketManager(CustomComPort* port) : port_(port) {
 }
 
 DataPacketManager::~DataPacketManager() {
-    if (PacketManagers) PacketManagers->RemoveManager(this);
-    SetActive(false);
-    if (port_) port_->RemovePortNotify(PortNotifyCallback::Bind<&DataPacketManager::PortNotify>(this).code);
+    LeavePort();
     for (DataPacket* p : packets_) p->manager_ = nullptr;
 }
 
+void DataPacketManager::LeavePort() {
+    if (PacketManagers) PacketManagers->RemoveManager(this);
+    if (!port_) return;
+    SetActive(false);
+    port_->RemovePortNotify(PortNotifyCallback::Bind<&DataPacketManager::PortNotify>(this).code);
+    port_ = nullptr;
+}
+
 void DataPacketManager::AddPacket(DataPacket* packet) {
-    destroyWhenUnused_ = false;  // a packet came back before the manager went
     packets_.push_back(packet);
     packet->manager_ = this;
     core_.AddPacket(packet->core_);
 }
 
 void DataPacketManager::RemovePacket(DataPacket* packet) {
-    {
-        Use use(*this);
-        destroyWhenUnused_ = false;
-        packet->manager_ = nullptr;
-        core_.RemovePacket(packet->core_);
-        std::erase(packets_, packet);
-        if (!packets_.empty()) return;
-        destroyWhenUnused_ = true;  // goes as soon as nothing of it runs
-    }
+    Use use(*this);  // handing the capture on can run the others' handlers
+    packet->manager_ = nullptr;
+    std::erase(packets_, packet);
+    core_.RemovePacket(packet->core_);
+    if (!packets_.empty() || Retiring()) return;
+    // The last packet has gone: the manager leaves its port and the list
+    // now (no other packet can find it), and its memory goes when nothing
+    // of it runs any more.
+    LeavePort();
+    Retire();
 }
 
 void DataPacketManager::ManagerLoaded() {
@@ -215,18 +223,12 @@ void DataPacketManager::PortNotify(CustomComPort*, bool opening) {
         core_.PortOpening();
     } else {
         core_.PortClosing();
-        SetActive(false);
+        if (!Retiring()) SetActive(false);
     }
 }
 
-void DataPacketManager::PortGone() {
-    Use use(*this);
-    SetActive(false);
-    port_ = nullptr;
-}
-
 void DataPacketManager::DataHandler(UINT msg, WPARAM wParam, LPARAM) {
-    Use use(*this);
+    Use use(*this);  // the packets' handlers may detach the last packet
     if (msg == MsgTriggerAvail) {
         BaseDispatcher* d = PortDispatcher();
         int32_t count = static_cast<int32_t>(wParam);
@@ -260,6 +262,14 @@ void DataPacketManager::StopCaptureTimer() {
 }
 
 void DataPacketManager::RaisePacketError(int32_t code) { throw EInvalidProperty(code); }
+
+void DataPacketManager::ReportArmingError(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (...) {
+        ReportHandlerException();
+    }
+}
 
 DataPacketManager* DataPacketManagerList::FindByPort(const CustomComPort* port) const {
     for (DataPacketManager* m : Managers)

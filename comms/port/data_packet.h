@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "comms/base/comm_misc_core.h"
-#include "comms/port/com_port.h"
+#include "comms/port/port.h"
 #include "comms/port/packet_core.h"
 
 namespace qv {
@@ -33,6 +33,8 @@ public:
     explicit DataPacket(Component* owner);
     ~DataPacket() override;
     std::string ClassName() const override { return "DataPacket"; }
+    // Leaves its port while whole.
+    void BeforeDestruction() override;
 
     PacketStartCond StartCond() const { return core_.Settings.StartCond; }
     void SetStartCond(PacketStartCond value) { core_.Settings.StartCond = value; }
@@ -94,10 +96,12 @@ private:
     std::string logLabel_;
 };
 
-class DataPacketManager : public Object, private ManagerLink {
+// A manager lives as long as packets watch its port: the last one to go
+// makes it leave the port at once and free itself (a Lifetime) when
+// nothing of it runs any more.
+class DataPacketManager : public Object, public Lifetime, private ManagerLink {
 public:
     explicit DataPacketManager(CustomComPort* port);
-    ~DataPacketManager() override;
 
     CustomComPort* Port() const { return port_; }
     bool HandlerInstalled() const { return handlerInstalled_; }
@@ -107,32 +111,30 @@ public:
     const PacketManagerCore& Core() const { return core_; }
 
     void AddPacket(DataPacket* packet);
-    // Detaches a packet; the manager destroys itself when its last packet
-    // has gone (once nothing of it runs any more).
+    // Detaches a packet; the last one ends the manager (see above).
     void RemovePacket(DataPacket* packet);
     void ManagerLoaded();
     void SetActive(bool value);
 
     // The dispatcher's event handler.
     void DataHandler(UINT msg, WPARAM wParam, LPARAM lParam);
-    // The port goes away: nothing is asked of it any more.
-    void PortGone();
+
+protected:
+    ~DataPacketManager() override;
+    void Endgame() override { delete this; }
 
 private:
     friend class DataPacket;
-    // Marks a use of the manager; the last use to end destroys a manager
-    // that has lost its last packet meanwhile.
-    struct Use {
-        explicit Use(DataPacketManager& m) : m_(m) { ++m_.uses_; }
-        ~Use();
-        DataPacketManager& m_;
-    };
+    // Out of the manager list and off the port (its handler, its timer, its
+    // notify entry); once.
+    void LeavePort();
     void PortNotify(CustomComPort* port, bool opening);
     bool LogOn() override;
     void Log(uint8_t subtype, const void* data, int32_t length) override;
     void StartCaptureTimer(int32_t ticks) override;
     void StopCaptureTimer() override;
     [[noreturn]] void RaisePacketError(int32_t code) override;
+    void ReportArmingError(std::exception_ptr error) override;
     BaseDispatcher* PortDispatcher() const { return port_ ? port_->CurrentDispatcher() : nullptr; }
     DispatchMethod Handler() { return DispatchMethod::Bind<&DataPacketManager::DataHandler>(this); }
 
@@ -142,8 +144,6 @@ private:
     bool handlerInstalled_ = false;
     int32_t timerHandle_ = 0;
     bool activateWhenLoaded_ = false;
-    int uses_ = 0;
-    bool destroyWhenUnused_ = false;
 };
 
 class DataPacketManagerList : public Object {

@@ -39,9 +39,15 @@ void BuildPattern(const std::string& text, bool ignoreCase, std::string& pattern
 
 void PacketCore::SetEnabled(bool value) {
     if (value == enabled_) return;
-    if (value) Arm();
-    else Disarm();
-    enabled_ = value;
+    if (value) {
+        Arm();  // an arming error leaves Enabled as it was
+        enabled_ = true;
+        return;
+    }
+    // Out of every pass before the disarm can start one (handing the
+    // capture on runs a pass, whose handlers may even free this packet).
+    enabled_ = false;
+    Disarm();
 }
 
 void PacketCore::ArmIfPending() {
@@ -106,28 +112,35 @@ void PacketCore::Disarm() {
     if (!enablePending_ && !anyDataPending_ && matchState_ == pkIdle) return;
     enablePending_ = false;
     anyDataPending_ = false;
-    if (manager_) {
-        PacketManagerCore* m = manager_;
-        SetMatchState(pkIdle);
-        m->Log(plDisable, *this, std::string());
-    }
+    if (!manager_) return;
+    PacketManagerCore* m = manager_;
+    bool held = ownsCapture_;
+    ownsCapture_ = false;  // given up below, after the log entries
+    SetMatchState(pkIdle);
+    m->Log(plDisable, *this, std::string());
+    // Last: the capture handed on runs a pass, after which this packet may
+    // no longer exist.
+    if (held) m->EndCapture(*this);
 }
 
+// Taking the capture is the only change that reaches the manager here;
+// giving it up is left to the caller (Disarm), which does it last.
 void PacketCore::SetMatchState(PacketState state) {
     if (matchState_ == state || !manager_) return;
     PacketManagerCore* m = manager_;
     static const uint8_t logs[] = {plIdle, plWaiting, plCollecting};
     if (state == pkCollecting) {
         m->StartCapture(*this);
-        matchState_ = state;
-        m->Log(logs[state], *this, std::string());
-    } else {
-        // The state changes first: giving the capture up rescans the
-        // buffer, and this packet must no longer count as collecting.
-        matchState_ = state;
-        m->Log(logs[state], *this, std::string());
-        if (ownsCapture_) m->EndCapture(*this);
+    } else if (ownsCapture_) {
+        // Only Disarm leaves the capture (last, see there); should a packet
+        // ever be re-armed while it collects, the capture goes without a
+        // pass here and the bytes are offered again by the next one.
+        m->capture_ = nullptr;
+        ownsCapture_ = false;
+        m->AskPass(0);
     }
+    matchState_ = state;
+    m->Log(logs[state], *this, std::string());
 }
 
 // ---- manager -----------------------------------------------------------
@@ -144,14 +157,27 @@ void PacketManagerCore::AddPacket(PacketCore& p) {
 
 void PacketManagerCore::RemovePacket(PacketCore& p) {
     if (!Contains(&p)) return;
-    BusyScope busy(*this);
-    // A packet that holds the capture lets it go first, so the manager is
-    // never left pointing at a packet it no longer has.
-    if (p.matchState_ != pkIdle || p.ownsCapture_ || p.anyDataPending_ || p.enablePending_) p.Disarm();
-    if (capture_ == &p) capture_ = nullptr;
+    // Disabled and out of the list before anything can be delivered: no
+    // pass may arm it again or hand it bytes.
+    bool active = p.enablePending_ || p.anyDataPending_ || p.matchState_ != pkIdle;
+    p.enablePending_ = false;
+    p.anyDataPending_ = false;
+    if (p.matchState_ != pkIdle) {
+        p.matchState_ = pkIdle;
+        Log(plIdle, p, std::string());
+    }
+    if (active) Log(plDisable, p, std::string());
+    bool held = capture_ == &p;
+    if (held) capture_ = nullptr;
     p.ownsCapture_ = false;
     p.manager_ = nullptr;
     std::erase(packets_, &p);
+    if (delivering_ == &p) delivering_ = nullptr;
+    // The bytes it had collected go to the others.
+    if (held) {
+        link_.StopCaptureTimer();
+        Process(0);
+    }
 }
 
 bool PacketManagerCore::Contains(const PacketCore* p) const {
@@ -165,7 +191,6 @@ void PacketManagerCore::SetActive(bool value) {
 }
 
 void PacketManagerCore::PortOpening() {
-    BusyScope busy(*this);
     SetActive(true);
     std::vector<PacketCore*> list = packets_;
     for (PacketCore* p : list)
@@ -173,7 +198,6 @@ void PacketManagerCore::PortOpening() {
 }
 
 void PacketManagerCore::PortClosing() {
-    BusyScope busy(*this);
     std::vector<PacketCore*> list = packets_;
     for (PacketCore* p : list)
         if (Contains(p)) p->Disarm();
@@ -201,6 +225,7 @@ uint8_t* PacketManagerCore::Reserve(int32_t count) {
         while (capacity <= need) capacity += kBufferStep;
         auto grown = std::make_unique<uint8_t[]>(static_cast<size_t>(capacity));
         if (buffer_ && length_ > 0) std::memcpy(grown.get(), buffer_.get(), static_cast<size_t>(length_));
+        if (inEvent_ && buffer_) retired_.push_back(std::move(buffer_));
         buffer_ = std::move(grown);
         capacity_ = static_cast<int32_t>(capacity);
     }
@@ -214,7 +239,6 @@ void PacketManagerCore::Commit(int32_t count) {
 
 void PacketManagerCore::Receive(const uint8_t* data, int32_t count) {
     if (count <= 0) return;
-    BusyScope busy(*this);
     int32_t old = length_;
     std::memcpy(Reserve(count), data, static_cast<size_t>(count));
     Commit(count);
@@ -246,23 +270,36 @@ void PacketManagerCore::AskPass(int32_t from) {
 }
 
 void PacketManagerCore::Process(int32_t from) {
-    BusyScope busy(*this);
-    if (inEvent_) {
-        AskPass(from);
-        return;
+    AskPass(from);
+    RunPasses();
+}
+
+// One pass after another, never one inside another: every pass a delivery
+// asks for runs here once the delivery has returned, so the stack does not
+// grow with the number of packets in the buffer.
+void PacketManagerCore::RunPasses() {
+    if (inEvent_ || passing_) return;
+    passing_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{passing_};
+    while (dataPending_ && !inEvent_) {
+        dataPending_ = false;
+        Pass(pendingStart_);
     }
+}
+
+void PacketManagerCore::Pass(int32_t from) {
     if (length_ <= 0) return;
     if (capture_) {
         Scan(*capture_, from);
         return;
     }
-    uint64_t deliveries = deliveries_;
     std::vector<PacketCore*> list = packets_;
     for (PacketCore* p : list) {
         if (!Contains(p)) continue;
-        Scan(*p, from);
-        // A delivery ran its own pass over what was left: this one ends.
-        if (deliveries != deliveries_) return;
+        if (Scan(*p, from)) return;  // the delivery asked for the next pass
         if (capture_ || length_ == 0) break;
     }
     if (capture_ || length_ == 0) return;
@@ -280,17 +317,16 @@ bool PacketManagerCore::EndMatches(const PacketCore& p, int32_t i, int32_t colle
     return true;
 }
 
-void PacketManagerCore::Scan(PacketCore& p, int32_t from) {
-    if (!p.enabled_) return;
-    uint64_t deliveries = deliveries_;
+bool PacketManagerCore::Scan(PacketCore& p, int32_t from) {
+    if (!p.enabled_) return false;
     int32_t i = std::max(from, 0);
     const PacketSettings& s = p.Settings;
     while (i < length_) {
         if (p.matchState_ == pkIdle) {
-            if (!p.anyDataPending_) return;
+            if (!p.anyDataPending_) return false;
             p.anyDataPending_ = false;
             p.SetMatchState(pkCollecting);
-            if (deliveries != deliveries_ || p.matchState_ != pkCollecting) return;
+            if (p.matchState_ != pkCollecting) return false;
             continue;
         }
         uint8_t c = buffer_[static_cast<size_t>(i)];
@@ -301,10 +337,10 @@ void PacketManagerCore::Scan(PacketCore& p, int32_t from) {
                     if (s.EndCond == 0) {
                         p.packetLength_ = i - p.packetStart_ + 1;
                         Deliver(p, How::BySize);
-                        return;
+                        return true;
                     }
                     p.SetMatchState(pkCollecting);  // the start string stays the packet's beginning
-                    if (deliveries != deliveries_ || p.matchState_ != pkCollecting) return;
+                    if (p.matchState_ != pkCollecting) return false;
                 } else {
                     ++p.startMatchPos_;
                 }
@@ -321,7 +357,7 @@ void PacketManagerCore::Scan(PacketCore& p, int32_t from) {
             if ((s.EndCond & kEndPacketSize) && size >= p.sizeTarget_) {
                 p.packetLength_ = size;
                 Deliver(p, How::BySize);
-                return;
+                return true;
             }
             if (s.EndCond & kEndString) {
                 int32_t collectStart =
@@ -329,17 +365,19 @@ void PacketManagerCore::Scan(PacketCore& p, int32_t from) {
                 if (i >= collectStart && EndMatches(p, i, collectStart)) {
                     p.packetLength_ = size;
                     Deliver(p, How::ByEndString);
-                    return;
+                    return true;
                 }
             }
         }
         ++i;
     }
+    return false;
 }
 
 void PacketManagerCore::Deliver(PacketCore& p, How how) {
-    BusyScope busy(*this);
-    ++deliveries_;
+    // What is left is offered again from its start once the event is over,
+    // whether or not the packet held the capture; this pass ends here.
+    AskPass(0);
     SetInEvent(true);
     p.enabled_ = false;
     const PacketSettings& s = p.Settings;
@@ -356,17 +394,20 @@ void PacketManagerCore::Deliver(PacketCore& p, How how) {
     const uint8_t* data = buffer_.get() + offset;
     Log(plStringPacket, p, std::string());
     Log(how == How::ByEndString ? plStringPacket : plSizePacket, data, length);
+    delivering_ = &p;
     p.client_.PacketFound(data, length);
-    // The handlers may have detached or destroyed the packet: only a
-    // packet still attached is touched again.
+    // The handlers may have detached or destroyed the packet: it is
+    // touched again only when it is still the one being delivered.
     RemoveFront(start + whole);
-    if (Contains(&p) && p.Settings.AutoEnable) p.SetEnabled(true);
+    if (delivering_ == &p && p.Settings.AutoEnable) p.SetEnabled(true);
+    delivering_ = nullptr;
     SetInEvent(false);
 }
 
 void PacketManagerCore::CaptureTimerExpired() {
-    BusyScope busy(*this);
-    if (capture_ && !inEvent_) PacketTimeout(*capture_);
+    if (!capture_ || inEvent_) return;
+    PacketTimeout(*capture_);
+    RunPasses();
 }
 
 void PacketManagerCore::PacketTimeout(PacketCore& p) {
@@ -377,6 +418,9 @@ void PacketManagerCore::PacketTimeout(PacketCore& p) {
     SetInEvent(false);
 }
 
+// Entering an event disarms every enabled packet (the capture ends and
+// asks for a pass from 0); leaving it arms them again. The passes asked
+// for meanwhile are run by whoever runs the passes (RunPasses).
 void PacketManagerCore::SetInEvent(bool value) {
     if (value == inEvent_) return;
     inEvent_ = value;
@@ -386,12 +430,18 @@ void PacketManagerCore::SetInEvent(bool value) {
             if (Contains(p) && p->enabled_) p->Disarm();
         return;
     }
+    retired_.clear();
     if (length_ == 0) FreeBuffer();  // memory kept for the event goes now
     for (PacketCore* p : list)
-        if (Contains(p) && p->enabled_) p->Arm();
-    if (dataPending_) {
-        dataPending_ = false;
-        if (length_ > 0) Process(pendingStart_);
+        if (Contains(p) && p->enabled_) Rearm(*p);
+}
+
+void PacketManagerCore::Rearm(PacketCore& p) {
+    try {
+        p.Arm();
+    } catch (...) {
+        p.enabled_ = false;
+        link_.ReportArmingError(std::current_exception());
     }
 }
 
@@ -399,12 +449,13 @@ void PacketManagerCore::StartCapture(PacketCore& p) {
     capture_ = &p;
     if (p.Settings.TimeOut != 0) link_.StartCaptureTimer(p.Settings.TimeOut);
     p.ownsCapture_ = true;
-    // The others forget their partial matches.
+    // The others forget their partial matches (one that cannot be armed
+    // again is disabled; the capture is this packet's all the same).
     std::vector<PacketCore*> list = packets_;
     for (PacketCore* o : list) {
         if (o == &p || !Contains(o) || !o->enabled_) continue;
         o->Disarm();
-        o->Arm();
+        Rearm(*o);
     }
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,6 +70,10 @@ public:
     virtual void StopCaptureTimer() = 0;
     // Raises the arming error of a code (-5501 .. -5505).
     [[noreturn]] virtual void RaisePacketError(int32_t code) = 0;
+    // An arming error met while re-arming a packet that nobody asked to
+    // arm (another packet took the capture, or an event ended): the packet
+    // is disabled and the error reported here instead of ending the pass.
+    virtual void ReportArmingError(std::exception_ptr error) = 0;
 
 protected:
     ~ManagerLink() = default;
@@ -151,7 +156,8 @@ public:
 
     const std::vector<PacketCore*>& Packets() const { return packets_; }
     void AddPacket(PacketCore& p);
-    // Detaches a packet; one that holds the capture lets it go first.
+    // Detaches a packet. It is out of every pass before anything can be
+    // delivered; the bytes it had collected are offered to the others.
     void RemovePacket(PacketCore& p);
 
     bool Active() const { return active_; }
@@ -165,6 +171,10 @@ public:
     // failure commits nothing), then Process from the old length.
     uint8_t* Reserve(int32_t count);
     void Commit(int32_t count);
+    // Asks for a pass from the index and runs the passes asked for, one
+    // after another (a delivery ends its pass and asks for one from 0).
+    // Inside an event, or while passes already run further up the stack,
+    // the pass is only asked for; it runs when they come back.
     void Process(int32_t from);
     // Appends and processes (the three steps above).
     void Receive(const uint8_t* data, int32_t count);
@@ -176,20 +186,18 @@ public:
     const uint8_t* Buffer() const { return buffer_.get(); }
     PacketCore* CapturePacket() const { return capture_; }
     bool InEvent() const { return inEvent_; }
-    // True while an operation of this manager runs (the component defers
-    // destroying the manager until it ends).
-    bool Busy() const { return busy_ > 0; }
 
 private:
     friend class PacketCore;
-    struct BusyScope {
-        explicit BusyScope(PacketManagerCore& m) : m_(m) { ++m_.busy_; }
-        ~BusyScope() { --m_.busy_; }
-        PacketManagerCore& m_;
-    };
     enum class How { ByEndString, BySize };
 
-    void Scan(PacketCore& p, int32_t from);
+    // Arms a packet again; one that cannot be armed is disabled and its
+    // error reported.
+    void Rearm(PacketCore& p);
+    void RunPasses();
+    void Pass(int32_t from);
+    // True when it delivered (which ends the pass).
+    bool Scan(PacketCore& p, int32_t from);
     void Deliver(PacketCore& p, How how);
     void PacketTimeout(PacketCore& p);
     void SetInEvent(bool value);
@@ -209,12 +217,16 @@ private:
     std::unique_ptr<uint8_t[]> buffer_;
     int32_t length_ = 0;
     int32_t capacity_ = 0;
+    // Blocks the buffer grew out of during an event: the bytes handed to
+    // the event's handlers stay readable until it ends.
+    std::vector<std::unique_ptr<uint8_t[]>> retired_;
     PacketCore* capture_ = nullptr;
     bool inEvent_ = false;
+    bool passing_ = false;  // RunPasses is on the stack
     bool dataPending_ = false;
     int32_t pendingStart_ = 0;
-    uint64_t deliveries_ = 0;  // counts deliveries, so a pass knows when one ran under it
-    int busy_ = 0;
+    // The packet whose events run; cleared when it is detached meanwhile.
+    PacketCore* delivering_ = nullptr;
 };
 
 }  // namespace qv

@@ -1,30 +1,11 @@
 #include "comms/port/winsock_port.h"
 
 #include "comms/dispatch/winsock_dispatcher.h"
-#include "framework/application.h"
 #include "framework/text.h"
 
 namespace qv {
 
-LRESULT CALLBACK WinsockPortWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    auto* port = reinterpret_cast<CustomWinsockPort*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!port) return DefWindowProcW(window, msg, wParam, lParam);
-    try {
-        return port->MessageHandler(window, msg, wParam, lParam);
-    } catch (...) {
-        // An event handler's exception must not cross the window system:
-        // it is reported as every exception that reaches a window procedure.
-        if (Application::Instance().IsMainThread()) Application::Instance().HandleCurrentException();
-        return 0;
-    }
-}
-
 CustomWinsockPort::CustomWinsockPort(Component* owner) : CustomComPort(owner) {}
-
-CustomWinsockPort::~CustomWinsockPort() {
-    CloseOnDestroy();
-    RestoreWindowProc();
-}
 
 void CustomWinsockPort::SetServerAddress(const std::string& value) {
     if (value == serverAddress_) return;
@@ -75,25 +56,17 @@ int32_t CustomWinsockPort::OpenDevice() {
 }
 
 void CustomWinsockPort::PortOpened() {
-    HWND window = PortWindow();
-    if (window) {
-        // The port window's messages come to this port first from now on.
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        previousWindowProc_ = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WinsockPortWindowProc)));
-        subclassedWindow_ = window;
+    // The device socket's reports and the port's own close request come to
+    // the port window; the trigger messages and the deferred close keep the
+    // handlers the port component gave it.
+    if (MessageWindow* window = PortMessageWindow()) {
+        window->On(MsgSocketEvent, [this](WPARAM wParam, LPARAM lParam) { return SocketReport(wParam, lParam); });
+        window->On(MsgPortClose, [this](WPARAM, LPARAM) {
+            SetOpen(false);
+            return LRESULT(0);
+        });
     }
     CustomComPort::PortOpened();
-}
-
-void CustomWinsockPort::RestoreWindowProc() {
-    if (!subclassedWindow_) return;
-    if (IsWindow(subclassedWindow_) && previousWindowProc_) {
-        SetWindowLongPtrW(subclassedWindow_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousWindowProc_));
-        SetWindowLongPtrW(subclassedWindow_, GWLP_USERDATA, 0);
-    }
-    subclassedWindow_ = nullptr;
-    previousWindowProc_ = nullptr;
 }
 
 void CustomWinsockPort::PortClosing() {
@@ -101,31 +74,15 @@ void CustomWinsockPort::PortClosing() {
     DisconnectEvent();
 }
 
-LRESULT CustomWinsockPort::MessageHandler(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == MsgSocketEvent) {
-        switch (wParam) {
-            case kSockAccept: return AcceptEvent(static_cast<uint32_t>(lParam)) ? 1 : 0;
-            case kSockConnect: ConnectEvent(); break;
-            case kSockClose: PostMessageW(window, MsgPortClose, 0, 0); break;
-            case 48: DisconnectEvent(); break;
-            default: ErrorEvent(static_cast<int32_t>(wParam)); break;
-        }
-        return 0;
+LRESULT CustomWinsockPort::SocketReport(WPARAM report, LPARAM data) {
+    switch (report) {
+        case kReportPeerWaiting: return AcceptEvent(static_cast<uint32_t>(data)) ? 1 : 0;
+        case kReportConnected: ConnectEvent(); break;
+        case kReportOwnSocketClosed: PostMessageW(PortWindow(), MsgPortClose, 0, 0); break;
+        case kReportAcceptedPeerClosed: DisconnectEvent(); break;
+        default: ErrorEvent(static_cast<int32_t>(report)); break;
     }
-    if (msg == MsgPortClose) {
-        SetOpen(false);
-        return 0;
-    }
-    WNDPROC previous = previousWindowProc_;
-    if (msg == WM_NCDESTROY && window == subclassedWindow_) {
-        // The window goes with the close: this port's binding goes with it.
-        subclassedWindow_ = nullptr;
-        previousWindowProc_ = nullptr;
-        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    }
-    return previous ? CallWindowProcW(previous, window, msg, wParam, lParam)
-                    : DefWindowProcW(window, msg, wParam, lParam);
+    return 0;
 }
 
 bool CustomWinsockPort::AcceptEvent(uint32_t addr) {

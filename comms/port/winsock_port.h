@@ -3,17 +3,16 @@
 // processing and four connection events, and turns the device socket's
 // reports (MsgSocketEvent on the port window) into those events.
 //
-// While open, the port window's procedure is replaced by one bound to this
-// port: it handles MsgSocketEvent and MsgPortClose and passes every other
-// message (the trigger messages, the deferred close) to the port window
-// procedure.
+// While open, the port window also handles MsgSocketEvent (the device
+// socket's reports) and MsgPortClose for this port; every other message
+// (the trigger messages, the deferred close) is handled as for any port.
 #pragma once
 
 #include <functional>
 #include <string>
 
 #include "comms/dispatch/comm_socket.h"
-#include "comms/port/com_port.h"
+#include "comms/port/port.h"
 
 namespace qv {
 
@@ -33,7 +32,6 @@ inline constexpr int32_t kErrAddressRequired = 10039;
 class CustomWinsockPort : public CustomComPort {
 public:
     explicit CustomWinsockPort(Component* owner);
-    ~CustomWinsockPort() override;
     std::string ClassName() const override { return "CustomWinsockPort"; }
 
     WsAcceptEvent OnWsAccept;
@@ -71,16 +69,12 @@ protected:
     virtual void ErrorEvent(int32_t errorCode);
 
 private:
-    friend LRESULT CALLBACK WinsockPortWindowProc(HWND, UINT, WPARAM, LPARAM);
-    LRESULT MessageHandler(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
-    void RestoreWindowProc();
+    LRESULT SocketReport(WPARAM report, LPARAM data);
 
     std::string serverAddress_;
     WsMode wsMode_ = wsClient;
     std::string wsPort_ = "telnet";
     bool wsTelnet_ = true;
-    HWND subclassedWindow_ = nullptr;
-    WNDPROC previousWindowProc_ = nullptr;
 };
 
 }  // namespace qv

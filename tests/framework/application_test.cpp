@@ -11,49 +11,25 @@
 #include <vector>
 
 #include "framework/exception.h"
+#include "framework/message_window.h"
 
 namespace qv {
 namespace {
 
-// A message-only window whose procedure runs a callback for WM_USER.
+// A message-only window that runs a callback for WM_USER; what the callback
+// throws goes to the report, as for every window procedure.
 class CallbackWindow {
 public:
-    explicit CallbackWindow(std::function<void()> onUser) : onUser_(std::move(onUser)) {
-        static bool registered = false;
-        if (!registered) {
-            WNDCLASSW wc{};
-            wc.lpfnWndProc = &CallbackWindow::Proc;
-            wc.hInstance = GetModuleHandleW(nullptr);
-            wc.lpszClassName = L"qvTestCallbackWindow";
-            RegisterClassW(&wc);
-            registered = true;
-        }
-        hwnd_ = CreateWindowExW(0, L"qvTestCallbackWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                GetModuleHandleW(nullptr), this);
+    explicit CallbackWindow(std::function<void()> onUser) {
+        window_.On(WM_USER, [onUser = std::move(onUser)](WPARAM, LPARAM) {
+            onUser();
+            return LRESULT(0);
+        });
     }
-    ~CallbackWindow() { DestroyWindow(hwnd_); }
-    HWND Handle() const { return hwnd_; }
+    HWND Handle() const { return window_.Handle(); }
 
 private:
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-        if (msg == WM_NCCREATE) {
-            auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-        }
-        auto* self = reinterpret_cast<CallbackWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        if (msg == WM_USER && self) {
-            // Window procedures catch and report; the program goes on.
-            try {
-                self->onUser_();
-            } catch (const std::exception& e) {
-                Application::Instance().HandleException(e);
-            }
-            return 0;
-        }
-        return DefWindowProcW(hwnd, msg, wp, lp);
-    }
-    HWND hwnd_;
-    std::function<void()> onUser_;
+    MessageWindow window_{L"qvTestCallbackWindow", nullptr};
 };
 
 TEST(Application, ReportsExceptionsFromHandlersAndTerminatesAfterTheHandler) {

@@ -294,6 +294,33 @@ TEST_F(ControlsTest, TimersStartAFreshIntervalWhenSwitchedOnOnly) {
     EXPECT_FALSE(timer.Running());
 }
 
+// A form freed (close before delete): OnDestroy first, then its components
+// close while the form and its window are whole, then the destructors.
+TEST(FormLifetime, ComponentsCloseWhileTheFormIsWhole) {
+    struct Closing : Component {
+        Closing(Component* owner, std::vector<std::string>& log) : Component(owner), log(log) {}
+        void BeforeDestruction() override {
+            auto* form = static_cast<Form*>(Owner());
+            log.push_back(std::string("close, form window ") + (form && IsWindow(form->Handle()) ? "there" : "gone"));
+            Component::BeforeDestruction();
+        }
+        std::vector<std::string>& log;
+    };
+    struct Window : Form {
+        explicit Window(std::vector<std::string>& log) : log(log) {}
+        ~Window() override { log.push_back("destructor, " + std::to_string(ComponentCount()) + " components"); }
+        std::vector<std::string>& log;
+    };
+    std::vector<std::string> log;
+    {
+        ComponentPtr<Window> form(new Window(log));
+        form->HandleNeeded();
+        new Closing(form.get(), log);
+        form->OnDestroy = [&](Object*) { log.push_back("OnDestroy"); };
+    }
+    EXPECT_EQ(log, (std::vector<std::string>{"OnDestroy", "close, form window there", "destructor, 0 components"}));
+}
+
 TEST_F(ControlsTest, ExceptionsInHandlersGoToTheReport) {
     Read("QvTestWindow W { Button B { Left = 0 Top = 0 Width = 80 Height = 25 } }");
     auto* b = Get<Button>("B");

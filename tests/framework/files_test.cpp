@@ -1,4 +1,5 @@
-// The file test, on real files and folders (under Wine).
+// The file test and the owned file handle, on real files and folders
+// (under Wine).
 #include "framework/files.h"
 
 #include <windows.h>
@@ -28,6 +29,41 @@ TEST(Files, FileExistsAtIsTrueOnlyForFiles) {
     DeleteFileW(file.c_str());
     RemoveDirectoryW(sub.c_str());
     RemoveDirectoryW(folder.c_str());
+}
+
+// Whether a handle is still open: duplicating it works only then.
+bool IsOpen(HANDLE h) {
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return false;
+    CloseHandle(copy);
+    return true;
+}
+
+TEST(Files, AnOwnedFileClosesOnceWhateverThePath) {
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    std::string path = std::string(dir) + "qv_owned_file_test.txt";
+    HANDLE raw;
+    {
+        OwnedFile file = OpenOwnedFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+        ASSERT_TRUE(file.Valid());
+        raw = file.Get();
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.Get(), "abc", 3, &written, nullptr));
+        OwnedFile moved = std::move(file);  // one owner at a time
+        EXPECT_FALSE(file.Valid());
+        EXPECT_EQ(moved.Get(), raw);
+        EXPECT_TRUE(IsOpen(raw));
+    }
+    EXPECT_FALSE(IsOpen(raw));  // closed when its owner went
+    OwnedFile again = OpenOwnedFile(path, GENERIC_READ, 0, OPEN_EXISTING);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(GetFileSize(again.Get(), nullptr), 3u);
+    EXPECT_EQ(again.Close(), 0u);
+    EXPECT_EQ(again.Close(), 0u);  // nothing left to close
+    EXPECT_FALSE(OpenOwnedFile(path + "\\no\\such", GENERIC_READ, 0, OPEN_EXISTING).Valid());
+    DeleteFileA(path.c_str());
 }
 
 }  // namespace

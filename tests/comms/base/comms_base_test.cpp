@@ -8,7 +8,7 @@
 
 #include "comms/base/comm_errors.h"
 #include "comms/base/comm_misc.h"
-#include "comms/base/comms_base_unit.h"
+#include "comms/base/startup.h"
 #include "comms/base/string_resource.h"
 #include "framework/component.h"
 
@@ -267,6 +267,6 @@ TEST(Pump, DelayTicksPumpsMessagesAndWaitsItsTicks) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    qv::CommsBaseUnit unit;
+    qv::CommsBaseStartup unit;
     return RUN_ALL_TESTS();
 }

@@ -125,6 +125,34 @@ TEST_F(CommSocketTest, ConnectReadWriteAndPeerClose) {
     EXPECT_EQ(socket->SockClose(mine), 0);
 }
 
+// An owned socket is closed once, through the component: when its owner
+// drops it, or early by Close; a moved-from one closes nothing.
+TEST_F(CommSocketTest, OwnedSocketsCloseOnce) {
+    uint16_t port;
+    RawSocket listener = ListenOnLoopback(port);
+    RawSocket peer;
+    {
+        OwnedSocket first = socket->OpenOwned();
+        ASSERT_TRUE(first.Valid());
+        mine = first.Get();
+        socket->SockSelectEvents(mine, kSockConnect | kSockClose);
+        socket->SockConnect(mine, Loopback(port));
+        peer = AcceptPeer(listener.Get());
+        ASSERT_TRUE(peer.Valid());
+        OwnedSocket moved = std::move(first);
+        EXPECT_FALSE(first.Valid());
+        EXPECT_EQ(first.Close(), 0);  // nothing to close
+        EXPECT_FALSE(PeerClosed(peer.Get(), 100));
+    }
+    EXPECT_TRUE(PeerClosed(peer.Get()));  // closed when its owner went
+    OwnedSocket second = socket->OpenOwned();
+    other = second.Get();
+    EXPECT_EQ(second.Close(), 0);
+    EXPECT_EQ(second.Close(), 0);  // once only: no second close reported
+    PumpFor(50);
+    for (const std::string& e : events) EXPECT_EQ(e.find("error"), std::string::npos) << e;
+}
+
 TEST_F(CommSocketTest, RefusedConnectArrivesAsErrorNotification) {
     uint16_t port = UnusedLoopbackPort();
     mine = socket->SockOpen();

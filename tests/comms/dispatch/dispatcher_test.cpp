@@ -20,7 +20,8 @@ using namespace test;
 class FakeDispatcher : public BaseDispatcher {
 public:
     explicit FakeDispatcher(DispatcherOwner* owner = nullptr) : BaseDispatcher(owner) {}
-    ~FakeDispatcher() override { CloseForDestroy(); }
+    // A test double lives on the stack: its device holds nothing to close.
+    ~FakeDispatcher() override = default;
 
     std::deque<uint8_t> device;  // bytes waiting in the device
     std::vector<int32_t> readSizes;
@@ -35,23 +36,7 @@ public:
     int32_t Open(int32_t in = 4096, int32_t out = 4096) { return OpenSocketDevice(in, out); }
     void Feed(const Bytes& b) { device.insert(device.end(), b.begin(), b.end()); }
     // A poll as the socket device runs it.
-    void Poll() {
-        if (pollBusy_) return;
-        pollBusy_ = true;
-        try {
-            if (!closePending_) {
-                RefreshStatus();
-                if (counts_.InputCount > 0) FillRing();
-                if (!dispatching_) RunTriggerPasses();
-            }
-        } catch (...) {
-            pollBusy_ = false;
-            EndOfUse();
-            throw;
-        }
-        pollBusy_ = false;
-        EndOfUse();
-    }
+    void Poll() { ServicePoll(false); }
 
     int32_t DeviceEscape(int32_t f) override {
         escapes.push_back(f);
@@ -342,7 +327,7 @@ TEST(Dispatcher, HandlerFlags) {
     EXPECT_FALSE(d.RunTriggerPass());
     EXPECT_EQ(port.Count(MsgTriggerAvail), 0);
     // Switched off: nobody is called and the delivery counts as done.
-    d.AdjustHandlerFlags(2);
+    d.AdjustHandlerFlags(hcPortHandlerOff);
     EXPECT_FALSE(d.HandlerService());
     d.Feed(S("d"));
     d.FillRing();
@@ -350,14 +335,14 @@ TEST(Dispatcher, HandlerFlags) {
     EXPECT_FALSE(d.RunTriggerPass());  // announced once
     EXPECT_EQ(port.Count(MsgTriggerAvail), 0);
     // Port handler on: the window gets the messages.
-    d.AdjustHandlerFlags(1);
+    d.AdjustHandlerFlags(hcPortHandlerOn);
     EXPECT_TRUE(d.HandlerService());
     EXPECT_TRUE(d.PortHandler());
     d.Feed(S("e"));
     d.Poll();
     EXPECT_EQ(port.Count(MsgTriggerAvail), 1);
     EXPECT_EQ(port.messages.back().lParam, static_cast<LPARAM>(d.Handle()) << 16);
-    d.AdjustHandlerFlags(2);
+    d.AdjustHandlerFlags(hcPortHandlerOff);
     RecordingOwner second;
     d.AddWindowHandler(second.Window());  // a second window: both are served
     d.Feed(S("f"));
@@ -389,7 +374,7 @@ TEST(Dispatcher, RemovalDuringDeliveryIsDeferred) {
     EXPECT_EQ(extra.Count(MsgTriggerAvail), 0);
     EXPECT_EQ(port.Count(MsgTriggerAvail), 0);  // one window left, port-handler flag clear
     a.also = nullptr;
-    d.AdjustHandlerFlags(1);
+    d.AdjustHandlerFlags(hcPortHandlerOn);
     d.Feed(S("2"));
     d.Poll();
     EXPECT_EQ(extra.Count(MsgTriggerAvail), 0);  // gone for good
@@ -404,10 +389,11 @@ TEST(Dispatcher, CloseFromAHandlerIsDeferredUntilTheDeliveryEnds) {
     Recorder a;
     OtherRecorder b;
     a.d = b.d = &d;
-    bool startedInHandler = false;
+    bool startedInHandler = false, pendingInHandler = false;
     a.also = [&] {
         d.CloseDevice();
         startedInHandler = d.Started();
+        pendingInHandler = d.ClosePending();
     };
     d.AddEventHandler(a.Method());
     d.AddEventHandler(b.Method());
@@ -415,8 +401,9 @@ TEST(Dispatcher, CloseFromAHandlerIsDeferredUntilTheDeliveryEnds) {
     d.Feed(S("bye"));
     d.Poll();
     EXPECT_TRUE(startedInHandler);  // not released while delivering
+    EXPECT_TRUE(pendingInHandler);
     EXPECT_TRUE(b.messages.empty());
-    EXPECT_TRUE(d.ClosePending());
+    EXPECT_FALSE(d.ClosePending());  // released when the delivery ended
     EXPECT_FALSE(d.Started());
     EXPECT_FALSE(d.Ring().Allocated());
     EXPECT_EQ(d.closes, 1);
@@ -425,13 +412,13 @@ TEST(Dispatcher, CloseFromAHandlerIsDeferredUntilTheDeliveryEnds) {
     EXPECT_EQ(port.messages.back().lParam, static_cast<LPARAM>(d.Handle()) << 16);
 }
 
-TEST(Dispatcher, AbandonedDuringADeliveryIsFreedAfterIt) {
+TEST(Dispatcher, DestroyedDuringADeliveryIsFreedAfterIt) {
     auto* d = new FakeDispatcher();
     d->Open();
     int32_t handle = d->Handle();
     Recorder a;
     a.d = d;
-    a.also = [&] { d->Abandon(); };
+    a.also = [&] { d->Destroy(); };
     d->AddEventHandler(a.Method());
     d->SetAvailThreshold(1);
     d->Feed(S("x"));
@@ -539,7 +526,7 @@ TEST(Dispatcher, LineOperations) {
     d.escapes.clear();
     EXPECT_EQ(d.SetDtrLine(false), 0);
     EXPECT_EQ(d.SetRtsLine(true), 0);
-    EXPECT_EQ(d.escapes, (std::vector<int32_t>{6, 3}));
+    EXPECT_EQ(d.escapes, (std::vector<int32_t>{leClearDtr, leSetRts}));
     d.SetDtrAutomatic(true);
     EXPECT_EQ(d.SetDtrLine(true), 1);
     d.SetPortOption(4);
@@ -634,7 +621,7 @@ TEST(DispatcherLog, DumpWritesHeaderAndRecords) {
     EXPECT_EQ(lines[1].rfind("Compiler : GNU C++ ", 0), 0u);
     EXPECT_NE(lines[1].find("mingw-w64"), std::string::npos);
     EXPECT_EQ(lines[2].rfind("Operating System : ", 0), 0u);
-    EXPECT_LT(lines[2].size(), 80u);
+    EXPECT_LE(lines[2].size(), 80u);
     EXPECT_EQ(lines[3], "Time      Type      SubType       Data      OtherData");
     EXPECT_EQ(lines[4], "--------  --------  ------------  --------  ---------");
     // The records, their times cut off (they depend on the clock).

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "comms/base/comm_errors.h"
-#include "comms/base/comms_base_unit.h"
+#include "comms/base/startup.h"
 #include "comms/dispatch/comm_socket.h"
 #include "comms/dispatch/socket_binding.h"
 #include "comms/dispatch/socket_binding_test_hooks.h"
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::strncmp(argv[i], "--module=", 9) == 0) qv::SetSocketLibraryModuleForTests(argv[i] + 9);
     qv::Application::Instance().Initialize();
-    qv::CommsBaseUnit base;
+    qv::CommsBaseStartup base;
     int result = RUN_ALL_TESTS();
     qv::ReleaseSocketLibrary();
     return result;

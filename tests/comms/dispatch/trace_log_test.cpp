@@ -117,12 +117,17 @@ TEST(LogDump, AllHexAndDecimalRendering) {
     EXPECT_EQ(DumpAll(log, false, false), Golden("log_records_dec.txt"));
 }
 
-TEST(LogDump, HeaderCutsTheSystemLine) {
-    std::string header = FormatLogHeader("c", std::string(200, 'x'), Texts());
-    size_t start = header.find("Operating System : ");
-    ASSERT_NE(start, std::string::npos);
-    size_t end = header.find("\r\n", start);
-    EXPECT_EQ(end - start, 79u);
+TEST(LogDump, HeaderCutsTheSystemLineAtEightyCharacters) {
+    struct Case {
+        size_t description, line;
+    } cases[] = {{200, 80}, {61, 80}, {62, 80}, {60, 79}};
+    for (const Case& c : cases) {
+        std::string header = FormatLogHeader("c", std::string(c.description, 'x'), Texts());
+        size_t start = header.find("Operating System : ");
+        ASSERT_NE(start, std::string::npos);
+        size_t end = header.find("\r\n", start);
+        EXPECT_EQ(end - start, c.line) << c.description;
+    }
 }
 
 TEST(LogDump, TimeColumn) {

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "comms/base/comms_base_unit.h"
-#include "comms/dispatch/comms_dispatch_unit.h"
+#include "comms/base/startup.h"
+#include "comms/dispatch/startup.h"
 #include "framework/application.h"
 
 int main(int argc, char** argv) {
@@ -15,8 +15,8 @@ int main(int argc, char** argv) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     qv::Application::Instance().Initialize();
-    qv::CommsBaseUnit base;
-    qv::CommsDispatchUnit dispatch;
+    qv::CommsBaseStartup base;
+    qv::CommsDispatchStartup dispatch;
     int result = RUN_ALL_TESTS();
     WSACleanup();
     return result;

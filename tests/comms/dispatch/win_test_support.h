@@ -17,6 +17,7 @@
 #include "comms/dispatch/comm_socket.h"
 #include "comms/dispatch/dispatcher.h"
 #include "framework/application.h"
+#include "framework/message_window.h"
 #include "tests/comms/dispatch/test_bytes.h"
 
 namespace qv::test {
@@ -79,10 +80,11 @@ public:
         WPARAM wParam;
         LPARAM lParam;
     };
-    RecordingOwner();
-    ~RecordingOwner();
-    HWND DispatcherOwnerWindow() const override { return window_; }
-    HWND Window() const { return window_; }
+    RecordingOwner() {
+        window_.SetFallback([this](UINT msg, WPARAM wParam, LPARAM lParam) { return Record(msg, wParam, lParam); });
+    }
+    HWND DispatcherOwnerWindow() const override { return window_.Handle(); }
+    HWND Window() const { return window_.Handle(); }
 
     std::vector<Message> messages;
     LRESULT acceptAnswer = 1;
@@ -103,44 +105,21 @@ public:
     }
 
 private:
-    static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
-    HWND window_ = nullptr;
-};
-
-inline LRESULT CALLBACK RecordingOwner::Proc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<RecordingOwner*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(window, msg, wParam, lParam);
-    if (msg == MsgSocketEvent || msg == MsgPortDeferredClose || (msg >= MsgTriggerAvail && msg <= MsgTriggerStatus)) {
-        self->messages.push_back({msg, wParam, lParam});
+    LRESULT Record(UINT msg, WPARAM wParam, LPARAM lParam) {
+        bool trigger = msg >= MsgTriggerAvail && msg <= MsgTriggerStatus;
+        if (msg != MsgSocketEvent && msg != MsgPortDeferredClose && !trigger)
+            return DefWindowProcW(window_.Handle(), msg, wParam, lParam);
+        messages.push_back({msg, wParam, lParam});
         if (msg == MsgSocketEvent) {
-            if (self->onSocketEvent) self->onSocketEvent(wParam, lParam);
-            return wParam == kSockAccept ? self->acceptAnswer : 0;
+            if (onSocketEvent) onSocketEvent(wParam, lParam);
+            return wParam == kReportPeerWaiting ? acceptAnswer : 0;
         }
-        if (msg != MsgPortDeferredClose && self->onTrigger) self->onTrigger(msg, wParam, lParam);
+        if (trigger && onTrigger) onTrigger(msg, wParam, lParam);
         return 0;
     }
-    return DefWindowProcW(window, msg, wParam, lParam);
-}
 
-inline RecordingOwner::RecordingOwner() {
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = Proc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"qvTestOwner";
-        RegisterClassW(&wc);
-        registered = true;
-    }
-    window_ = CreateWindowExW(0, L"qvTestOwner", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr),
-                              nullptr);
-    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-}
-
-inline RecordingOwner::~RecordingOwner() {
-    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-    DestroyWindow(window_);
-}
+    MessageWindow window_{L"qvTestOwner", nullptr};
+};
 
 // ---- loopback peers ----------------------------------------------------
 

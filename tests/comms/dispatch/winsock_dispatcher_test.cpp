@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "comms/dispatch/winsock_dispatcher.h"
+#include "tests/support/quarantine_heap.h"
 #include "win_test_support.h"
 
 namespace qv {
@@ -46,13 +47,10 @@ protected:
         d->SetAvailThreshold(1);
         peer = AcceptPeer(listener.Get());
         ASSERT_TRUE(peer.Valid());
-        ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockConnect) == 1; }));
+        ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportConnected) == 1; }));
     }
     void TearDown() override {
-        if (d) {
-            if (d->Started() && !d->ClosePending()) d->CloseDevice();
-            delete d;
-        }
+        if (d) d->Destroy();
         PumpPending();
     }
     Bytes Received(size_t n) {
@@ -68,14 +66,14 @@ protected:
 
 TEST_F(WinsockTest, ClientConnectsAndDataFlowsBothWays) {
     OpenClient();
-    EXPECT_EQ(owner.Count(MsgSocketEvent, kSockConnect), 1);
+    EXPECT_EQ(owner.Count(MsgSocketEvent, kReportConnected), 1);
     EXPECT_TRUE(d->ModemStatus() & 0x80);
     EXPECT_EQ(d->RemoteAddr().sin_addr.s_addr, LoopbackAddress());
     EXPECT_NE(d->DeviceId(), -1);
     WsConnection* c = DeviceSocketInstance()->ConnectionOf(d->DeviceId());
     ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->PeerSocket, c->OwnSocket);
-    EXPECT_EQ(c->ConnState, 1);
+    EXPECT_EQ(c->PeerSocket(), c->OwnSocket());
+    EXPECT_EQ(c->ConnState, csOpen);
 
     SendRaw(peer.Get(), S("220 ready\r\n"));
     EXPECT_EQ(Received(11), S("220 ready\r\n"));
@@ -135,7 +133,7 @@ TEST_F(WinsockTest, RefusedConnectArrivesAtTheOwnerLater) {
     d->SetConnectParams(LoopbackAddress(), htons(UnusedLoopbackPort()), true, true);
     EXPECT_EQ(d->OpenSocketDevice(4096, 4096), 0);  // the connect would block
     ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, WSAECONNREFUSED) == 1; }));
-    EXPECT_EQ(owner.Count(MsgSocketEvent, kSockConnect), 0);
+    EXPECT_EQ(owner.Count(MsgSocketEvent, kReportConnected), 0);
     EXPECT_TRUE(d->Started());
 }
 
@@ -143,13 +141,13 @@ TEST_F(WinsockTest, PeerCloseOnAClientConnection) {
     OpenClient();
     // The last bytes before the close still reach the handlers first.
     owner.onSocketEvent = [&](WPARAM w, LPARAM) {
-        if (w == kSockClose) {
+        if (w == kReportOwnSocketClosed) {
             EXPECT_EQ(collector.data, S("221 bye\r\n"));
         }
     };
     SendRaw(peer.Get(), S("221 bye\r\n"));
     peer.Close();
-    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockClose) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportOwnSocketClosed) == 1; }));
     EXPECT_EQ(collector.data, S("221 bye\r\n"));
     EXPECT_EQ(d->RemoteAddr().sin_addr.s_addr, 0u);
     EXPECT_EQ(d->RemoteAddr().sin_port, 0);
@@ -167,7 +165,7 @@ TEST_F(WinsockTest, ServerAcceptsOnePeerAndHearsItsClose) {
     EXPECT_EQ(d->LocalAddr().sin_port, htons(port));
     RawSocket first = ConnectPeer(port);
     ASSERT_TRUE(first.Valid());
-    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockAccept) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportPeerWaiting) == 1; }));
     EXPECT_EQ(owner.messages.back().lParam, static_cast<LPARAM>(LoopbackAddress()));
     EXPECT_TRUE(d->ModemStatus() & 0x80);
     SendRaw(first.Get(), S("hello"));
@@ -179,14 +177,40 @@ TEST_F(WinsockTest, ServerAcceptsOnePeerAndHearsItsClose) {
     RawSocket second = ConnectPeer(port);
     ASSERT_TRUE(second.Valid());
     EXPECT_TRUE(PeerClosed(second.Get()));
-    EXPECT_EQ(owner.Count(MsgSocketEvent, kSockAccept), 1);
+    EXPECT_EQ(owner.Count(MsgSocketEvent, kReportPeerWaiting), 1);
 
     first.Close();
-    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, 48) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportAcceptedPeerClosed) == 1; }));
     EXPECT_FALSE(d->ModemStatus() & 0x80);
     // The listening socket takes the next peer.
     RawSocket third = ConnectPeer(port);
-    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockAccept) == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportPeerWaiting) == 2; }));
+}
+
+// A reset peer is reported as a close carrying an error code: the
+// accepted socket goes all the same, and the next peer is taken.
+TEST_F(WinsockTest, ServerLetsGoOfAPeerReportedClosedWithAnError) {
+    uint16_t port = UnusedLoopbackPort();
+    d = new WinsockDispatcher(&owner);
+    d->SetConnectParams(0, htons(port), true, false);
+    ASSERT_EQ(d->OpenSocketDevice(4096, 4096), 0);
+    RawSocket first = ConnectPeer(port);
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportPeerWaiting) == 1; }));
+    WsConnection* c = DeviceSocketInstance()->ConnectionOf(d->DeviceId());
+    ASSERT_NE(c, nullptr);
+    SocketHandle accepted = c->PeerSocket();
+    ASSERT_NE(accepted, c->OwnSocket());
+    PostMessageW(DeviceSocketInstance()->NotifyWindow(), MsgSocketEvent, ToSocket(accepted),
+                 WSAMAKESELECTREPLY(FD_CLOSE, WSAECONNRESET));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, WSAECONNRESET) == 1; }));
+    EXPECT_EQ(c->PeerSocket(), kInvalidSocket);
+    EXPECT_FALSE(d->ModemStatus() & 0x80);
+    EXPECT_TRUE(PeerClosed(first.Get()));  // the accepted socket was closed
+    RawSocket second = ConnectPeer(port);
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportPeerWaiting) == 2; }));
+    EXPECT_TRUE(d->ModemStatus() & 0x80);
+    PumpFor(100);
+    EXPECT_FALSE(PeerClosed(second.Get(), 100));
 }
 
 TEST_F(WinsockTest, ServerRefusesAPeerTheOwnerDoesNotWant) {
@@ -196,7 +220,7 @@ TEST_F(WinsockTest, ServerRefusesAPeerTheOwnerDoesNotWant) {
     d->SetConnectParams(0, htons(port), true, false);
     ASSERT_EQ(d->OpenSocketDevice(4096, 4096), 0);
     RawSocket peer1 = ConnectPeer(port);
-    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kSockAccept) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportPeerWaiting) == 1; }));
     EXPECT_TRUE(PeerClosed(peer1.Get()));
     EXPECT_FALSE(d->ModemStatus() & 0x80);
     EXPECT_EQ(d->RemoteAddr().sin_addr.s_addr, 0u);
@@ -222,20 +246,52 @@ TEST_F(WinsockTest, BurstLargerThanTheRings) {
 
 TEST_F(WinsockTest, CloseFromAHandlerIsFinishedAfterTheDelivery) {
     OpenClient();
-    collector.also = [&] { d->CloseDevice(); };
+    bool pendingInHandler = false;
+    collector.also = [&] {
+        d->CloseDevice();
+        pendingInHandler = d->ClosePending() && d->Started();
+    };
     SendRaw(peer.Get(), S("x"));
     ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgPortDeferredClose) == 1; }));
+    EXPECT_TRUE(pendingInHandler);
     EXPECT_FALSE(d->Started());
-    EXPECT_TRUE(d->ClosePending());
+    EXPECT_FALSE(d->ClosePending());
     EXPECT_TRUE(PeerClosed(peer.Get()));
     EXPECT_EQ(d->DeviceId(), -1);
 }
 
-TEST_F(WinsockTest, AbandonedDuringADeliveryIsFreedAfterIt) {
+// The device's status asks the connection for its input and then for its
+// output count. A receive that fails on the way is reported to the owner,
+// whose handler may close the device: the connection goes, and nothing of
+// it may be used (or freed) again by the rest of the status.
+TEST_F(WinsockTest, ACloseDuringTheStatusLeavesTheConnectionAlone) {
+    {
+        GuardedAllocations guarded;  // the connection faults if used once freed
+        OpenClient();
+    }
+    WsConnection* c = DeviceSocketInstance()->ConnectionOf(d->DeviceId());
+    ASSERT_NE(c, nullptr);
+    int closes = 0;
+    owner.onSocketEvent = [&](WPARAM w, LPARAM) {
+        if (w != kReportConnected && !d->ClosePending() && d->DeviceId() != -1) {
+            ++closes;
+            d->CloseDevice();
+        }
+    };
+    // The next receive fails: its socket is gone under the connection.
+    ::closesocket(ToSocket(c->OwnSocket()));
+    d->ServicePoll(false);
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(d->DeviceId(), -1);
+    EXPECT_FALSE(d->Started());
+    EXPECT_EQ(DeviceSocketInstance()->ComponentCount(), 0);
+}
+
+TEST_F(WinsockTest, DestroyedDuringADeliveryIsFreedAfterIt) {
     OpenClient();
     int32_t handle = d->Handle();
     collector.also = [&] {
-        d->Abandon();
+        d->Destroy();
         d = nullptr;
     };
     SendRaw(peer.Get(), S("x"));
@@ -252,13 +308,12 @@ TEST_F(WinsockTest, StaleReportsDoNotReachANewConnection) {
     int32_t old = d->DeviceId();
     PostMessageW(DeviceSocketInstance()->NotifyWindow(), MsgSocketEvent, ToSocket(old),
                  WSAMAKESELECTREPLY(FD_CLOSE, 0));
-    d->CloseDevice();
-    delete d;
+    d->Destroy();
     d = nullptr;
     owner.messages.clear();
     OpenClient();
     PumpFor(100);
-    EXPECT_EQ(owner.Count(MsgSocketEvent, kSockClose), 0);
+    EXPECT_EQ(owner.Count(MsgSocketEvent, kReportOwnSocketClosed), 0);
     EXPECT_TRUE(d->ModemStatus() & 0x80);
 }
 

@@ -9,6 +9,7 @@
 #include "comms/port/data_packet.h"
 #include "framework/form_reader.h"
 #include "port_test_support.h"
+#include "tests/support/quarantine_heap.h"
 
 namespace qv {
 namespace {
@@ -234,10 +235,38 @@ TEST_F(PacketTest, DetachingTheCapturingPacket) {
     lines.packet->SetComPort(nullptr);
     EXPECT_EQ(lines.packet->Manager(), nullptr);
     EXPECT_NE(m->Core().CapturePacket(), &lines.packet->Core());
-    delete lines.packet;  // nothing may point at it any more
+    Free(lines.packet);  // nothing may point at it any more
     lines.packet = nullptr;
     Send(peer, " line\r\n");
     EXPECT_EQ(other.lines, std::vector<std::string>{"partial line\r\n"});
+}
+
+// A packet freed by its own packet event gets no string event and is not
+// touched again; the next line goes to the packet that is left. Free is
+// the way; a plain delete is survived as well.
+TEST_F(PacketTest, APacketFreedByItsOwnPacketEvent) {
+    for (bool plainDelete : {false, true}) {
+        SetUp();
+        Watched* doomed;
+        {
+            GuardedAllocations guarded;  // faults if used once freed
+            doomed = new Watched(owner.get(), *port, PacketSpec{}, "Doomed");
+        }
+        Watched other(owner.get(), *port, PacketSpec{}, "Other");
+        doomed->packet->OnPacket = [&, plainDelete](Object*, const void*, int32_t) {
+            if (plainDelete) delete doomed->packet;
+            else Free(doomed->packet);
+        };
+        doomed->packet->SetEnabled(true);
+        other.packet->SetEnabled(true);
+        RawSocket& peer = ConnectPort();
+        Send(peer, "1\r\n");
+        EXPECT_TRUE(doomed->lines.empty()) << plainDelete;
+        Send(peer, "2\r\n");
+        EXPECT_EQ(other.lines, std::vector<std::string>{"2\r\n"}) << plainDelete;
+        delete doomed;
+        TearDown();
+    }
 }
 
 TEST_F(PacketTest, ClosingThePortFromAPacketHandler) {
@@ -257,7 +286,7 @@ TEST_F(PacketTest, DestroyingThePortDetachesItsPackets) {
     Watched w(owner.get(), *port, PacketSpec{}, "Reply");
     w.packet->SetEnabled(true);
     ConnectPort();
-    delete port;
+    Free(port);
     port = nullptr;
     EXPECT_EQ(w.packet->ComPort(), nullptr);
     EXPECT_EQ(w.packet->Manager(), nullptr);

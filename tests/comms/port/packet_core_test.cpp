@@ -4,6 +4,7 @@
 // whatever the chunking.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <random>
@@ -31,6 +32,14 @@ struct FakeLink : ManagerLink {
     void StartCaptureTimer(int32_t ticks) override { timerStarts.push_back(ticks); }
     void StopCaptureTimer() override { ++timerStops; }
     [[noreturn]] void RaisePacketError(int32_t code) override { throw PacketErrorRaised{code}; }
+    std::vector<int32_t> reported;
+    void ReportArmingError(std::exception_ptr error) override {
+        try {
+            std::rethrow_exception(error);
+        } catch (const PacketErrorRaised& e) {
+            reported.push_back(e.code);
+        }
+    }
 };
 
 struct TestPacket : PacketClient {
@@ -47,7 +56,9 @@ struct TestPacket : PacketClient {
     void PacketFound(const uint8_t* data, int32_t length) override {
         std::string s(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
         packets.push_back(s);
-        if (onPacket) onPacket(s);
+        // A handler may free this packet: it runs from a copy, and nothing
+        // of the packet is touched after it.
+        if (auto handler = onPacket) handler(s);
     }
     void PacketTimedOut() override { ++timeouts; }
     std::string PacketLogLabel() const override { return label; }
@@ -66,6 +77,11 @@ struct Fixture {
         return p;
     }
     void Open() { manager.PortOpening(); }
+    // Detaches and destroys a packet, as a component's destructor does.
+    void Free(TestPacket& p) {
+        manager.RemovePacket(p.core);
+        std::erase_if(packets, [&](const std::unique_ptr<TestPacket>& q) { return q.get() == &p; });
+    }
     void Feed(const std::string& s) {
         manager.Receive(reinterpret_cast<const uint8_t*>(s.data()), static_cast<int32_t>(s.size()));
     }
@@ -136,6 +152,9 @@ TEST(PacketMatch, CasesAsOneTable) {
         {"case sensitive", caseSensitive, {"ab", "AB"}, {"AB"}, 0},
         {"no auto enable", noAuto, {"1\r\n2\r\n"}, {"1\r\n"}, 0},
         {"size or string, size first", sizeAndString, {"abcdef\r\n"}, {"abcd", "ef\r\n"}, 0},
+        // What follows a delivered packet is offered again from its start,
+        // also when the packet never held the capture.
+        {"start only, what follows is offered again", StartEnd("A", "", 0), {"AA", "xA"}, {"A", "A", "A"}, 0},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -320,6 +339,268 @@ TEST(PacketMatch, HandlersMayDisableAndReenable) {
     EXPECT_EQ(p.packets.back(), "4\r\n");
     EXPECT_EQ(f.manager.BufferLength(), 0);
     EXPECT_FALSE(f.manager.Active());
+}
+
+// Packets that leave while the matcher works: disabled, detached or freed
+// from inside another packet's delivery, or while the capture they hold is
+// handed on. A packet on its way out takes no part in any pass.
+// A line packet holds the capture and has collected "x"; a start-only
+// packet for "x" waits for it.
+struct HeldCapture {
+    Fixture f;
+    TestPacket& lines = f.Add(ReplyLine(), "Lines");
+    TestPacket& x = f.Add(StartEnd("x", "", 0), "X");
+    HeldCapture() {
+        f.Open();
+        lines.core.SetEnabled(true);
+        x.core.SetEnabled(true);
+        f.Feed("x");
+    }
+};
+
+TEST(PacketLeaving, DisablingTheCapturingPacketDoesNotRearmIt) {
+    HeldCapture h;
+    ASSERT_EQ(h.f.manager.CapturePacket(), &h.lines.core);
+    // Ending the capture offers the byte to the other packet, whose
+    // delivery ends with every enabled packet armed again.
+    h.lines.core.SetEnabled(false);
+    EXPECT_EQ(h.x.packets, std::vector<std::string>{"x"});
+    EXPECT_FALSE(h.lines.core.Enabled());
+    EXPECT_EQ(h.lines.core.MatchState(), pkIdle);
+    EXPECT_EQ(h.f.manager.CapturePacket(), nullptr);
+    h.f.Feed("x");  // the port still hears
+    EXPECT_EQ(h.x.packets, (std::vector<std::string>{"x", "x"}));
+    EXPECT_TRUE(h.lines.packets.empty());
+}
+
+TEST(PacketLeaving, APacketIsNotDeliveredDuringItsOwnRemoval) {
+    HeldCapture h;
+    // A line arrives while the other packet's handler runs; the line packet
+    // would take it if it were armed again, and its handler frees it.
+    h.x.onPacket = [&](const std::string&) { h.f.Feed("y\r\n"); };
+    h.lines.onPacket = [&](const std::string&) { h.f.Free(h.lines); };
+    h.f.manager.RemovePacket(h.lines.core);
+    EXPECT_TRUE(h.lines.packets.empty());
+    EXPECT_EQ(h.lines.core.Manager(), nullptr);
+    EXPECT_EQ(h.lines.core.MatchState(), pkIdle);
+    EXPECT_EQ(h.x.packets, std::vector<std::string>{"x"});
+    EXPECT_EQ(h.f.manager.CapturePacket(), nullptr);
+    EXPECT_EQ(h.f.manager.BufferLength(), 0);  // nobody matched "y\r\n"
+    h.f.Free(h.lines);
+}
+
+TEST(PacketLeaving, PacketsFreedOrDetachedFromInsideDeliveries) {
+    struct Case {
+        const char* name;
+        // What the first line's handler does to the packets (by index).
+        std::function<void(Fixture&, std::vector<TestPacket*>&)> act;
+        std::vector<std::string> first, second;  // what each packet delivers
+    } cases[] = {
+        {"frees itself", [](Fixture& f, std::vector<TestPacket*>& p) { f.Free(*p[0]); }, {"1\r\n"}, {"2\r\n"}},
+        {"detaches itself", [](Fixture& f, std::vector<TestPacket*>& p) { f.manager.RemovePacket(p[0]->core); },
+         {"1\r\n"}, {"2\r\n"}},
+        {"frees the other", [](Fixture& f, std::vector<TestPacket*>& p) { f.Free(*p[1]); }, {"1\r\n", "2\r\n"}, {}},
+        {"disables itself", [](Fixture&, std::vector<TestPacket*>& p) { p[0]->core.SetEnabled(false); },
+         {"1\r\n", "2\r\n"}, {}},  // re-enabled by AutoEnable at the end of the event
+        {"disables the other", [](Fixture&, std::vector<TestPacket*>& p) { p[1]->core.SetEnabled(false); },
+         {"1\r\n", "2\r\n"}, {}},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        std::vector<TestPacket*> p = {&f.Add(ReplyLine(), "A"), &f.Add(ReplyLine(), "B")};
+        std::vector<std::string> delivered[2];
+        bool acted = false;
+        for (int i = 0; i < 2; ++i)
+            p[static_cast<size_t>(i)]->onPacket = [&, i](const std::string& s) {
+                delivered[i].push_back(s);
+                if (!acted) {
+                    acted = true;
+                    c.act(f, p);
+                }
+            };
+        f.Open();
+        p[0]->core.SetEnabled(true);
+        p[1]->core.SetEnabled(true);
+        f.Feed("1\r\n2\r\n");
+        EXPECT_EQ(delivered[0], c.first) << c.name;
+        EXPECT_EQ(delivered[1], c.second) << c.name;
+        EXPECT_EQ(f.manager.BufferLength(), 0) << c.name;
+    }
+}
+
+// A packet that cannot be armed again when another one takes the capture,
+// or when an event ends, is disabled and its error reported; the others go
+// on, and nobody is left holding the capture without collecting.
+TEST(PacketLeaving, ArmingErrorsWhileOthersMatch) {
+    {
+        Fixture f;
+        TestPacket& broken = f.Add(StartEnd("A", "E"), "Broken");
+        TestPacket& tagged = f.Add(StartEnd("R", "E"), "Tagged");
+        TestPacket& lines = f.Add(ReplyLine(), "Lines");
+        f.Open();
+        broken.core.SetEnabled(true);
+        tagged.core.SetEnabled(true);
+        // A setting stored directly takes effect at the next arm, which
+        // comes when the line packet takes the capture.
+        broken.core.Settings.StartString.clear();
+        lines.core.SetEnabled(true);
+        EXPECT_EQ(f.link.reported, std::vector<int32_t>{kErrStartStringEmpty});
+        EXPECT_FALSE(broken.core.Enabled());
+        EXPECT_TRUE(lines.core.Enabled());
+        EXPECT_EQ(lines.core.MatchState(), pkCollecting);
+        EXPECT_EQ(f.manager.CapturePacket(), &lines.core);
+        f.Feed("RzE\r\n");
+        EXPECT_EQ(lines.packets, std::vector<std::string>{"RzE\r\n"});
+        lines.core.SetEnabled(false);
+        f.Feed("RzE");
+        EXPECT_EQ(tagged.packets, std::vector<std::string>{"RzE"});
+        EXPECT_EQ(f.link.reported.size(), 1u);
+    }
+    {
+        Fixture f;
+        TestPacket& lines = f.Add(ReplyLine(), "Lines");
+        TestPacket& tagged = f.Add(StartEnd("R", "E"), "Tagged");
+        f.Open();
+        lines.core.SetEnabled(true);
+        tagged.core.SetEnabled(true);
+        lines.onPacket = [&](const std::string&) { lines.core.Settings.EndString.clear(); };
+        f.Feed("1\r\nRzE");
+        EXPECT_EQ(lines.packets, std::vector<std::string>{"1\r\n"});
+        EXPECT_EQ(f.link.reported, std::vector<int32_t>{kErrEndStringEmpty});
+        EXPECT_FALSE(lines.core.Enabled());
+        EXPECT_EQ(tagged.packets, std::vector<std::string>{"RzE"});
+    }
+}
+
+// Random packets, settings and data in random chunks, with handlers that
+// disable, detach, free and add packets: whatever happens, the capture is
+// held only by an attached, enabled, collecting packet, and (under the
+// address sanitizer) no freed packet is touched.
+TEST(PacketLeaving, RandomHandlersKeepTheCaptureConsistent) {
+    std::mt19937 rng(4242);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    auto settings = [&] {
+        static const char* starts[] = {"A", "AB", "?", "B"};
+        static const char* ends[] = {"\r\n", "E", "?", "BA"};
+        PacketSettings s;
+        s.StartCond = pick(2) ? scAnyData : scString;
+        s.StartString = starts[pick(4)];
+        s.EndCond = static_cast<PacketEndSet>(pick(4));
+        if (s.StartCond == scAnyData && s.EndCond == 0) s.EndCond = kEndString;
+        s.EndString = ends[pick(4)];
+        s.PacketSize = 2 + pick(5);
+        s.TimeOut = pick(2) ? 0 : 18;
+        s.AutoEnable = pick(4) != 0;
+        s.IncludeStrings = pick(2) != 0;
+        return s;
+    };
+    for (int round = 0; round < 400; ++round) {
+        Fixture f;
+        f.link.logOn = round % 7 == 0;
+        std::function<void(TestPacket&)> arm;
+        auto checkCapture = [&] {
+            PacketCore* c = f.manager.CapturePacket();
+            int owners = 0;
+            for (PacketCore* p : f.manager.Packets()) {
+                ASSERT_EQ(p->Manager(), &f.manager);
+                owners += p->OwnsCapture();
+            }
+            if (!c) {
+                ASSERT_EQ(owners, 0);
+                return;
+            }
+            ASSERT_EQ(owners, 1);
+            ASSERT_TRUE(std::count(f.manager.Packets().begin(), f.manager.Packets().end(), c));
+            ASSERT_TRUE(c->OwnsCapture());
+            ASSERT_TRUE(c->Enabled());
+            ASSERT_EQ(c->MatchState(), pkCollecting);
+        };
+        auto act = [&](TestPacket& self) {
+            std::vector<TestPacket*> all;
+            for (auto& q : f.packets) all.push_back(q.get());
+            TestPacket& other = *all[static_cast<size_t>(pick(static_cast<int>(all.size())))];
+            try {
+                switch (pick(9)) {
+                    case 0: self.core.SetEnabled(false); break;
+                    case 1: other.core.SetEnabled(false); break;
+                    case 2: other.core.SetEnabled(true); break;
+                    case 3: f.manager.RemovePacket(other.core); break;
+                    case 4: f.Free(other); break;
+                    case 5: f.Free(self); break;
+                    case 6: arm(f.Add(settings())); break;
+                    case 7: f.Feed(std::string(1, "AB\r\nE"[pick(5)])); break;
+                    default: break;
+                }
+            } catch (const PacketErrorRaised&) {
+            }
+        };
+        arm = [&](TestPacket& p) {
+            p.onPacket = [&](const std::string&) { act(p); };
+            try {
+                p.core.SetEnabled(true);
+            } catch (const PacketErrorRaised&) {
+            }
+        };
+        int count = 1 + pick(4);
+        for (int i = 0; i < count; ++i) arm(f.Add(settings()));
+        f.Open();
+        for (int step = 0; step < 40; ++step) {
+            std::string chunk;
+            for (int k = pick(12); k >= 0; --k) chunk += "xAB\r\nEz"[pick(7)];
+            try {
+                switch (pick(8)) {
+                    case 0: f.manager.CaptureTimerExpired(); break;
+                    case 1: act(*f.packets[static_cast<size_t>(pick(static_cast<int>(f.packets.size())))]); break;
+                    default: f.Feed(chunk); break;
+                }
+            } catch (const PacketErrorRaised&) {
+            }
+            ASSERT_FALSE(f.manager.InEvent()) << "round " << round;
+            checkCapture();
+            if (HasFatalFailure()) FAIL() << "round " << round << " step " << step;
+            if (f.packets.empty()) break;
+        }
+    }
+}
+
+// Packets found in one arrival are delivered one after another without
+// the stack growing with their number.
+TEST(PacketMany, EightThousandPacketsInOneArrival) {
+    Fixture f;
+    f.link.logOn = false;
+    PacketSettings oneByte = ReplyLine();
+    oneByte.EndString = "?";
+    TestPacket& p = f.Add(oneByte);
+    f.Open();
+    p.core.SetEnabled(true);
+    std::string bytes;
+    for (int i = 0; i < 8192; ++i) bytes += static_cast<char>('a' + i % 26);
+    f.Feed(bytes);
+    ASSERT_EQ(p.packets.size(), 8192u);
+    for (size_t i = 0; i < p.packets.size(); ++i) ASSERT_EQ(p.packets[i], bytes.substr(i, 1)) << i;
+    EXPECT_EQ(f.manager.BufferLength(), 0);
+}
+
+TEST(PacketMany, TenThousandLinesReleasedByATimeOut) {
+    Fixture f;
+    f.link.logOn = false;
+    PacketSettings block = ReplyLine();
+    block.EndString = "END";
+    block.TimeOut = 18;
+    TestPacket& holder = f.Add(block, "Block");
+    TestPacket& lines = f.Add(ReplyLine(), "Lines");
+    f.Open();
+    holder.core.SetEnabled(true);
+    lines.core.SetEnabled(true);  // waits for the block packet's capture
+    std::string stream;
+    for (int i = 0; i < 10000; ++i) stream += std::to_string(i) + "\r\n";
+    f.Feed(stream);
+    EXPECT_TRUE(lines.packets.empty());
+    f.manager.CaptureTimerExpired();
+    EXPECT_EQ(holder.timeouts, 1);
+    ASSERT_EQ(lines.packets.size(), 10000u);
+    for (int i = 0; i < 10000; ++i) ASSERT_EQ(lines.packets[static_cast<size_t>(i)], std::to_string(i) + "\r\n");
+    EXPECT_EQ(f.manager.BufferLength(), 0);
 }
 
 TEST(PacketBuffer, GrowsToFitAndAFailedFetchAddsNothing) {

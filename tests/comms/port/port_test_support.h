@@ -24,8 +24,6 @@ public:
         OnPortOpen = [this](Object*) { events.push_back("open"); };
         OnPortClose = [this](Object*) { events.push_back("close"); };
     }
-    // Closes while the recorded events still exist (the handlers write there).
-    ~TestPort() override { CloseOnDestroy(); }
 
     std::vector<std::string> events;
     int triggerMessages = 0;

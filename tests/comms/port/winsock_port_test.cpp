@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 #include "comms/base/comm_errors.h"
 #include "comms/base/comm_misc.h"
@@ -141,7 +142,7 @@ TEST(WinsockPort, ServerRoleNeedsNoAddress) {
     RawSocket first = ConnectPeer(free);
     ASSERT_TRUE(PumpUntil([&] { return port.Saw("accept"); }));
     first.Close();
-    ASSERT_TRUE(PumpUntil([&] { return port.Saw("disconnect"); }));  // code 48: the port stays open
+    ASSERT_TRUE(PumpUntil([&] { return port.Saw("disconnect"); }));  // an accepted peer closed: the port stays open
     EXPECT_EQ(port.State(), psOpen);
     refuse = true;
     RawSocket second = ConnectPeer(free);
@@ -330,22 +331,12 @@ TEST(ComPort, CloseInsideATriggerHandlerIsDeferredAndReopens) {
 
 // A queue that always holds a posted message starves the window timers;
 // the deferred close must finish all the same.
-LRESULT CALLBACK BusyProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_USER + 1) {
-        PostMessageW(window, WM_USER + 1, 0, 0);
-        return 0;
-    }
-    return DefWindowProcW(window, msg, wParam, lParam);
-}
-
 TEST(ComPort, DeferredCloseFinishesWhileTheQueueIsNeverEmpty) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = BusyProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"qvBusyTestWindow";
-    RegisterClassW(&wc);
-    HWND busy = CreateWindowExW(0, L"qvBusyTestWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
+    auto busy = std::make_unique<MessageWindow>(L"qvBusyTestWindow", nullptr);
+    busy->On(WM_USER + 1, [&](WPARAM, LPARAM) {
+        busy->Post(WM_USER + 1, 0, 0);
+        return LRESULT(0);
+    });
     LoopbackServer server;
     TestPort port;
     RawSocket& peer = Connect(port, server);
@@ -359,7 +350,7 @@ TEST(ComPort, DeferredCloseFinishesWhileTheQueueIsNeverEmpty) {
         }
         EXPECT_EQ(port.State(), psClosing);
     });
-    PostMessageW(busy, WM_USER + 1, 0, 0);
+    busy->Post(WM_USER + 1, 0, 0);
     SendRaw(peer.Get(), S("x"));
     for (int i = 0; i < 200000 && port.State() != psClosed; ++i) {
         MSG m;
@@ -367,7 +358,7 @@ TEST(ComPort, DeferredCloseFinishesWhileTheQueueIsNeverEmpty) {
     }
     EXPECT_EQ(port.State(), psClosed);
     EXPECT_EQ(port.CurrentDispatcher(), nullptr);
-    DestroyWindow(busy);
+    busy.reset();
     PumpPending();
 }
 
@@ -395,7 +386,7 @@ TEST(ComPort, DestroyingAPortWhoseCloseIsDeferred) {
     HWND window = port->PortWindow();
     port->SetOnDataAvailable([&](Object*, uint16_t) {
         port->SetOpen(false);
-        delete port;  // inside the delivery that is still running
+        Free(port);  // inside the delivery that is still running
         port = nullptr;
     });
     SendRaw(peer.Get(), S("x"));

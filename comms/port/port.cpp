@@ -1,4 +1,4 @@
-#include "comms/port/com_port.h"
+#include "comms/port/port.h"
 
 #include <cmath>
 #include <exception>
@@ -8,8 +8,6 @@
 #include "framework/application.h"
 
 namespace qv {
-
-LRESULT CALLBACK PortWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 
 namespace {
 
@@ -27,77 +25,54 @@ void ReportOnMainThread() {
     if (Application::Instance().IsMainThread()) Application::Instance().HandleCurrentException();
 }
 
+// The dispatcher registry's lock, held while a dispatcher's message is
+// handled.
+struct DispatcherListLock {
+    DispatcherListLock() { BaseDispatcher::LockDispatcherList(); }
+    ~DispatcherListLock() { BaseDispatcher::UnlockDispatcherList(); }
+    DispatcherListLock(const DispatcherListLock&) = delete;
+    DispatcherListLock& operator=(const DispatcherListLock&) = delete;
+};
+
 }  // namespace
 
-void (*CustomComPort::PortDestroyingHook)(CustomComPort* port) = nullptr;
-
-void RegisterPortWindowClass() {
-    static bool registered = false;
-    if (registered) return;
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = PortWindowProc;
-    wc.cbWndExtra = 4;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kPortWindowClass;
-    registered = RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
-// Trigger messages and the deferred close: the registry lock is held for
-// the whole handling; the port is found through the dispatcher's handle.
-LRESULT CALLBACK PortWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    bool trigger = msg >= MsgTriggerAvail && msg <= MsgTriggerStatus;
-    if (!trigger && msg != MsgPortDeferredClose) return DefWindowProcW(window, msg, wParam, lParam);
-    BaseDispatcher::LockDispatcherList();
-    try {
-        int32_t handle = static_cast<int32_t>((static_cast<uint32_t>(lParam) >> 16) & 0xFFFF);
-        BaseDispatcher* d = BaseDispatcher::DispatcherAt(handle);
-        auto* port = d ? dynamic_cast<CustomComPort*>(d->Owner()) : nullptr;
-        if (port) {
-            if (trigger) port->HandleTriggerMessage(msg, wParam, lParam);
-            else port->FinishDeferredClose(d);
-        }
-    } catch (...) {
-        ReportOnMainThread();
-    }
-    BaseDispatcher::UnlockDispatcherList();
-    return 0;
-}
+void RegisterPortWindowClass() { MessageWindow::RegisterClass(kPortWindowClass, 4); }
 
 // ---- life cycle --------------------------------------------------------
 
 CustomComPort::CustomComPort(Component* owner) : BaseComponent(owner) {}
 
-CustomComPort::~CustomComPort() {
-    CloseOnDestroy();
-    notifyList_.clear();
-    BaseDispatcher::DiscardSavedTriggers(savedTriggers_);
-    if (PortDestroyingHook) PortDestroyingHook(this);
+void CustomComPort::BeforeDestruction() {
+    CloseForDestruction();
+    BaseComponent::BeforeDestruction();
 }
 
-void CustomComPort::CloseOnDestroy() {
-    MarkDestroying();
-    if (state_ == psOpen) {
-        try {
-            ClosePort();
-        } catch (...) {
-            ReportOnMainThread();
-        }
+void CustomComPort::CloseOnDestroy() { CloseForDestruction(); }
+
+void CustomComPort::CloseForDestruction() {
+    if (state_ != psOpen) return;
+    closingForDestruction_ = true;
+    try {
+        ClosePort();
+    } catch (...) {
+        ReportOnMainThread();
     }
-    if (dispatcher_) {
-        // A close still deferred: nothing may point at this port any more.
-        if (portWindow_) dispatcher_->RemoveWindowHandler(portWindow_);
-        BaseDispatcher* d = dispatcher_;
-        dispatcher_ = nullptr;
-        state_ = psClosed;
-        d->Abandon();
-    }
-    if (portWindow_) {
-        DestroyWindow(portWindow_);
-        portWindow_ = nullptr;
-    }
+}
+
+CustomComPort::~CustomComPort() {
+    // Nothing that refers to this port may outlive its members (after a
+    // plain delete nobody has been told yet).
+    ForgetReferrers();
+    // A close still deferred: the dispatcher goes when its delivery ends,
+    // and nothing points at this port any more.
+    if (dispatcher_ && portWindow_) dispatcher_->RemoveWindowHandler(portWindow_->Handle());
+    DestroyDispatcher();
+    portWindow_.reset();
+    BaseDispatcher::DiscardSavedTriggers(savedTriggers_);
 }
 
 void CustomComPort::SetOpen(bool value) {
+    Use use(*this);  // the open and the close run handlers, which may free the port
     // Open asked for during a deferred close, then closed again: the last
     // word wins (the stored Open is already false, so it is not a change).
     if (!value && reopenPending_ && !Designing() && !Loading()) {
@@ -119,6 +94,7 @@ void CustomComPort::SetOpen(bool value) {
 }
 
 void CustomComPort::Loaded() {
+    Use use(*this);
     BaseComponent::Loaded();
     if (Designing()) return;
     if (openWhenLoaded_) open_ = true;
@@ -206,9 +182,8 @@ void CustomComPort::OpenPort() {
             triggersSaved_ = true;
         }
         if (portWindow_) {
-            if (dispatcher_) dispatcher_->RemoveWindowHandler(portWindow_);
-            DestroyWindow(portWindow_);
-            portWindow_ = nullptr;
+            if (dispatcher_) dispatcher_->RemoveWindowHandler(portWindow_->Handle());
+            portWindow_.reset();
         }
         DestroyDispatcher();
         throw;
@@ -218,7 +193,7 @@ void CustomComPort::OpenPort() {
 void CustomComPort::DestroyDispatcher() {
     BaseDispatcher* d = dispatcher_;
     dispatcher_ = nullptr;
-    delete d;
+    if (d) d->Destroy();
 }
 
 void CustomComPort::ClosePort() {
@@ -243,8 +218,8 @@ void CustomComPort::ClosePort() {
         triggersSaved_ = true;
         dispatcher_->CloseDevice();
         if (dispatcher_->ClosePending()) {
-            PostMessageW(portWindow_, MsgPortDeferredClose, 0, static_cast<LPARAM>(dispatcher_->Handle()) << 16);
-            if (!Destroying()) PumpOneMessage();
+            if (portWindow_) portWindow_->Post(MsgPortDeferredClose, 0, static_cast<LPARAM>(dispatcher_->Handle()) << 16);
+            if (!Destroying() && !closingForDestruction_) PumpOneMessage();
             if (failure) std::rethrow_exception(failure);
             return;
         }
@@ -257,10 +232,10 @@ void CustomComPort::ClosePort() {
 
 void CustomComPort::FinishDeferredClose(BaseDispatcher* d) {
     if (state_ != psClosing || d != dispatcher_) return;  // a late message: that close is over
-    // Released here when its delivery has ended; otherwise the dispatcher
-    // posts this message again itself once it has stopped, so the queue
-    // never has to be kept busy meanwhile.
-    if (!d->ReleaseIfIdle()) return;
+    // Released as soon as its delivery has ended; until then the
+    // dispatcher posts this message again itself once it has stopped, so
+    // the queue never has to be kept busy meanwhile.
+    if (!d->Ended()) return;
     SetPortWindow(false);
     DestroyDispatcher();
     state_ = psClosed;
@@ -272,15 +247,28 @@ void CustomComPort::FinishDeferredClose(BaseDispatcher* d) {
 
 void CustomComPort::SetPortWindow(bool create) {
     if (create) {
-        RegisterPortWindowClass();
-        portWindow_ = CreateWindowExW(0, kPortWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                      GetModuleHandleW(nullptr), nullptr);
-        if (dispatcher_) dispatcher_->AddWindowHandler(portWindow_);
+        portWindow_.emplace(kPortWindowClass, this);
+        // The dispatcher's trigger messages and the deferred close name the
+        // dispatcher by its handle; the registry is locked while one is
+        // handled, and a message for no dispatcher of this port is dropped.
+        auto handleFor = [this](UINT msg) {
+            return [this, msg](WPARAM wParam, LPARAM lParam) {
+                DispatcherListLock lock;
+                int32_t handle = static_cast<int32_t>((static_cast<uint32_t>(lParam) >> 16) & 0xFFFF);
+                BaseDispatcher* d = BaseDispatcher::DispatcherAt(handle);
+                if (!d || d->Owner() != this) return LRESULT(0);
+                if (msg == MsgPortDeferredClose) FinishDeferredClose(d);
+                else HandleTriggerMessage(msg, wParam, lParam);
+                return LRESULT(0);
+            };
+        };
+        for (UINT msg : {MsgTriggerAvail, MsgTriggerData, MsgTriggerTimer, MsgTriggerStatus, MsgPortDeferredClose})
+            portWindow_->On(msg, handleFor(msg));
+        if (dispatcher_) dispatcher_->AddWindowHandler(portWindow_->Handle());
         return;
     }
-    if (dispatcher_ && portWindow_) dispatcher_->RemoveWindowHandler(portWindow_);
-    if (portWindow_) DestroyWindow(portWindow_);
-    portWindow_ = nullptr;
+    if (dispatcher_ && portWindow_) dispatcher_->RemoveWindowHandler(portWindow_->Handle());
+    portWindow_.reset();
 }
 
 void CustomComPort::NotifyListCall(bool opening) {
@@ -315,6 +303,7 @@ BaseDispatcher* CustomComPort::ValidDispatcher() {
 }
 
 void CustomComPort::PutString(const std::string& text) {
+    Use use(*this);  // opening on demand runs handlers
     if (state_ == psClosing) return;
     BaseDispatcher* d = ValidDispatcher();
     if (!d || text.empty()) return;
@@ -322,6 +311,7 @@ void CustomComPort::PutString(const std::string& text) {
 }
 
 void CustomComPort::ServiceDevice() {
+    Use use(*this);
     if (state_ == psClosing) return;
     if (BaseDispatcher* d = ValidDispatcher()) d->DevicePoll();
 }
@@ -410,7 +400,7 @@ void CustomComPort::UpdateHandlerFlags() {
     if (state_ != psOpen || !dispatcher_) return;
     bool any = onAnyTrigger_ || onDataAvailable_ || onDataTrigger_ || onStatusTrigger_ || onTimerTrigger_ ||
                OnLineError || OnModemStatus || OnOutputFree || OnOutputUsed || OnOutputSent;
-    dispatcher_->AdjustHandlerFlags(any ? 1 : 2);
+    dispatcher_->AdjustHandlerFlags(any ? hcPortHandlerOn : hcPortHandlerOff);
 }
 
 void CustomComPort::SetOnAnyTrigger(AnyTriggerEvent handler) {
@@ -633,6 +623,7 @@ void CustomComPort::SetComNumber(uint16_t value) {
         return;
     }
     // Reopened on the new device with its triggers and recorder switches.
+    Use use(*this);
     TriggerSaveArea triggers;
     dispatcher_->SaveTriggers(triggers);
     TraceLogState tracing = tracing_, logging = logging_;

@@ -21,11 +21,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "comms/base/comm_misc_core.h"
 #include "comms/dispatch/dispatcher.h"
+#include "framework/message_window.h"
 
 namespace qv {
 
@@ -81,7 +83,12 @@ public:
     ~CustomComPort() override;
     std::string ClassName() const override { return "CustomComPort"; }
 
-    HWND DispatcherOwnerWindow() const override { return portWindow_; }
+    // Close before delete: an open port closes here (its close events and
+    // notify callbacks run, with every override reached), before the
+    // destructors release what is left.
+    void BeforeDestruction() override;
+
+    HWND DispatcherOwnerWindow() const override { return PortWindow(); }
 
     // ---- open state ----
     bool Open() const { return open_; }
@@ -90,7 +97,7 @@ public:
     bool ReopenPending() const { return reopenPending_; }
     bool OpenWhenLoaded() const { return openWhenLoaded_; }
     bool Force() const { return force_; }
-    HWND PortWindow() const { return portWindow_; }
+    HWND PortWindow() const { return portWindow_ ? portWindow_->Handle() : nullptr; }
     bool TriggersSaved() const { return triggersSaved_; }
     const TriggerSaveArea& SavedTriggers() const { return savedTriggers_; }
 
@@ -221,9 +228,6 @@ public:
     static const PropertyTable& StaticProperties();
     const PropertyTable& Properties() const override;
 
-    // Told when a port is being destroyed (the packet managers forget it).
-    static void (*PortDestroyingHook)(CustomComPort* port);
-
 protected:
     // Slots, in order.
     virtual BaseDispatcher* CreateDispatcher();
@@ -249,12 +253,17 @@ protected:
     virtual void PortClosing();
     virtual void OpenPort();
 
-    // A subclass destructor closes the port while its overrides still
-    // exist (the base destructor would only reach the base versions).
+    // The hidden window while the port is open (handlers may be added to
+    // it from PortOpened on; it goes at the end of the close).
+    MessageWindow* PortMessageWindow() { return portWindow_ ? &*portWindow_ : nullptr; }
+
+    // The close of BeforeDestruction, for a subclass destructor that is
+    // still reached by a plain delete. Transitional: only the FTP client
+    // calls it, until it is freed through BeforeDestruction everywhere.
     void CloseOnDestroy();
 
 private:
-    friend LRESULT CALLBACK PortWindowProc(HWND, UINT, WPARAM, LPARAM);
+    void CloseForDestruction();
     void HandleTriggerMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     void FinishDeferredClose(BaseDispatcher* d);
     void DestroyDispatcher();
@@ -268,7 +277,8 @@ private:
     std::vector<PortNotifyEntry> notifyList_;
     bool triggersSaved_ = false;
     TriggerSaveArea savedTriggers_;
-    HWND portWindow_ = nullptr;
+    std::optional<MessageWindow> portWindow_;  // "commPortWindow", while open
+    bool closingForDestruction_ = false;
     DeviceLayer deviceLayer_ = dlWin32;
     BaseDispatcher* dispatcher_ = nullptr;
     uint16_t comNumber_ = 0;

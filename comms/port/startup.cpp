@@ -1,6 +1,6 @@
-#include "comms/port/comms_port_unit.h"
+#include "comms/port/startup.h"
 
-#include "comms/port/com_port.h"
+#include "comms/port/port.h"
 #include "comms/port/data_packet.h"
 #include "comms/port/winsock_port.h"
 #include "framework/form_reader.h"

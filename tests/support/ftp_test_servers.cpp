@@ -1,4 +1,4 @@
-#include "tools/ftp/win/ftp_test_servers.h"
+#include "tests/support/ftp_test_servers.h"
 
 #include <ws2tcpip.h>
 

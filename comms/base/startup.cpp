@@ -1,4 +1,4 @@
-#include "comms/base/comms_base_unit.h"
+#include "comms/base/startup.h"
 
 #include "comms/base/comm_misc.h"
 #include "comms/base/string_resource.h"

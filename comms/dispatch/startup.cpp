@@ -1,4 +1,4 @@
-#include "comms/dispatch/comms_dispatch_unit.h"
+#include "comms/dispatch/startup.h"
 
 #include "comms/dispatch/socket_binding.h"
 #include "comms/dispatch/winsock_dispatcher.h"
