@@ -33,11 +33,10 @@ void RegisterApplicationClasses() {
 GetUpdateFile::GetUpdateFile(Component* owner) : Form(owner) { RegisterHandlers(); }
 
 GetUpdateFile::~GetUpdateFile() {
-    // The client releases the file of a download still under way when it is
-    // destroyed (the close box, or the end of the program in any phase);
-    // only then can that download's temporary file be removed.
-    delete FtpClient1;
-    FtpClient1 = nullptr;
+    // The form's components, the FTP client among them, were closed and
+    // freed before this (the close box, or the end of the program in any
+    // phase): the file of a download still under way is released, and its
+    // temporary file can be removed.
     staged_.Discard();
 }
 

@@ -2,9 +2,9 @@
 #include <windows.h>
 
 #include "app/get_update_file.h"
-#include "comms/base/comms_base_unit.h"
-#include "comms/dispatch/comms_dispatch_unit.h"
-#include "comms/port/comms_port_unit.h"
+#include "comms/base/startup.h"
+#include "comms/dispatch/startup.h"
+#include "comms/port/startup.h"
 #include "framework/application.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -14,12 +14,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     try {
         // The communications layers start before the window is made and end
         // after it is gone (its FTP client closes its connection first).
-        qv::CommsBaseUnit base;
-        qv::CommsDispatchUnit dispatch;
-        qv::CommsPortUnit port;
+        qv::CommsBaseStartup base;
+        qv::CommsDispatchStartup dispatch;
+        qv::CommsPortStartup port;
         qv::RegisterApplicationClasses();
         app.SetTitle(qv::kApplicationTitle);
-        std::unique_ptr<qv::GetUpdateFile> window = qv::CreateForm<qv::GetUpdateFile>();
+        qv::ComponentPtr<qv::GetUpdateFile> window = qv::CreateForm<qv::GetUpdateFile>();
         app.Run();
         window.reset();
     } catch (...) {

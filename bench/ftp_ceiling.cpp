@@ -27,7 +27,7 @@
 
 #include "bench/bench_common.h"
 #include "comms/ftp/ftp_reply.h"
-#include "tools/ftp/win/ftp_test_servers.h"
+#include "tests/support/ftp_test_servers.h"
 
 namespace {
 

@@ -23,10 +23,10 @@
 #include <string>
 
 #include "bench/bench_common.h"
-#include "comms/base/comms_base_unit.h"
-#include "comms/dispatch/comms_dispatch_unit.h"
+#include "comms/base/startup.h"
+#include "comms/dispatch/startup.h"
 #include "comms/ftp/ftp_client.h"
-#include "comms/port/comms_port_unit.h"
+#include "comms/port/startup.h"
 #include "framework/application.h"
 
 namespace {
@@ -115,9 +115,9 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     qv::Application::Instance().Initialize();
-    qv::CommsBaseUnit base;
-    qv::CommsDispatchUnit dispatch;
-    qv::CommsPortUnit portUnit;
+    qv::CommsBaseStartup base;
+    qv::CommsDispatchStartup dispatch;
+    qv::CommsPortStartup portUnit;
     try {
         return Run(argc, argv);
     } catch (const std::exception& e) {

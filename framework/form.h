@@ -121,10 +121,11 @@ private:
     void RunOnDestroy();
 };
 
-// Makes a form of class T (see the top of this file).
+// Makes a form of class T (see the top of this file). The form is freed
+// (closed before it is deleted) when the pointer lets it go.
 template <class T>
-std::unique_ptr<T> CreateForm(Component* owner = nullptr) {
-    auto form = std::make_unique<T>(owner);
+ComponentPtr<T> CreateForm(Component* owner = nullptr) {
+    ComponentPtr<T> form(new T(owner));
     form->Create();
     return form;
 }

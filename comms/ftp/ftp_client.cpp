@@ -15,27 +15,12 @@
 
 namespace qv {
 
-LRESULT CALLBACK FtpClientWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
-
 namespace {
-
-constexpr wchar_t kFtpWindowClass[] = L"commFtpWindow";
 
 // A listing is read whole into a buffer that grows; beyond this size the
 // rest of it is received and dropped, so a server that never stops sending
 // cannot exhaust the memory.
 constexpr size_t kMaxListingSize = size_t(64) << 20;
-
-bool RegisterFtpWindowClass() {
-    static bool registered = false;
-    if (registered) return true;
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = FtpClientWindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kFtpWindowClass;
-    registered = RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    return registered;
-}
 
 // A private, zero-terminated copy of a text for a posted message; none
 // stays none.
@@ -55,62 +40,6 @@ int32_t CodeOf(WPARAM w) { return static_cast<int32_t>(static_cast<uint32_t>(w))
 
 }  // namespace
 
-// ---- hidden window -------------------------------------------------------
-
-LRESULT CALLBACK FtpClientWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    auto* client = reinterpret_cast<CustomFtpClient*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!client) {
-        // A message that outlived its client: only its text is left to free.
-        if (CarriesText(msg)) delete[] reinterpret_cast<char*>(lParam);
-        return DefWindowProcW(window, msg, wParam, lParam);
-    }
-    try {
-        return client->WindowMessage(msg, wParam, lParam);
-    } catch (...) {
-        // A handler's exception (or the history log's I/O error) must not
-        // cross the window system: it goes to the standard report.
-        Application::Instance().HandleCurrentException();
-        return 0;
-    }
-}
-
-LRESULT CustomFtpClient::WindowMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
-    // The text copy goes when the handling ends, however it ends.
-    std::unique_ptr<char[]> text(CarriesText(msg) ? reinterpret_cast<char*>(lParam) : nullptr);
-    switch (msg) {
-        case WM_TIMER:
-            if (wParam == kFtpConnectTimerId) {
-                if (connectTimerRunning_) engine_.ConnectTimerExpired();
-                return 0;
-            }
-            break;
-        case MsgFtpError:
-            if (OnFtpError) OnFtpError(this, CodeOf(wParam), text.get());
-            return 0;
-        case MsgFtpLog: {
-            auto code = static_cast<FtpLogCode>(wParam & 0x7F);
-            if (ftpLog_) ftpLog_->WriteHistory(code);
-            else if (OnFtpLog) OnFtpLog(this, code);
-            return 0;
-        }
-        case MsgFtpReply: {
-            int32_t code = CodeOf(wParam);
-            const char* line = text ? text.get() : "";
-            engine_.ReplyLine(code, line);
-            if (OnFtpReply && !destroying_) OnFtpReply(this, code, line);
-            return 0;
-        }
-        case MsgFtpStatus:
-            if (OnFtpStatus) OnFtpStatus(this, static_cast<FtpStatusCode>(wParam), text.get());
-            return 0;
-        case MsgFtpTimeout:
-            engine_.TimeoutMessage();
-            return 0;
-        default: break;
-    }
-    return DefWindowProcW(messageWindow_, msg, wParam, lParam);
-}
-
 // ---- construction and destruction ---------------------------------------
 
 CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
@@ -119,11 +48,42 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
     SetWsPort("ftp");
     SetOpenOnDemand(false);
 
-    if (RegisterFtpWindowClass()) {
-        messageWindow_ = CreateWindowExW(0, kFtpWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                         GetModuleHandleW(nullptr), nullptr);
-        if (messageWindow_) SetWindowLongPtrW(messageWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    }
+    // The events, each delivered from the message loop; a text copy goes
+    // when its handling ends, however it ends. What a handler throws goes
+    // to the standard exception report.
+    auto text = [](LPARAM lParam) { return std::unique_ptr<char[]>(reinterpret_cast<char*>(lParam)); };
+    window_.On(WM_TIMER, [this](WPARAM wParam, LPARAM) -> LRESULT {
+        if (wParam == kFtpConnectTimerId && connectTimerRunning_) engine_.ConnectTimerExpired();
+        return 0;
+    });
+    window_.On(MsgFtpError, [this, text](WPARAM wParam, LPARAM lParam) -> LRESULT {
+        auto copy = text(lParam);
+        if (OnFtpError) OnFtpError(this, CodeOf(wParam), copy.get());
+        return 0;
+    });
+    window_.On(MsgFtpLog, [this](WPARAM wParam, LPARAM) -> LRESULT {
+        auto code = static_cast<FtpLogCode>(wParam & 0x7F);
+        if (ftpLog_) ftpLog_->WriteHistory(code);
+        else if (OnFtpLog) OnFtpLog(this, code);
+        return 0;
+    });
+    window_.On(MsgFtpReply, [this, text](WPARAM wParam, LPARAM lParam) -> LRESULT {
+        auto copy = text(lParam);
+        int32_t code = CodeOf(wParam);
+        const char* line = copy ? copy.get() : "";
+        engine_.ReplyLine(code, line);
+        if (OnFtpReply && !Destroying()) OnFtpReply(this, code, line);
+        return 0;
+    });
+    window_.On(MsgFtpStatus, [this, text](WPARAM wParam, LPARAM lParam) -> LRESULT {
+        auto copy = text(lParam);
+        if (OnFtpStatus) OnFtpStatus(this, static_cast<FtpStatusCode>(wParam), copy.get());
+        return 0;
+    });
+    window_.On(MsgFtpTimeout, [this](WPARAM, LPARAM) -> LRESULT {
+        engine_.TimeoutMessage();
+        return 0;
+    });
 
     dataSocket_ = new CommSocket(this);
     dataSocket_->OnAccept = [this](Object* s, SocketHandle h) { DataAccept(s, h); };
@@ -152,28 +112,24 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
                 SetFtpLog(log);
 }
 
-CustomFtpClient::~CustomFtpClient() {
-    destroying_ = true;
+void CustomFtpClient::BeforeDestruction() {
+    // Component::Destroying() holds from here on: no status, error or reply
+    // is reported any more.
     CloseSockets();
     ReleaseLocalFile(false);
-    // Closing runs DisconnectEvent, which still needs the reply packet.
-    CloseOnDestroy();
+    // Closing runs DisconnectEvent, which still needs the reply packet (it
+    // goes with the other owned components, after this).
+    CustomWinsockPort::BeforeDestruction();
     StopConnectTimer();
     if (ftpLog_ && ftpLog_->GetFtpClient() == this) ftpLog_->SetFtpClient(nullptr);
     ftpLog_ = nullptr;
-    delete replyPacket_;
-    replyPacket_ = nullptr;
-    if (messageWindow_) {
-        // Texts of messages that will never be handled are freed here.
-        SetWindowLongPtrW(messageWindow_, GWLP_USERDATA, 0);
-        MSG m;
-        while (PeekMessageW(&m, messageWindow_, 0, 0, PM_REMOVE))
-            if (CarriesText(m.message)) delete[] reinterpret_cast<char*>(m.lParam);
-        DestroyWindow(messageWindow_);
-        messageWindow_ = nullptr;
-    }
-    delete dataSocket_;
-    dataSocket_ = nullptr;
+}
+
+CustomFtpClient::~CustomFtpClient() {
+    // Texts of messages that will never be handled are freed here.
+    window_.TakePosted([](const MSG& m) {
+        if (CarriesText(m.message)) delete[] reinterpret_cast<char*>(m.lParam);
+    });
 }
 
 // ---- properties -----------------------------------------------------------
@@ -221,8 +177,7 @@ void CustomFtpClient::ReplyReader(Object*, const std::string& line) {
     // The copy ends at the line's first zero byte, as every reader of the
     // zero-terminated text would see it.
     char* copy = CopyText(line.c_str());
-    if (!messageWindow_ || !PostMessageW(messageWindow_, MsgFtpReply, CodeParam(code), reinterpret_cast<LPARAM>(copy)))
-        delete[] copy;
+    if (!window_.Post(MsgFtpReply, CodeParam(code), reinterpret_cast<LPARAM>(copy))) delete[] copy;
 }
 
 void CustomFtpClient::ConnectEvent() {
@@ -250,26 +205,25 @@ void CustomFtpClient::ErrorEvent(int32_t errorCode) {
 // ---- reports -------------------------------------------------------------------
 
 void CustomFtpClient::PostStatus(FtpStatusCode code, const char* text) {
-    if (destroying_) return;
+    if (Destroying()) return;
     PostText(MsgFtpStatus, static_cast<WPARAM>(code), CopyText(text));
 }
 
 void CustomFtpClient::PostError(int32_t code, const char* text) {
-    if (destroying_) return;
+    if (Destroying()) return;
     PostText(MsgFtpError, CodeParam(code), CopyText(text));
 }
 
 void CustomFtpClient::PostLog(FtpLogCode code) {
-    if (messageWindow_) PostMessageW(messageWindow_, MsgFtpLog, static_cast<WPARAM>(code & 0x7F), 0);
+    window_.Post(MsgFtpLog, static_cast<WPARAM>(code & 0x7F), 0);
 }
 
 void CustomFtpClient::PostText(UINT msg, WPARAM code, const char* text) {
-    if (!messageWindow_ || !PostMessageW(messageWindow_, msg, code, reinterpret_cast<LPARAM>(text)))
-        delete[] text;
+    if (!window_.Post(msg, code, reinterpret_cast<LPARAM>(text))) delete[] text;
 }
 
 void CustomFtpClient::FireStatus(FtpStatusCode code) {
-    if (OnFtpStatus && !destroying_) OnFtpStatus(this, code, nullptr);
+    if (OnFtpStatus && !Destroying()) OnFtpStatus(this, code, nullptr);
 }
 
 void CustomFtpClient::FireError(int32_t code) {
@@ -313,19 +267,19 @@ void CustomFtpClient::TimerHandler(UINT msg, WPARAM wParam, LPARAM) {
 }
 
 void CustomFtpClient::PostTimeout() {
-    if (messageWindow_) PostMessageW(messageWindow_, MsgFtpTimeout, 0, 0);
+    window_.Post(MsgFtpTimeout, 0, 0);
 }
 
 void CustomFtpClient::StartConnectTimer() {
-    if (connectTimeout_ <= 0 || !messageWindow_) return;
-    SetTimer(messageWindow_, kFtpConnectTimerId, static_cast<UINT>(connectTimeout_) * kMillisecondsPerTick, nullptr);
+    if (connectTimeout_ <= 0) return;
+    SetTimer(window_.Handle(), kFtpConnectTimerId, static_cast<UINT>(connectTimeout_) * kMillisecondsPerTick, nullptr);
     connectTimerRunning_ = true;
 }
 
 void CustomFtpClient::StopConnectTimer() {
     if (!connectTimerRunning_) return;
     connectTimerRunning_ = false;
-    if (messageWindow_) KillTimer(messageWindow_, kFtpConnectTimerId);
+    KillTimer(window_.Handle(), kFtpConnectTimerId);
 }
 
 // ---- data connection ------------------------------------------------------------------
@@ -351,11 +305,11 @@ FtpDataPrepared CustomFtpClient::PrepareSteps(bool passive) {
     FtpDataPrepared prepared;
     CloseSockets();
     if (passive) {
-        dataHandle_ = dataSocket_->SockOpen();
-        if (dataHandle_ == kInvalidSocket) return prepared;
+        dataHandle_ = dataSocket_->OpenOwned();
+        if (!dataHandle_) return prepared;
         // The connect is watched too: a refused data connection is known at
         // once, not only from the server's reply (which may never come).
-        if (dataSocket_->SockSelectEvents(dataHandle_, kSockRead | kSockWrite | kSockConnect | kSockClose) != 0)
+        if (dataSocket_->SockSelectEvents(dataHandle_.Get(), kSockRead | kSockWrite | kSockConnect | kSockClose) != 0)
             return prepared;
         prepared.ok = true;
         return prepared;
@@ -365,27 +319,28 @@ FtpDataPrepared CustomFtpClient::PrepareSteps(bool passive) {
     int length = sizeof localAddress_;
     if (sockapi::getsockname(ToSocket(d->DeviceId()), reinterpret_cast<sockaddr*>(&localAddress_), &length) != 0)
         return prepared;
-    listenHandle_ = dataSocket_->SockOpen();
-    if (listenHandle_ == kInvalidSocket) return prepared;
-    dataSocket_->SockSelectEvents(listenHandle_, kSockRead | kSockWrite | kSockAccept | kSockClose);
+    listenHandle_ = dataSocket_->OpenOwned();
+    if (!listenHandle_) return prepared;
+    SocketHandle listening = listenHandle_.Get();
+    dataSocket_->SockSelectEvents(listening, kSockRead | kSockWrite | kSockAccept | kSockClose);
     localAddress_.sin_family = AF_INET;
     localAddress_.sin_port = dataSocket_->PortToNet(0);
-    if (dataSocket_->SockBind(listenHandle_, localAddress_) != 0) return prepared;
+    if (dataSocket_->SockBind(listening, localAddress_) != 0) return prepared;
     length = sizeof localAddress_;
-    if (sockapi::getsockname(ToSocket(listenHandle_), reinterpret_cast<sockaddr*>(&localAddress_), &length) != 0)
+    if (sockapi::getsockname(ToSocket(listening), reinterpret_cast<sockaddr*>(&localAddress_), &length) != 0)
         return prepared;
     const auto* port = reinterpret_cast<const uint8_t*>(&localAddress_.sin_port);
     prepared.portArgument =
         FtpPortArgument(dataSocket_->AddrToText(localAddress_.sin_addr.s_addr), port[0], port[1]);
     // Listening comes before the command that names the port: a server may
     // connect as soon as it reads PORT, before any transfer command.
-    if (dataSocket_->SockListen(listenHandle_, 5) != 0) return prepared;
+    if (dataSocket_->SockListen(listening, 5) != 0) return prepared;
     prepared.ok = true;
     return prepared;
 }
 
 void CustomFtpClient::ConnectData(uint16_t port) {
-    if (dataHandle_ == kInvalidSocket) return;
+    if (!dataHandle_) return;
     // The data connection goes to the server the control connection talks
     // to: a 227 that names another host (a private address behind NAT, or
     // a server that tries to send the client elsewhere) is not followed.
@@ -400,20 +355,21 @@ void CustomFtpClient::ConnectData(uint16_t port) {
     address.sin_family = AF_INET;
     address.sin_addr = peer.sin_addr;
     address.sin_port = dataSocket_->PortToNet(port);
-    dataSocket_->SockConnect(dataHandle_, address);
+    dataSocket_->SockConnect(dataHandle_.Get(), address);
 }
 
 std::string CustomFtpClient::ListingText() { return std::string(dataBuffer_.data()); }
 
 int32_t CustomFtpClient::ReadDataOnce() {
-    if (dataHandle_ == kInvalidSocket) return 0;
+    if (!dataHandle_) return 0;
     if (engine_.State() == FtpState::Downloading) {
-        if (localFile_ == INVALID_HANDLE_VALUE || engine_.AbortFlag()) return 0;
+        if (!localFile_ || engine_.AbortFlag()) return 0;
         if (dataBuffer_.size() < kFtpBufferSize) dataBuffer_.assign(kFtpBufferSize, 0);
-        int32_t n = dataSocket_->SockReceive(dataHandle_, dataBuffer_.data(), static_cast<int32_t>(kFtpBufferSize), 0);
+        int32_t n =
+            dataSocket_->SockReceive(dataHandle_.Get(), dataBuffer_.data(), static_cast<int32_t>(kFtpBufferSize), 0);
         if (n <= 0) return n;
         DWORD written = 0;
-        if (!WriteFile(localFile_, dataBuffer_.data(), static_cast<DWORD>(n), &written, nullptr) ||
+        if (!WriteFile(localFile_.Get(), dataBuffer_.data(), static_cast<DWORD>(n), &written, nullptr) ||
             written != static_cast<DWORD>(n)) {
             DWORD error = GetLastError();
             // Short of an error number (a short write) the disk is full.
@@ -436,10 +392,10 @@ int32_t CustomFtpClient::ReadDataOnce() {
         if (room == 0) {
             // Past the limit: received and dropped.
             char scrap[4096];
-            return dataSocket_->SockReceive(dataHandle_, scrap, sizeof scrap, 0);
+            return dataSocket_->SockReceive(dataHandle_.Get(), scrap, sizeof scrap, 0);
         }
         int32_t want = static_cast<int32_t>(std::min(room, kFtpBufferSize));
-        int32_t n = dataSocket_->SockReceive(dataHandle_, dataBuffer_.data() + used, want, 0);
+        int32_t n = dataSocket_->SockReceive(dataHandle_.Get(), dataBuffer_.data() + used, want, 0);
         if (n > 0) {
             dataBuffer_[used + static_cast<size_t>(n)] = '\0';
             engine_.DataReceived(n);
@@ -458,13 +414,14 @@ void CustomFtpClient::CloseSockets() {
     // Closing sockets that never connected, or already failed, is no news:
     // nothing is reported.
     closingSockets_ = true;
-    for (SocketHandle* handle : {&dataHandle_, &listenHandle_}) {
-        SocketHandle s = *handle;
-        *handle = kInvalidSocket;
-        if (s == kInvalidSocket || !dataSocket_) continue;
+    for (OwnedSocket* owned : {&dataHandle_, &listenHandle_}) {
+        if (!*owned) continue;
         try {
-            dataSocket_->SockSelectEvents(s, 0);
-            dataSocket_->SockClose(s);
+            dataSocket_->SockSelectEvents(owned->Get(), 0);
+        } catch (...) {
+        }
+        try {
+            owned->Close();
         } catch (...) {
         }
     }
@@ -473,18 +430,13 @@ void CustomFtpClient::CloseSockets() {
 
 void CustomFtpClient::OpenLocalFile(const std::string& name, FtpDownloadMode mode, int32_t& restartOffset) {
     ReleaseLocalFile(false);
-    std::wstring wide = ToWide(name);
-    if (!FileExistsAt(name)) {
-        HANDLE created = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (created != INVALID_HANDLE_VALUE) CloseHandle(created);
-    }
+    // A missing file is made empty first (and closed again at once).
+    if (!FileExistsAt(name)) OpenOwnedFile(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_NEW);
     DWORD access = mode == dmReplace ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
-    HANDLE file = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw EFOpenError("Cannot open file " + name);
+    OwnedFile file = OpenOwnedFile(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    if (!file) throw EFOpenError("Cannot open file " + name);
     LARGE_INTEGER size{};
-    GetFileSizeEx(file, &size);
+    GetFileSizeEx(file.Get(), &size);
     LARGE_INTEGER position{};
     if (mode == dmAppend) {
         position = size;
@@ -495,43 +447,41 @@ void CustomFtpClient::OpenLocalFile(const std::string& name, FtpDownloadMode mod
             restartOffset = static_cast<int32_t>(std::min<int64_t>(size.QuadPart, INT32_MAX));
         position.QuadPart = restartOffset;
     }
-    SetFilePointerEx(file, position, nullptr, FILE_BEGIN);
-    localFile_ = file;
+    SetFilePointerEx(file.Get(), position, nullptr, FILE_BEGIN);
+    localFile_ = std::move(file);
     replacing_ = mode == dmReplace;
 }
 
 void CustomFtpClient::ReleaseLocalFile(bool complete) {
-    HANDLE file = localFile_;
-    localFile_ = INVALID_HANDLE_VALUE;
-    if (file == INVALID_HANDLE_VALUE) return;
+    if (!localFile_) return;
     // A replaced file that was received whole keeps nothing of the old
     // file's tail; one that was not is left as far as it was written.
-    if (complete && replacing_) SetEndOfFile(file);
-    CloseHandle(file);
+    if (complete && replacing_) SetEndOfFile(localFile_.Get());
+    localFile_.Close();
 }
 
 void CustomFtpClient::DataAccept(Object*, SocketHandle) {
-    if (listenHandle_ == kInvalidSocket) return;
-    SocketHandle accepted = dataSocket_->SockAccept(listenHandle_, acceptAddress_);
-    if (accepted == kInvalidSocket) return;
-    if (dataHandle_ != kInvalidSocket) {
+    if (!listenHandle_) return;
+    OwnedSocket accepted = dataSocket_->AcceptOwned(listenHandle_.Get(), acceptAddress_);
+    if (!accepted) return;
+    if (dataHandle_) {
         // One data connection per transfer: a second one is not taken.
         closingSockets_ = true;
-        dataSocket_->SockClose(accepted);
+        accepted.Close();
         closingSockets_ = false;
         return;
     }
-    dataHandle_ = accepted;
+    dataHandle_ = std::move(accepted);
 }
 
 void CustomFtpClient::DataClose(Object*, SocketHandle s) {
-    if (s != dataHandle_ || s == kInvalidSocket || !engine_.Transferring()) return;
+    if (!dataHandle_ || s != dataHandle_.Get() || !engine_.Transferring()) return;
     // What the server sent before it closed belongs to the transfer, even
     // when the close is noticed before the last read.
-    while (dataHandle_ == s && ReadDataOnce() > 0) {
+    while (dataHandle_.Get() == s && ReadDataOnce() > 0) {
     }
     // A read that failed has ended the transfer already.
-    if (dataHandle_ == s && engine_.Transferring()) engine_.DataEnded();
+    if (dataHandle_.Get() == s && engine_.Transferring()) engine_.DataEnded();
 }
 
 void CustomFtpClient::DataError(Object*, SocketHandle, int32_t errorCode) {
@@ -540,7 +490,7 @@ void CustomFtpClient::DataError(Object*, SocketHandle, int32_t errorCode) {
 }
 
 void CustomFtpClient::DataRead(Object*, SocketHandle s) {
-    if (s == dataHandle_ && s != kInvalidSocket && engine_.Transferring()) ReadDataOnce();
+    if (dataHandle_ && s == dataHandle_.Get() && engine_.Transferring()) ReadDataOnce();
 }
 
 // ---- published class ----------------------------------------------------------------

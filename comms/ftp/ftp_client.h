@@ -25,9 +25,9 @@
 // bind OnFtpStatus / OnFtpError and the others to handlers of exactly the
 // event types below). Its history log, FtpLog, is in ftp_log.h.
 //
-// Program start-up: CommsBaseUnit, CommsDispatchUnit and CommsPortUnit are
-// all the client needs; RegisterFtpClasses() makes "FtpClient" and "FtpLog"
-// known to form resources.
+// Program start-up: CommsBaseStartup, CommsDispatchStartup and
+// CommsPortStartup are all the client needs; RegisterFtpClasses() makes
+// "FtpClient" and "FtpLog" known to form resources.
 #pragma once
 
 #include <winsock2.h>
@@ -47,6 +47,8 @@
 #include "comms/ftp/ftp_types.h"
 #include "comms/port/data_packet.h"
 #include "comms/port/winsock_port.h"
+#include "framework/files.h"
+#include "framework/message_window.h"
 
 namespace qv {
 
@@ -72,6 +74,10 @@ class CustomFtpClient : public CustomWinsockPort, private FtpEngineLink {
 public:
     explicit CustomFtpClient(Component* owner);
     ~CustomFtpClient() override;
+    // Closes the data connection, the local file and the control
+    // connection while the client is whole; no status, error or reply is
+    // reported from here on.
+    void BeforeDestruction() override;
     std::string ClassName() const override { return "CustomFtpClient"; }
 
     // ---- operations (all return at once) ----
@@ -79,27 +85,46 @@ public:
     // port's errors, such as an unknown host, are raised to the caller) or,
     // while logging in, sends "USER " again. A connection attempt that
     // fails is reported as OnFtpError with the socket error number.
-    bool LogIn() { return engine_.LogIn(); }
+    bool LogIn() {
+        Use use(*this);
+        return engine_.LogIn();
+    }
     // Sends "QUIT" when connected, handles messages for five ticks, closes.
     // Result: the connection was open.
-    bool LogOut() { return engine_.LogOut(); }
+    bool LogOut() {
+        Use use(*this);
+        return engine_.LogOut();
+    }
     // Only when Ready: "CWD " + folder ("PWD" for an empty folder).
-    bool ChangeFolder(const std::string& folder) { return engine_.ChangeFolder(folder); }
+    bool ChangeFolder(const std::string& folder) {
+        Use use(*this);
+        return engine_.ChangeFolder(folder);
+    }
     // Only when Ready: "PWD".
-    bool QueryFolder() { return engine_.QueryFolder(); }
+    bool QueryFolder() {
+        Use use(*this);
+        return engine_.QueryFolder();
+    }
     // Only when Ready: "LIST" (full) or "NLST" of the folder (the current
     // one when empty) over a data connection; the text arrives as
     // scInfoText. Result: the data connection could be prepared.
-    bool ListFolder(const std::string& folder, bool full) { return engine_.ListFolder(folder, full); }
+    bool ListFolder(const std::string& folder, bool full) {
+        Use use(*this);
+        return engine_.ListFolder(folder, full);
+    }
     // Only when Ready and both names are given. Raises the runtime's file
     // error when the local file cannot be opened (the client stays Ready).
     // scTransferComplete follows only when the data connection ended and
     // the server confirmed the transfer; any failure gives one OnFtpError.
     bool DownloadFile(const std::string& remoteName, const std::string& localName, FtpDownloadMode mode) {
+        Use use(*this);
         return engine_.DownloadFile(remoteName, localName, mode);
     }
     // Only while an operation runs: "ABOR".
-    bool AbortTransfer() { return engine_.AbortTransfer(); }
+    bool AbortTransfer() {
+        Use use(*this);
+        return engine_.AbortTransfer();
+    }
     // True in every state but Unconnected.
     bool IsConnected() const { return engine_.IsConnected(); }
 
@@ -144,12 +169,12 @@ public:
     const std::string& LocalFileName() const { return engine_.LocalFileName(); }
     int CommandCount() const { return engine_.CommandCount(); }
     const char* ReplyText() const { return engine_.Reply().Text(); }
-    HWND MessageWindow() const { return messageWindow_; }
+    HWND EventWindow() const { return window_.Handle(); }
     DataPacket* ReplyPacket() const { return replyPacket_; }
     CommSocket* DataSocketComponent() const { return dataSocket_; }
-    SocketHandle DataSocket() const { return dataHandle_; }
-    SocketHandle ListeningSocket() const { return listenHandle_; }
-    bool LocalFileOpen() const { return localFile_ != INVALID_HANDLE_VALUE; }
+    SocketHandle DataSocket() const { return dataHandle_.Get(); }
+    SocketHandle ListeningSocket() const { return listenHandle_.Get(); }
+    bool LocalFileOpen() const { return localFile_.Valid(); }
     int32_t TransferTimerHandle() const { return transferTimer_; }
 
     void Notification(Component* component, Operation operation) override;
@@ -160,8 +185,6 @@ protected:
     void ErrorEvent(int32_t errorCode) override;
 
 private:
-    friend LRESULT CALLBACK FtpClientWindowProc(HWND, UINT, WPARAM, LPARAM);
-
     // ---- FtpEngineLink ----
     bool ControlOpen() override;
     bool OpenControl() override;
@@ -190,7 +213,6 @@ private:
     void ReplyReader(Object* sender, const std::string& line);
     void PostText(UINT msg, WPARAM code, const char* text);
     void TimerHandler(UINT msg, WPARAM wParam, LPARAM lParam);
-    LRESULT WindowMessage(UINT msg, WPARAM wParam, LPARAM lParam);
 
     // ---- data connection ----
     FtpDataPrepared PrepareSteps(bool passive);
@@ -209,22 +231,23 @@ private:
     FtpLog* ftpLog_ = nullptr;
     int32_t transferTimeout_ = kFtpDefaultTransferTimeout;
 
-    bool destroying_ = false;
     int32_t transferTimer_ = 0;
     bool connectTimerRunning_ = false;
-    HWND messageWindow_ = nullptr;
+    // The hidden window the events are posted to ("commFtpWindow").
+    MessageWindow window_{L"commFtpWindow", this};
+    // Owned components (freed with the client).
     DataPacket* replyPacket_ = nullptr;
 
     // Data connection.
     CommSocket* dataSocket_ = nullptr;
-    SocketHandle dataHandle_ = kInvalidSocket;
-    SocketHandle listenHandle_ = kInvalidSocket;
+    OwnedSocket dataHandle_;
+    OwnedSocket listenHandle_;
     sockaddr_in localAddress_{};
     sockaddr_in acceptAddress_{};
     // The data buffer: one block of a download, or the listing text, which
     // may grow beyond one block (always zero-terminated inside it).
     std::vector<char> dataBuffer_;
-    HANDLE localFile_ = INVALID_HANDLE_VALUE;
+    OwnedFile localFile_;
     bool replacing_ = false;
     // The client is closing its own sockets: their failures are not reported.
     bool closingSockets_ = false;

@@ -2,7 +2,7 @@
 
 #include "comms/base/comm_errors.h"
 #include "comms/ftp/ftp_client.h"
-#include "framework/win32_text.h"
+#include "framework/files.h"
 
 namespace qv {
 
@@ -52,13 +52,13 @@ std::string LocaleText(LCTYPE type) {
 // Opens the history file for appending as the runtime's text files do: at
 // its end, where a Ctrl-Z in the last 128 bytes marks the end and what
 // follows it is cut. Returns the open file or the I/O error number.
-HANDLE OpenForAppend(const std::wstring& name, DWORD& error) {
-    HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+OwnedFile OpenForAppend(const std::string& name, DWORD& error) {
+    OwnedFile owned = OpenOwnedFile(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+    if (!owned) {
         error = GetLastError();
-        return file;
+        return owned;
     }
+    HANDLE file = owned.Get();
     LARGE_INTEGER size{};
     GetFileSizeEx(file, &size);
     LARGE_INTEGER from{};
@@ -79,7 +79,7 @@ HANDLE OpenForAppend(const std::wstring& name, DWORD& error) {
     LARGE_INTEGER zero{};
     SetFilePointerEx(file, zero, nullptr, FILE_END);
     error = 0;
-    return file;
+    return owned;
 }
 
 }  // namespace
@@ -108,15 +108,13 @@ std::string FtpLog::DateTimeText(const SYSTEMTIME& when) {
 
 void FtpLog::WriteHistory(FtpLogCode logCode) {
     if (!enabled_ || ftpHistoryName_.empty()) return;
-    std::wstring name = ToWide(ftpHistoryName_);
     DWORD error = 0;
-    HANDLE file = OpenForAppend(name, error);
-    if (file == INVALID_HANDLE_VALUE) {
+    OwnedFile file = OpenForAppend(ftpHistoryName_, error);
+    if (!file) {
         // Missing, or held by another program: made anew, empty.
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_SHARING_VIOLATION) RaiseIoError(error);
-        file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) RaiseIoError(GetLastError());
+        file = OpenOwnedFile(ftpHistoryName_, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
+        if (!file) RaiseIoError(GetLastError());
     }
     FtpHistoryValues values;
     if (ftpClient_) {
@@ -132,11 +130,12 @@ void FtpLog::WriteHistory(FtpLogCode logCode) {
     std::string line = FtpHistoryLine(DateTimeText(now), logCode, values);
     DWORD written = 0;
     DWORD failure = 0;
-    if (!WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+    if (!WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
         failure = GetLastError();
     else if (written != line.size())
         failure = 101;  // the runtime's "Disk write error"
-    if (!CloseHandle(file) && !failure) failure = GetLastError();
+    DWORD closed = file.Close();
+    if (closed && !failure) failure = closed;
     if (failure) RaiseIoError(failure);
 }
 

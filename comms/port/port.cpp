@@ -43,20 +43,15 @@ void RegisterPortWindowClass() { MessageWindow::RegisterClass(kPortWindowClass, 
 CustomComPort::CustomComPort(Component* owner) : BaseComponent(owner) {}
 
 void CustomComPort::BeforeDestruction() {
-    CloseForDestruction();
-    BaseComponent::BeforeDestruction();
-}
-
-void CustomComPort::CloseOnDestroy() { CloseForDestruction(); }
-
-void CustomComPort::CloseForDestruction() {
-    if (state_ != psOpen) return;
-    closingForDestruction_ = true;
-    try {
-        ClosePort();
-    } catch (...) {
-        ReportOnMainThread();
+    // Closed while whole: every subclass's closing still runs.
+    if (state_ == psOpen) {
+        try {
+            ClosePort();
+        } catch (...) {
+            ReportOnMainThread();
+        }
     }
+    BaseComponent::BeforeDestruction();
 }
 
 CustomComPort::~CustomComPort() {
@@ -219,7 +214,7 @@ void CustomComPort::ClosePort() {
         dispatcher_->CloseDevice();
         if (dispatcher_->ClosePending()) {
             if (portWindow_) portWindow_->Post(MsgPortDeferredClose, 0, static_cast<LPARAM>(dispatcher_->Handle()) << 16);
-            if (!Destroying() && !closingForDestruction_) PumpOneMessage();
+            if (!Destroying()) PumpOneMessage();
             if (failure) std::rethrow_exception(failure);
             return;
         }

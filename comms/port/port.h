@@ -257,13 +257,7 @@ protected:
     // it from PortOpened on; it goes at the end of the close).
     MessageWindow* PortMessageWindow() { return portWindow_ ? &*portWindow_ : nullptr; }
 
-    // The close of BeforeDestruction, for a subclass destructor that is
-    // still reached by a plain delete. Transitional: only the FTP client
-    // calls it, until it is freed through BeforeDestruction everywhere.
-    void CloseOnDestroy();
-
 private:
-    void CloseForDestruction();
     void HandleTriggerMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     void FinishDeferredClose(BaseDispatcher* d);
     void DestroyDispatcher();
@@ -278,7 +272,6 @@ private:
     bool triggersSaved_ = false;
     TriggerSaveArea savedTriggers_;
     std::optional<MessageWindow> portWindow_;  // "commPortWindow", while open
-    bool closingForDestruction_ = false;
     DeviceLayer deviceLayer_ = dlWin32;
     BaseDispatcher* dispatcher_ = nullptr;
     uint16_t comNumber_ = 0;

@@ -4,16 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include "comms/base/comms_base_unit.h"
-#include "comms/dispatch/comms_dispatch_unit.h"
-#include "comms/port/comms_port_unit.h"
+#include "comms/base/startup.h"
+#include "comms/dispatch/startup.h"
+#include "comms/port/startup.h"
 #include "framework/application.h"
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     qv::Application::Instance().Initialize();
-    qv::CommsBaseUnit base;
-    qv::CommsDispatchUnit dispatch;
-    qv::CommsPortUnit port;
+    qv::CommsBaseStartup base;
+    qv::CommsDispatchStartup dispatch;
+    qv::CommsPortStartup port;
     return RUN_ALL_TESTS();
 }

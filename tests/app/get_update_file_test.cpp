@@ -48,7 +48,7 @@ protected:
         MapWindowPoints(nullptr, window->Handle(), reinterpret_cast<POINT*>(&r), 2);
         return r;
     }
-    std::unique_ptr<GetUpdateFile> window;
+    ComponentPtr<GetUpdateFile> window;
     std::vector<Box> boxes;
 };
 

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/app/window_run_support.h"
-#include "tools/ftp/win/ftp_test_servers.h"
+#include "tests/support/ftp_test_servers.h"
 
 namespace qv {
 namespace {

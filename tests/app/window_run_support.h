@@ -165,7 +165,7 @@ protected:
         return out;
     }
 
-    std::unique_ptr<GetUpdateFile> window;
+    ComponentPtr<GetUpdateFile> window;
     std::vector<std::string> boxes;
     std::string folder;
 

@@ -31,7 +31,7 @@ TEST(FtpClientComponent, ConstructorSettings) {
     EXPECT_EQ(c->ProcessState(), FtpState::Unconnected);
     EXPECT_EQ(c->DataSocket(), kInvalidSocket);
     EXPECT_EQ(c->ListeningSocket(), kInvalidSocket);
-    ASSERT_NE(c->MessageWindow(), nullptr);
+    ASSERT_NE(c->EventWindow(), nullptr);
 
     // The reply packet: lines ending in CR LF, kept whole, no time limit,
     // attached to the client and off until a connection stands.
@@ -163,7 +163,7 @@ TEST(FtpClientComponent, LogAndClientBesideEachOtherLinkInEitherOrder) {
         EXPECT_EQ(second->GetFtpClient(), nullptr);
         EXPECT_EQ(client->GetFtpLog(), log);
         // The log goes: the client forgets it.
-        delete log;
+        Free(log);
         EXPECT_EQ(client->GetFtpLog(), nullptr);
     }
     {
@@ -173,7 +173,7 @@ TEST(FtpClientComponent, LogAndClientBesideEachOtherLinkInEitherOrder) {
         EXPECT_EQ(client->GetFtpLog(), log);
         EXPECT_EQ(log->GetFtpClient(), client);
         // The client goes: the log forgets it.
-        delete client;
+        Free(client);
         EXPECT_EQ(log->GetFtpClient(), nullptr);
     }
     {
@@ -189,7 +189,7 @@ TEST(FtpClientComponent, LogAndClientBesideEachOtherLinkInEitherOrder) {
         log->SetFtpClient(nullptr);
         EXPECT_EQ(client->GetFtpLog(), log);
         log->SetFtpClient(client);
-        delete client;
+        Free(client);
         EXPECT_EQ(log->GetFtpClient(), nullptr);
     }
 }
@@ -265,7 +265,7 @@ TEST(FtpClientComponent, ServerSettingsWhileConnected) {
     // The client is destroyed while connected: the connection goes with it
     // and no event is delivered any more.
     size_t before = r.events.size();
-    delete r.client;
+    Free(r.client);
     r.client = nullptr;
     EXPECT_TRUE(PeerClosed(peer.Get()));
     PumpFor(50);

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "tests/comms/ftp/ftp_client_test_support.h"
-#include "tools/ftp/win/ftp_test_servers.h"
+#include "tests/support/ftp_test_servers.h"
 
 namespace qv::test {
 namespace {

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "comms/base/comms_base_unit.h"
-#include "comms/dispatch/comms_dispatch_unit.h"
+#include "comms/base/startup.h"
+#include "comms/dispatch/startup.h"
 #include "comms/ftp/ftp_client.h"
-#include "comms/port/comms_port_unit.h"
+#include "comms/port/startup.h"
 #include "framework/application.h"
 
 int main(int argc, char** argv) {
@@ -18,9 +18,9 @@ int main(int argc, char** argv) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     qv::Application::Instance().Initialize();
-    qv::CommsBaseUnit base;
-    qv::CommsDispatchUnit dispatch;
-    qv::CommsPortUnit port;
+    qv::CommsBaseStartup base;
+    qv::CommsDispatchStartup dispatch;
+    qv::CommsPortStartup port;
     qv::RegisterFtpClasses();
     int result = RUN_ALL_TESTS();
     WSACleanup();

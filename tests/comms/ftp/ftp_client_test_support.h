@@ -70,7 +70,7 @@ public:
     }
     ~RecordedClient() {
         onEvent = nullptr;
-        delete client;
+        Free(client);
     }
 
     // Points the client at a server on 127.0.0.1 with the peers' account.

@@ -5,7 +5,7 @@
 
 #include "comms/base/comm_errors.h"
 #include "tests/comms/ftp/ftp_client_test_support.h"
-#include "tools/ftp/win/ftp_test_servers.h"
+#include "tests/support/ftp_test_servers.h"
 
 namespace qv::test {
 namespace {

@@ -1,7 +1,7 @@
 // The test FTP servers as Windows test programs meet them under Wine: the
 // fixtures' real server and the scripted-peer service, reached through Wine's
 // sockets, with passive and active data connections.
-#include "tools/ftp/win/ftp_test_servers.h"
+#include "tests/support/ftp_test_servers.h"
 
 #include <gtest/gtest.h>
 #include <ws2tcpip.h>
