@@ -76,9 +76,10 @@ std::optional<int32_t> TryStrToInt(std::string_view s) {
         if (value > (base == 16 ? 0xFFFFFFFFLL : 0x80000000LL)) return std::nullopt;
     }
     if (base == 16) {
+        // The 32-bit pattern, negated as a pattern: "-$80000000" is the
+        // lowest value, not an overflow.
         auto bits = static_cast<uint32_t>(value);
-        int32_t v = static_cast<int32_t>(bits);
-        return negative ? -v : v;
+        return static_cast<int32_t>(negative ? 0u - bits : bits);
     }
     if (negative) return static_cast<int32_t>(-value);
     if (value > 0x7FFFFFFFLL) return std::nullopt;

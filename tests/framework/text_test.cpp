@@ -19,6 +19,10 @@ TEST(Text, IntegerTexts) {
         {"2147483648", std::nullopt},              {"", std::nullopt},   {"ftp", std::nullopt},
         {"21 ", std::nullopt},                     {"0x", std::nullopt}, {"$", std::nullopt},
         {"1a", std::nullopt},
+        // The lowest value spelled in hexadecimal with a sign: the pattern
+        // wraps to itself instead of overflowing.
+        {"-$80000000", INT32_MIN},                 {"-0x80000000", INT32_MIN},
+        {"-$FFFFFFFF", 1},
     };
     for (const Case& c : cases) EXPECT_EQ(TryStrToInt(c.text), c.value) << c.text;
     EXPECT_THROW(StrToInt("x1"), EConvertError);
