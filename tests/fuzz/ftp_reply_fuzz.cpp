@@ -173,7 +173,8 @@ void FolderReply(Input& in) {
     std::string prefix = without(in.Text());
     std::string name = without(in.Text());
     std::string suffix = in.Rest();
-    if (!suffix.empty() && suffix[0] == '"') suffix.erase(0, 1);
+    // A quote right after the closing one would read as a doubled quote.
+    suffix.erase(0, suffix.find_first_not_of('"'));
     std::string reply = "257 " + prefix + "\"" + name + "\"" + suffix;
     QV_FUZZ_CHECK(qv::FtpFolderFromReply(reply) == name, Show(reply));
     AnyText(reply);
