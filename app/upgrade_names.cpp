@@ -29,6 +29,45 @@ bool StaysInsideInstallFolder(std::string_view name) {
     }
 }
 
+namespace {
+
+// A part up to its extension, without the blanks Windows ignores there.
+std::string_view DeviceStem(std::string_view part) {
+    part = part.substr(0, part.find('.'));
+    while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
+    return part;
+}
+
+bool SameLetters(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
+        if (x != b[i]) return false;
+    }
+    return true;
+}
+
+bool IsDeviceStem(std::string_view stem) {
+    for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (SameLetters(stem, device)) return true;
+    if (stem.size() == 4 && stem[3] >= '0' && stem[3] <= '9')
+        return SameLetters(stem.substr(0, 3), "COM") || SameLetters(stem.substr(0, 3), "LPT");
+    return false;
+}
+
+}  // namespace
+
+bool NamesDevice(std::string_view name) {
+    size_t start = 0;
+    for (;;) {
+        size_t end = name.find_first_of("\\/", start);
+        if (IsDeviceStem(DeviceStem(name.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start))))
+            return true;
+        if (end == std::string_view::npos) return false;
+        start = end + 1;
+    }
+}
+
 std::vector<std::string> NamesFromListing(const std::vector<std::string>& lines) {
     std::vector<std::string> names;
     for (const std::string& line : lines) {
@@ -36,9 +75,14 @@ std::vector<std::string> NamesFromListing(const std::vector<std::string>& lines)
         // Taken as a file, "." or ".." would make the download open the
         // installation folder itself (or its parent) as a file.
         if (name.empty() || IsFolderDotName(name)) continue;
+        // A file API reads a name only up to a zero byte: the checks below
+        // would judge another name than the one opened ("..\0x", "NUL\0").
+        if (name.find('\0') != std::string::npos) continue;
         // The listing comes from the network: a name must not make the
         // download write anywhere but below the installation folder.
         if (!StaysInsideInstallFolder(name)) continue;
+        // Nor at a device ("NUL", "com1.dll") in place of a file.
+        if (NamesDevice(name)) continue;
         names.push_back(std::move(name));
     }
     return names;

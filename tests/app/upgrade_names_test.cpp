@@ -55,6 +55,33 @@ TEST(NamesFromListing, NamesThatWouldLeaveTheInstallationFolderAreLeftOut) {
     }
 }
 
+TEST(NamesFromListing, NamesWithAZeroByteAreLeftOut) {
+    // A file API would read "..", "NUL" and "QVX.exe" out of these.
+    using namespace std::string_literals;
+    for (const std::string& name : {"..\0x"s, "NUL\0.dat"s, "QVX.exe\0"s, "sub/..\0/QVX.exe"s})
+        EXPECT_TRUE(NamesFromListing({name}).empty()) << name.size();
+}
+
+TEST(NamesFromListing, NamesOfDevicesAreLeftOutInAnyPartAndCase) {
+    struct Case {
+        const char* name;
+        bool device;
+    } cases[] = {
+        {"NUL", true},            {"nul", true},            {"con", true},           {"PRN", true},
+        {"Aux", true},            {"COM1", true},           {"com9.dll", true},      {"LPT1", true},
+        {"lpt9.txt", true},       {"COM0", true},           {"CONIN$", true},        {"conout$.log", true},
+        {"NUL.txt", true},        {"nul.tar.gz", true},     {"NUL..x", true},        {"nul .txt", true},
+        {"sub/aux.txt", true},    {"con\\QVX.exe", true},  {"sub\\Com1\\x", true},  {"a/b/NUL", true},
+        {"NULL", false},          {"nul1", false},          {"xnul", false},         {"CON_", false},
+        {"COM", false},           {"COM10", false},         {"LPT", false},          {"comA.dll", false},
+        {"CONIN", false},         {"a.nul", false},         {"sub/console.dat", false}, {"QVX.exe", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(NamesDevice(c.name), c.device) << c.name;
+        EXPECT_EQ(NamesFromListing({c.name}).size(), c.device ? 0u : 1u) << c.name;
+    }
+}
+
 TEST(IsFolderDotName, OnlyTheExactNames) {
     EXPECT_TRUE(IsFolderDotName("."));
     EXPECT_TRUE(IsFolderDotName(".."));
