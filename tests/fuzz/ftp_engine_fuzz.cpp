@@ -1,0 +1,216 @@
+// Fuzz target: the FTP command and reply engine driven by a byte script of
+// operations, server replies and data-connection events.
+//
+// Invariants checked after every step:
+//  - the state is always one of the named states;
+//  - a listing or download never completes unless, since it began, the data
+//    connection ended and a final 226/250 arrived;
+//  - one input never gives more than one outcome (error, completion,
+//    listing, timeout), and a transfer that goes back to Ready on its own
+//    gives exactly one (unless it was aborted or could not start);
+//  - while an operation runs after the connection stands, the transfer
+//    timer runs (or its expiry is on its way).
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "comms/ftp/ftp_engine.h"
+#include "fuzz_support.h"
+
+namespace {
+
+using namespace qv;
+using qv::fuzz::Input;
+
+class FuzzLink : public FtpEngineLink {
+public:
+    FtpEngine* engine = nullptr;
+    bool open = false;
+    bool connected = false;
+    bool prepareOk = true;
+    bool timer = false;
+    bool timeoutPending = false;
+    int outcomes = 0;  // in the current step
+    bool leftTransfer = false;
+    bool completed = false;
+
+    bool ControlOpen() override { return open; }
+    bool OpenControl() override {
+        open = true;
+        return true;
+    }
+    void CloseControl() override {
+        if (!open) return;
+        open = false;
+        connected = false;
+        engine->Disconnected();
+    }
+    void WriteLine(const std::string&) override {}
+    void Pause(int32_t) override {}
+    void StartTransferTimer() override { timer = true; }
+    void RefreshTransferTimer() override {}
+    void StopTransferTimer() override { timer = false; }
+    void StartConnectTimer() override {}
+    void StopConnectTimer() override {}
+    void PostTimeout() override { timeoutPending = true; }
+    void OpenLocalFile(const std::string& name, FtpDownloadMode, int32_t& restartOffset) override {
+        if (name == "bad") throw std::runtime_error("Cannot open file bad");
+        if (restartOffset < 0) restartOffset = 0;
+    }
+    FtpDataPrepared PrepareData(bool) override {
+        FtpDataPrepared p;
+        p.ok = prepareOk;
+        p.portArgument = "127,0,0,1,4,1";
+        return p;
+    }
+    void ConnectData(uint16_t port) override {
+        QV_FUZZ_CHECK(port != 0, "a data connection to port 0");
+    }
+    void CloseData(bool) override {}
+    std::string ListingText() override { return "a\r\n"; }
+    void PostStatus(FtpStatusCode code, const char*) override {
+        if (code == scTransferComplete || code == scInfoText) Outcome(code == scTransferComplete);
+    }
+    void PostError(int32_t, const char*) override { Outcome(false); }
+    void PostLog(FtpLogCode) override {}
+    void FireStatus(FtpStatusCode code) override {
+        if (code == scTransferTimedOut) Outcome(false);
+    }
+    void FireError(int32_t) override { Outcome(false); }
+    void Trace(std::string_view line) override {
+        if (line.rfind("[Listing] -> ", 0) == 0 || line.rfind("[Downloading] -> ", 0) == 0) leftTransfer = true;
+    }
+
+    void Outcome(bool complete) {
+        ++outcomes;
+        QV_FUZZ_CHECK(outcomes <= 1, "more than one outcome for one input");
+        if (complete) completed = true;
+    }
+};
+
+// What the harness saw of the current transfer.
+struct Seen {
+    bool running = false;
+    bool listing = false;
+    bool dataEnded = false;
+    bool finalOk = false;
+    bool aborted = false;
+};
+
+const char* const kReplies[] = {
+    "220 Ready", "230 Logged in", "331 Password", "332 Account", "202 Superfluous", "200 OK",
+    "227 Entering Passive Mode (127,0,0,1,4,1)", "227 Entering Passive Mode (127,0,0,1,0,0)",
+    "227 (1,2,3)", "350 Restarting", "125 Open", "150 Opening (10 bytes)", "150 Opening",
+    "226 Transfer complete", "250 Done", "225 No transfer", "257 \"/a\"\"b\"", "211 Status",
+    "421 Bye", "221 Goodbye", "425 No data", "426 Aborted", "451 Local error", "500 What",
+    "550 No", "530 Login", "120-wait", "120 wait", "xyz garbage", "",
+};
+constexpr size_t kReplyCount = sizeof(kReplies) / sizeof(kReplies[0]);
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Input in(data, size);
+    FuzzLink link;
+    FtpEngine engine(link);
+    link.engine = &engine;
+    Seen seen;
+    std::string steps;  // what was done, for a failure's message
+    while (!in.Empty()) {
+        uint8_t op = in.Byte();
+        link.outcomes = 0;
+        link.leftTransfer = false;
+        link.completed = false;
+        bool wasTransfer = engine.Transferring();
+        bool startedOp = false;
+        steps += std::to_string(op % 24) + " ";
+        try {
+            switch (op % 24) {
+                case 0: engine.LogIn(); break;
+                case 1:
+                    if (link.open && !link.connected) {
+                        link.connected = true;
+                        engine.Connected();
+                    }
+                    break;
+                case 2:
+                    link.open = false;
+                    link.connected = false;
+                    engine.Disconnected();
+                    break;
+                case 3: engine.ConnectFailed(10061); break;
+                case 4:
+                case 5:
+                case 6:
+                case 7:
+                case 8:
+                case 9: {
+                    std::string line = kReplies[in.Byte() % kReplyCount];
+                    int32_t code = FtpReplyCode(line);
+                    if (seen.running && (code == 226 || code == 250)) seen.finalOk = true;
+                    engine.ReplyLine(code, line + "\r\n");
+                    break;
+                }
+                case 10: engine.DataReceived(1 + in.Byte() % 20); break;
+                case 11:
+                    if (seen.running) seen.dataEnded = true;
+                    engine.DataEnded();
+                    break;
+                case 12: engine.DataFailed(10054); break;
+                case 13: engine.LocalWriteFailed("disk full"); break;
+                case 14:
+                    if (link.timer) {
+                        link.timer = false;
+                        engine.TransferTimerExpired();
+                    }
+                    break;
+                case 15:
+                    if (link.timeoutPending) {
+                        link.timeoutPending = false;
+                        engine.TimeoutMessage();
+                    }
+                    break;
+                case 16:
+                case 17: {
+                    uint8_t arg = in.Byte();
+                    startedOp = engine.DownloadFile(arg & 1 ? "f" : "g", arg & 2 ? "bad" : "local",
+                                                    static_cast<FtpDownloadMode>(arg % 3));
+                    break;
+                }
+                case 18: startedOp = engine.ListFolder("", in.Bool()); break;
+                case 19: engine.QueryFolder(); break;
+                case 20: engine.ChangeFolder(in.Bool() ? "" : "x"); break;
+                case 21:
+                    if (engine.AbortTransfer()) seen.aborted = true;
+                    break;
+                case 22: engine.LogOut(); break;
+                case 23: {
+                    uint8_t arg = in.Byte();
+                    link.prepareOk = arg & 1;
+                    engine.Settings().PassiveMode = arg & 2;
+                    engine.Settings().FileType = arg & 4 ? ftAscii : ftBinary;
+                    engine.SetRestartOffset(arg & 8 ? 5 : 0);
+                    break;
+                }
+            }
+        } catch (const std::exception&) {
+            // Opening the local file failed: that is the caller's to report.
+        }
+        if (startedOp) seen = Seen{true, engine.State() == FtpState::Listing};
+        QV_FUZZ_CHECK(std::strcmp(FtpStateName(engine.State()), "?") != 0, steps);
+        QV_FUZZ_CHECK(!link.completed || (seen.dataEnded && seen.finalOk),
+                      "a transfer completed without both signals after " + steps);
+        // A transfer that went back to Ready by what the server or the
+        // sockets did says so exactly once (an abort may end silently).
+        QV_FUZZ_CHECK(!(wasTransfer && link.leftTransfer && engine.State() == FtpState::Ready && !seen.aborted &&
+                        link.open && link.outcomes != 1),
+                      "a transfer ended without exactly one outcome after " + steps);
+        if (link.leftTransfer) seen.running = false;
+        bool operationRunning =
+            engine.State() > FtpState::Ready || (engine.State() == FtpState::LoggingIn && link.connected);
+        QV_FUZZ_CHECK(!(operationRunning && link.open && !link.timer && !link.timeoutPending),
+                      "waiting without a clock after " + steps);
+    }
+    return 0;
+}
