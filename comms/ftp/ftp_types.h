@@ -59,6 +59,15 @@ inline constexpr int32_t kFtpErrConnectTimeout = -1;
 inline constexpr int32_t kFtpErrIncomplete = -2;
 inline constexpr int32_t kFtpErrLocalWrite = -3;
 
+// "scTransferComplete" for scTransferComplete; "?" for a value outside the
+// type (for traces, logs and test output).
+inline const char* FtpStatusName(int code) {
+    static const char* const names[] = {"scDisconnected",      "scConnected",     "scLoggedOut", "scLoggedIn",
+                                        "scOperationComplete", "scCurrentFolder", "scInfoText",  "scProgress",
+                                        "scTransferComplete",  "scTransferTimedOut"};
+    return code >= 0 && code < 10 ? names[code] : "?";
+}
+
 // The letter of the "TYPE " command for a transfer type: 'A' or 'I'.
 inline char FtpTypeLetter(FtpFileType type) { return "AI"[type == ftBinary ? 1 : 0]; }
 

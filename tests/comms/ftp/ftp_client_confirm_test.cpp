@@ -13,16 +13,6 @@
 namespace qv::test {
 namespace {
 
-const char* const kLogin =
-    "reply \"220 Ready\"\n"
-    "expect \"USER test\"\n"
-    "reply \"331 Password required for test\"\n"
-    "expect \"PASS secret\"\n"
-    "reply \"230 Logged in\"\n";
-const char* const kQuit =
-    "expect \"QUIT\"\n"
-    "reply \"221 Goodbye\"\n"
-    "expect-close\n";
 
 // The steps from the first command of a download to its 150, with the data
 // connection standing.
@@ -126,9 +116,9 @@ class FtpConfirmEnding : public FtpConfirm, public ::testing::WithParamInterface
 TEST_P(FtpConfirmEnding, CountsOnlyWhatTheServerConfirmed) {
     const EndCase& c = GetParam().c;
     bool passive = GetParam().passive;
-    std::string script = kLogin + Chain(passive, "f.bin") + "data-send-repeat \"" + kBlock + "\" 100\n" + c.ending;
+    std::string script = kPeerLogin + Chain(passive, "f.bin") + "data-send-repeat \"" + kBlock + "\" 100\n" + c.ending;
     script += NextFile(passive);
-    script += kQuit;
+    script += kPeerQuit;
     r.client->SetPassiveMode(passive);
     StartScript(script);
     ASSERT_TRUE(r.LogInAndWait()) << r.History();
@@ -188,11 +178,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, FtpConfirmEnding, ::testing::ValuesIn(EndParams(
 });
 
 TEST_F(FtpConfirm, AnnouncedSizeThatDoesNotArriveFailsTheFile) {
-    std::string script = kLogin;
+    std::string script = kPeerLogin;
     script += Chain(true, "f.bin", "150 Opening BINARY mode data connection for f.bin (100000 bytes).");
     script += "data-send-repeat \"" + kBlock + "\" 100\ndata-close\nreply \"226 Transfer complete\"\n";
     script += NextFile(true);
-    script += kQuit;
+    script += kPeerQuit;
     r.client->SetPassiveMode(true);
     StartScript(script);
     ASSERT_TRUE(r.LogInAndWait()) << r.History();
@@ -211,7 +201,7 @@ TEST_F(FtpConfirm, AnnouncedSizeThatDoesNotArriveFailsTheFile) {
 }
 
 TEST_F(FtpConfirm, BothConnectionsDroppedMidFile) {
-    std::string script = kLogin + Chain(true, "f.bin") + "data-send-repeat \"" + kBlock + "\" 100\ndata-close\nclose\n";
+    std::string script = kPeerLogin + Chain(true, "f.bin") + "data-send-repeat \"" + kBlock + "\" 100\ndata-close\nclose\n";
     r.client->SetPassiveMode(true);
     StartScript(script);
     ASSERT_TRUE(r.LogInAndWait()) << r.History();
@@ -228,11 +218,11 @@ TEST_F(FtpConfirm, BothConnectionsDroppedMidFile) {
 }
 
 TEST_F(FtpConfirm, PassiveRefusedAmongThreeFilesCostsOnlyThatFile) {
-    std::string script = kLogin;
+    std::string script = kPeerLogin;
     script += Chain(true, "a.bin") + "data-send \"AAAA\"\ndata-close\nreply \"226 Transfer complete\"\n";
     script += "expect \"TYPE I\"\nreply \"200 Type set to I\"\nexpect \"PASV\"\nreply \"425 Cannot open passive connection\"\n";
     script += Chain(true, "c.bin") + "data-send \"CCCC\"\ndata-close\nreply \"226 Transfer complete\"\n";
-    script += kQuit;
+    script += kPeerQuit;
     r.client->SetPassiveMode(true);
     StartScript(script);
     ASSERT_TRUE(r.LogInAndWait()) << r.History();
@@ -296,11 +286,11 @@ TEST_F(FtpConfirm, ARefusedConnectionIsReportedAtOnce) {
 TEST_F(FtpConfirm, AFullDiskEndsTheTransferWithOneReport) {
     // Wine writes to the Unix file /dev/full as to any file; every write
     // fails with the disk full.
-    std::string script = kLogin + Chain(true, "f.bin") + "data-send-repeat \"" + kBlock + "\" 10\n";
+    std::string script = kPeerLogin + Chain(true, "f.bin") + "data-send-repeat \"" + kBlock + "\" 10\n";
     // The client closes the data connection; the server says so.
     script += "data-expect-close 10\nreply \"426 Connection closed; transfer aborted.\"\n";
     script += NextFile(true);
-    script += kQuit;
+    script += kPeerQuit;
     r.client->SetPassiveMode(true);
     StartScript(script);
     ASSERT_TRUE(r.LogInAndWait()) << r.History();
@@ -323,10 +313,10 @@ TEST_F(FtpConfirm, AFullDiskEndsTheTransferWithOneReport) {
 }
 
 TEST_F(FtpConfirm, AbortBeforeTheDataConnectionSendsNothingAfterIt) {
-    std::string script = kLogin;
+    std::string script = kPeerLogin;
     script += "expect \"TYPE I\"\nexpect \"ABOR\"\nreply \"200 Type set to I\"\nreply \"225 No transfer to abort.\"\n";
     script += "expect-silence 0.5\n";
-    script += kQuit;
+    script += kPeerQuit;
     r.client->SetPassiveMode(true);
     StartScript(script);
     ASSERT_TRUE(r.LogInAndWait()) << r.History();
@@ -342,8 +332,8 @@ TEST_F(FtpConfirm, AbortBeforeTheDataConnectionSendsNothingAfterIt) {
 
 TEST_F(FtpConfirm, TheTraceShowsEveryTransition) {
     std::string script =
-        kLogin + Chain(true, "f.bin") + "data-send \"abc\"\ndata-close\nsleep 0.3\nreply \"226 Transfer complete\"\n";
-    script += kQuit;
+        kPeerLogin + Chain(true, "f.bin") + "data-send \"abc\"\ndata-close\nsleep 0.3\nreply \"226 Transfer complete\"\n";
+    script += kPeerQuit;
     r.client->SetPassiveMode(true);
     std::vector<std::string> trace;
     r.client->OnEngineTrace = [&](const std::string& line) { trace.push_back(line); };

@@ -31,16 +31,6 @@ protected:
     TempFolder local;
 };
 
-const char* const kLogin =
-    "reply \"220 Ready\"\n"
-    "expect \"USER test\"\n"
-    "reply \"331 Password required for test\"\n"
-    "expect \"PASS secret\"\n"
-    "reply \"230 Logged in\"\n";
-const char* const kQuit =
-    "expect \"QUIT\"\n"
-    "reply \"221 Goodbye\"\n"
-    "expect-close\n";
 
 TEST_F(FtpPeer, GreetingOfThreeLines) {
     Start("greeting_three_lines");
@@ -272,7 +262,7 @@ TEST_F(FtpPeer, AbortDuringADownload) {
 TEST_F(FtpPeer, EveryBlockRefreshesTheTransferTimerUntilTheDataStalls) {
     // Ten blocks 0.2 s apart (2 s in all) against a 550 ms limit: each block
     // starts the limit again; then the server stalls.
-    std::string script = kLogin;
+    std::string script = kPeerLogin;
     script +=
         "expect \"TYPE I\"\nreply \"200 Type set to I\"\n"
         "expect \"PASV\"\n"
@@ -282,7 +272,7 @@ TEST_F(FtpPeer, EveryBlockRefreshesTheTransferTimerUntilTheDataStalls) {
         "reply \"150 Opening BINARY data connection\"\n"
         "data-send-slow \"0123456789\" 10 0.2\n"
         "data-expect-close 10\n";
-    script += kQuit;
+    script += kPeerQuit;
     r.client->SetPassiveMode(true);
     r.client->SetTransferTimeout(10);
     StartScript(script);
@@ -434,7 +424,7 @@ TEST_F(FtpPeer, DataConnectionClosingAtOnce) {
 TEST_F(FtpPeer, ListingClosedRightAfterItsLastBytesArrivesWhole) {
     // 200 KB of names sent at once and the data connection closed at once:
     // the close may be noticed before the last bytes are read.
-    std::string script = kLogin;
+    std::string script = kPeerLogin;
     script +=
         "expect \"TYPE A\"\nreply \"200 Type set to A\"\n"
         "expect \"PASV\"\n"
@@ -445,7 +435,7 @@ TEST_F(FtpPeer, ListingClosedRightAfterItsLastBytesArrivesWhole) {
         "data-send-repeat \"a-rather-long-name-of-an-upgrade-file.bin\\r\\n\" 5000\n"
         "data-close\n"
         "reply \"226 Transfer complete\"\n";
-    script += kQuit;
+    script += kPeerQuit;
     r.client->SetPassiveMode(true);
     StartScript(script);
     ASSERT_TRUE(r.LogInAndWait()) << r.History();
@@ -468,8 +458,8 @@ TEST_F(FtpPeer, ReplyCutOffByTheConnectionsEndDoesNotCarryOver) {
         "send \"120-Service ready in a while\\r\\n120-still starting\\r\\n\"\n"
         "close\n"
         "accept\n";
-    script += kLogin;
-    script += kQuit;
+    script += kPeerLogin;
+    script += kPeerQuit;
     StartScript(script);
     ASSERT_TRUE(r.client->LogIn());
     ASSERT_TRUE(r.WaitStatus(scDisconnected)) << r.History();
@@ -506,13 +496,13 @@ INSTANTIATE_TEST_SUITE_P(Forms, FtpPeerFolder,
 
 TEST_F(FtpPeer, FolderRepliesThatEndTheCommand) {
     // 211..215 report the text; 225 and 226 end the command silently.
-    std::string script = kLogin;
+    std::string script = kPeerLogin;
     script +=
         "expect \"CWD a\"\nreply \"214 Some help text\"\n"
         "expect \"CWD b\"\nreply \"226 Closing\"\n"
         "expect \"CWD c\"\nreply \"225 Data connection open\"\n"
         "expect \"CWD d\"\nreply \"550 No such folder\"\n";
-    script += kQuit;
+    script += kPeerQuit;
     StartScript(script);
     ASSERT_TRUE(r.LogInAndWait()) << r.History();
     size_t from = r.events.size();
@@ -533,13 +523,13 @@ TEST_F(FtpPeer, FolderRepliesThatEndTheCommand) {
 TEST_F(FtpPeer, UnsolicitedRepliesInReady) {
     // 125, 150 and 226 do nothing visible in Ready; anything else is
     // rejected with its text.
-    std::string script = kLogin;
+    std::string script = kPeerLogin;
     script +=
         "reply \"226 Closing data connection\"\n"
         "reply \"150 Opening\"\n"
         "reply \"125 Already open\"\n"
         "reply \"500 What?\"\n";
-    script += kQuit;
+    script += kPeerQuit;
     StartScript(script);
     ASSERT_TRUE(r.LogInAndWait()) << r.History();
     size_t from = r.events.size();

@@ -28,12 +28,7 @@ struct FtpEvent {
     FtpState state;                   // the client's state inside the handler
 };
 
-inline const char* StatusName(int code) {
-    static const char* const names[] = {"scDisconnected",      "scConnected",     "scLoggedOut", "scLoggedIn",
-                                        "scOperationComplete", "scCurrentFolder", "scInfoText",  "scProgress",
-                                        "scTransferComplete",  "scTransferTimedOut"};
-    return code >= 0 && code < 10 ? names[code] : "?";
-}
+inline const char* StatusName(int code) { return FtpStatusName(code); }
 
 inline std::string Describe(const FtpEvent& e) {
     std::ostringstream out;
@@ -51,6 +46,19 @@ inline std::string Describe(const FtpEvent& e) {
     }
     return out.str();
 }
+
+// The scripted peer's login of account "test" and its logout, for scripts
+// written in the tests.
+inline const char* const kPeerLogin =
+    "reply \"220 Ready\"\n"
+    "expect \"USER test\"\n"
+    "reply \"331 Password required for test\"\n"
+    "expect \"PASS secret\"\n"
+    "reply \"230 Logged in\"\n";
+inline const char* const kPeerQuit =
+    "expect \"QUIT\"\n"
+    "reply \"221 Goodbye\"\n"
+    "expect-close\n";
 
 class RecordedClient {
 public:

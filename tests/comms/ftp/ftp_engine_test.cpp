@@ -12,13 +12,6 @@
 namespace qv {
 namespace {
 
-const char* StatusName(int code) {
-    static const char* const names[] = {"scDisconnected",      "scConnected",     "scLoggedOut", "scLoggedIn",
-                                        "scOperationComplete", "scCurrentFolder", "scInfoText",  "scProgress",
-                                        "scTransferComplete",  "scTransferTimedOut"};
-    return code >= 0 && code < 10 ? names[code] : "?";
-}
-
 // Records every request of the engine as a line of text; the events it
 // posts go to `events` (progress left out, counted instead).
 class RecordingLink : public FtpEngineLink {
@@ -75,13 +68,13 @@ public:
             ++progress;
             return;
         }
-        events.push_back(std::string(StatusName(code)) + (text ? " \"" + std::string(text) + "\"" : ""));
+        events.push_back(std::string(FtpStatusName(code)) + (text ? " \"" + std::string(text) + "\"" : ""));
     }
     void PostError(int32_t code, const char* text) override {
         events.push_back("error " + std::to_string(code) + (text ? " \"" + std::string(text) + "\"" : ""));
     }
     void PostLog(FtpLogCode code) override { events.push_back("log " + std::to_string(code)); }
-    void FireStatus(FtpStatusCode code) override { events.push_back(std::string("fired ") + StatusName(code)); }
+    void FireStatus(FtpStatusCode code) override { events.push_back(std::string("fired ") + FtpStatusName(code)); }
     void FireError(int32_t code) override { events.push_back("fired error " + std::to_string(code)); }
     void Trace(std::string_view line) override { trace.emplace_back(line); }
 
