@@ -153,6 +153,10 @@ void PacketManagerCore::AddPacket(PacketCore& p) {
     if (Contains(&p)) return;
     packets_.push_back(&p);
     p.manager_ = this;
+    // A packet keeps Enabled while it has no port: joining an open one arms
+    // it, or it would hear nothing until some event ends (one that cannot
+    // be armed is disabled and its error reported, as at an event's end).
+    if (p.enabled_ && active_) Rearm(p);
 }
 
 void PacketManagerCore::RemovePacket(PacketCore& p) {
@@ -198,6 +202,11 @@ void PacketManagerCore::PortOpening() {
 }
 
 void PacketManagerCore::PortClosing() {
+    // The bytes go first: the capture ending below would otherwise hand
+    // them to the packets not yet disarmed, whose delivery arms every
+    // enabled packet again (the ones already disarmed included) on a port
+    // that is closing.
+    FreeBuffer();
     std::vector<PacketCore*> list = packets_;
     for (PacketCore* p : list)
         if (Contains(p)) p->Disarm();
@@ -440,7 +449,11 @@ void PacketManagerCore::Rearm(PacketCore& p) {
     try {
         p.Arm();
     } catch (...) {
+        // Arm refuses before it changes anything; an arming put off inside
+        // the event is over too, or the disabled packet would still count
+        // as armed (a later disarm logs it, a removal reports it active).
         p.enabled_ = false;
+        p.enablePending_ = false;
         link_.ReportArmingError(std::current_exception());
     }
 }

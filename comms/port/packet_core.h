@@ -155,6 +155,7 @@ public:
     ~PacketManagerCore();
 
     const std::vector<PacketCore*>& Packets() const { return packets_; }
+    // Attaches a packet; one that is enabled is armed (on an open port).
     void AddPacket(PacketCore& p);
     // Detaches a packet. It is out of every pass before anything can be
     // delivered; the bytes it had collected are offered to the others.
