@@ -256,6 +256,7 @@ void PacketManagerCore::Receive(const uint8_t* data, int32_t count) {
 
 void PacketManagerCore::FreeBuffer() {
     length_ = 0;
+    ++discards_;
     // While an event runs, the bytes handed to it stay where they are;
     // the memory goes when the event ends.
     if (inEvent_) return;
@@ -404,10 +405,13 @@ void PacketManagerCore::Deliver(PacketCore& p, How how) {
     Log(plStringPacket, p, std::string());
     Log(how == How::ByEndString ? plStringPacket : plSizePacket, data, length);
     delivering_ = &p;
+    uint32_t discards = discards_;
     p.client_.PacketFound(data, length);
     // The handlers may have detached or destroyed the packet: it is
-    // touched again only when it is still the one being delivered.
-    RemoveFront(start + whole);
+    // touched again only when it is still the one being delivered. When
+    // they closed the port, the packet went with the buffer, and what is
+    // there now (received after a reopen) is not its to take.
+    if (discards_ == discards) RemoveFront(start + whole);
     if (delivering_ == &p && p.Settings.AutoEnable) p.SetEnabled(true);
     delivering_ = nullptr;
     SetInEvent(false);

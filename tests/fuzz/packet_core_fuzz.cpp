@@ -253,9 +253,11 @@ public:
             Close();
             return;
         }
-        for (auto& p : packets_)
-            if (Listed(*p) && p->core.Enabled())
-                QV_FUZZ_CHECK(ModelArmError(p->core.Settings) == 0, "an unarmable packet was armed at the open");
+        // Inside an event the arming waits for its end.
+        if (!manager_->InEvent())
+            for (auto& p : packets_)
+                if (Listed(*p) && p->core.Enabled())
+                    QV_FUZZ_CHECK(ModelArmError(p->core.Settings) == 0, "an unarmable packet was armed at the open");
     }
 
     void Close() {
@@ -620,7 +622,7 @@ void World::Check(bool inEvent) {
 
 // What a handler, or the world outside, does.
 void World::Act(FuzzPacket* self) {
-    int count = depth_ ? static_cast<int>(in_.Byte() % 3) : 1;
+    int count = depth_ ? static_cast<int>(in_.Byte() % 4) : 1;
     for (int k = 0; k < count; ++k) {
         uint8_t op = in_.Byte();
         // Outside events, feeding data is the common case.
@@ -667,8 +669,12 @@ void World::Act(FuzzPacket* self) {
                 if (manager_->Active() && depth_) Feed(RandomBytes(static_cast<size_t>(in_.Range(0, 8))));
                 break;
             case 10:
-                if (manager_->Active()) Close();
-                else Open();
+                if (!manager_->Active()) {
+                    Open();
+                } else {
+                    Close();
+                    if (in_.Bool()) Open();  // the port opens again at once
+                }
                 break;
             case 11:
                 if (!depth_ && timerRunning_) TimerFires();

@@ -341,6 +341,27 @@ TEST(PacketMatch, HandlersMayDisableAndReenable) {
     EXPECT_FALSE(f.manager.Active());
 }
 
+// A handler closes and reopens the port, and bytes arrive before it
+// returns: the delivered packet went with the old buffer, and the new bytes
+// are not removed in its place.
+TEST(PacketMatch, BytesReceivedAfterAReopenInAHandlerStay) {
+    Fixture f;
+    TestPacket& p = f.Add(ReplyLine());
+    f.Open();
+    p.core.SetEnabled(true);
+    bool reopened = false;
+    p.onPacket = [&](const std::string&) {
+        if (reopened) return;
+        reopened = true;
+        f.manager.PortClosing();
+        f.manager.PortOpening();
+        f.Feed("XYZW\r\n");
+    };
+    f.Feed("ab\r\n");
+    EXPECT_EQ(p.packets, (std::vector<std::string>{"ab\r\n", "XYZW\r\n"}));
+    EXPECT_EQ(f.manager.BufferLength(), 0);
+}
+
 // Packets that leave while the matcher works: disabled, detached or freed
 // from inside another packet's delivery, or while the capture they hold is
 // handed on. A packet on its way out takes no part in any pass.
