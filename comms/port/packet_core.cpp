@@ -153,6 +153,10 @@ void PacketManagerCore::AddPacket(PacketCore& p) {
     if (Contains(&p)) return;
     packets_.push_back(&p);
     p.manager_ = this;
+    // A packet keeps Enabled while it has no port: joining an open one arms
+    // it, or it would hear nothing until some event ends (one that cannot
+    // be armed is disabled and its error reported, as at an event's end).
+    if (p.enabled_ && active_) Rearm(p);
 }
 
 void PacketManagerCore::RemovePacket(PacketCore& p) {
@@ -198,6 +202,11 @@ void PacketManagerCore::PortOpening() {
 }
 
 void PacketManagerCore::PortClosing() {
+    // The bytes go first: the capture ending below would otherwise hand
+    // them to the packets not yet disarmed, whose delivery arms every
+    // enabled packet again (the ones already disarmed included) on a port
+    // that is closing.
+    FreeBuffer();
     std::vector<PacketCore*> list = packets_;
     for (PacketCore* p : list)
         if (Contains(p)) p->Disarm();
@@ -247,6 +256,7 @@ void PacketManagerCore::Receive(const uint8_t* data, int32_t count) {
 
 void PacketManagerCore::FreeBuffer() {
     length_ = 0;
+    ++discards_;
     // While an event runs, the bytes handed to it stay where they are;
     // the memory goes when the event ends.
     if (inEvent_) return;
@@ -395,10 +405,13 @@ void PacketManagerCore::Deliver(PacketCore& p, How how) {
     Log(plStringPacket, p, std::string());
     Log(how == How::ByEndString ? plStringPacket : plSizePacket, data, length);
     delivering_ = &p;
+    uint32_t discards = discards_;
     p.client_.PacketFound(data, length);
     // The handlers may have detached or destroyed the packet: it is
-    // touched again only when it is still the one being delivered.
-    RemoveFront(start + whole);
+    // touched again only when it is still the one being delivered. When
+    // they closed the port, the packet went with the buffer, and what is
+    // there now (received after a reopen) is not its to take.
+    if (discards_ == discards) RemoveFront(start + whole);
     if (delivering_ == &p && p.Settings.AutoEnable) p.SetEnabled(true);
     delivering_ = nullptr;
     SetInEvent(false);
@@ -440,7 +453,11 @@ void PacketManagerCore::Rearm(PacketCore& p) {
     try {
         p.Arm();
     } catch (...) {
+        // Arm refuses before it changes anything; an arming put off inside
+        // the event is over too, or the disabled packet would still count
+        // as armed (a later disarm logs it, a removal reports it active).
         p.enabled_ = false;
+        p.enablePending_ = false;
         link_.ReportArmingError(std::current_exception());
     }
 }

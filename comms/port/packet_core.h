@@ -155,6 +155,7 @@ public:
     ~PacketManagerCore();
 
     const std::vector<PacketCore*>& Packets() const { return packets_; }
+    // Attaches a packet; one that is enabled is armed (on an open port).
     void AddPacket(PacketCore& p);
     // Detaches a packet. It is out of every pass before anything can be
     // delivered; the bytes it had collected are offered to the others.
@@ -221,6 +222,10 @@ private:
     // the event's handlers stay readable until it ends.
     std::vector<std::unique_ptr<uint8_t[]>> retired_;
     PacketCore* capture_ = nullptr;
+    // Counts the times the buffer was emptied at once (not by removing a
+    // packet): a delivery removes its bytes only from the buffer it was
+    // found in.
+    uint32_t discards_ = 0;
     bool inEvent_ = false;
     bool passing_ = false;  // RunPasses is on the stack
     bool dataPending_ = false;

@@ -9,11 +9,21 @@
 //  - a multi-line reply assembled from any chunking of its text gives the
 //    text of the whole; a part of the buffer put back as the new text is
 //    that part;
-//  - a 227 reply that names four bytes and a port in parentheses gives that
-//    host and port, and the PORT argument of that host and port is the same
-//    six numbers;
-//  - a 257 reply gives the name between its quotes, and any name it gives
-//    stands quoted right after the text's first double quote.
+//  - 227: the PORT argument of any host and port, in a reply with or
+//    without parentheses and with or without blanks after its commas, gives
+//    that host and port back (and the PORT argument is those six numbers);
+//    for any text, the address is valid exactly when, at the first digit
+//    after the code and the character after it, six numbers of up to five
+//    digits stand separated by commas (blanks allowed after a comma) and the
+//    four host numbers are at most 255; the port is usable exactly when both
+//    port numbers are at most 255 and give 1 to 65535;
+//  - 257: a reply that quotes any name, its quotes doubled, gives the name,
+//    and any name it gives stands quoted right after the text's first
+//    double quote;
+//  - the announced size is the number of the text's last "(N bytes)" (N of
+//    up to 18 digits), or -1 when there is none.
+#include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -53,6 +63,72 @@ void CheckBuffer(const qv::FtpReplyAssembler& a) {
     QV_FUZZ_CHECK(a.TextFromFifth() == (text.size() > 4 ? text.substr(4) : std::string_view()), Show(text));
 }
 
+// The 227 model: at the first digit after the code and the character that
+// follows it, six numbers of one to five digits (a longer run is no
+// number), each but the last followed by a comma and any blanks.
+struct PassiveModel {
+    bool valid = false;
+    uint32_t n[6] = {};
+};
+
+PassiveModel ModelPassive(std::string_view text) {
+    static const std::regex six(R"(^(\d{1,5}), *(\d{1,5}), *(\d{1,5}), *(\d{1,5}), *(\d{1,5}), *(\d{1,5})(?!\d))");
+    PassiveModel m;
+    if (text.size() <= 4) return m;
+    size_t first = text.find_first_of("0123456789", 4);
+    if (first == std::string_view::npos) return m;
+    std::match_results<std::string_view::const_iterator> found;
+    if (!std::regex_search(text.begin() + static_cast<std::ptrdiff_t>(first), text.end(), found, six,
+                           std::regex_constants::match_continuous))
+        return m;
+    for (int k = 0; k < 6; ++k) m.n[k] = static_cast<uint32_t>(std::stoul(found[k + 1].str()));
+    m.valid = m.n[0] <= 255 && m.n[1] <= 255 && m.n[2] <= 255 && m.n[3] <= 255;
+    return m;
+}
+
+void CheckPassive(std::string_view text) {
+    qv::FtpPassiveAddress a = qv::FtpParsePassiveAddress(text);
+    PassiveModel m = ModelPassive(text);
+    std::string shown = Show(text) + " gave valid " + std::to_string(a.valid) + " host " + Show(a.host) + " port " +
+                        std::to_string(a.port);
+    QV_FUZZ_CHECK(a.valid == m.valid, shown);
+    QV_FUZZ_CHECK(a.PortUsable() == (a.valid && a.port >= 1 && a.port <= 65535), shown);
+    if (!m.valid) {
+        QV_FUZZ_CHECK(!a.PortUsable(), shown);
+        return;
+    }
+    std::string host = std::to_string(m.n[0]) + "." + std::to_string(m.n[1]) + "." + std::to_string(m.n[2]) + "." +
+                       std::to_string(m.n[3]);
+    QV_FUZZ_CHECK(a.host == host, shown);
+    bool bytes = m.n[4] <= 255 && m.n[5] <= 255;
+    uint32_t port = m.n[4] * 256 + m.n[5];
+    QV_FUZZ_CHECK(a.PortUsable() == (bytes && port >= 1), shown);
+    if (bytes) QV_FUZZ_CHECK(a.port == port, shown);
+}
+
+// The size model: the last " bytes)" whose digits before it (one to 18)
+// follow an opening parenthesis.
+int64_t ModelAnnouncedSize(std::string_view text) {
+    static constexpr std::string_view tail = " bytes)";
+    size_t end = text.rfind(tail);
+    while (end != std::string_view::npos) {
+        size_t begin = end;
+        while (begin > 0 && text[begin - 1] >= '0' && text[begin - 1] <= '9') --begin;
+        size_t digits = end - begin;
+        if (digits >= 1 && digits <= 18 && begin > 0 && text[begin - 1] == '(')
+            return std::stoll(std::string(text.substr(begin, digits)));
+        if (end == 0) break;
+        end = text.rfind(tail, end - 1);
+    }
+    return -1;
+}
+
+void CheckAnnouncedSize(std::string_view text) {
+    int64_t size = qv::FtpAnnouncedSize(text);
+    int64_t model = ModelAnnouncedSize(text);
+    QV_FUZZ_CHECK(size == model, Show(text) + " gave " + std::to_string(size) + ", model " + std::to_string(model));
+}
+
 // Any text: the code, and what 227 and 257 may give for it.
 void AnyText(const std::string& text) {
     QV_FUZZ_CHECK(qv::FtpReplyCode(text) == ModelCode(text), Show(text));
@@ -68,7 +144,8 @@ void AnyText(const std::string& text) {
         QV_FUZZ_CHECK(text.compare(quote, quoted.size(), quoted) == 0, Show(text) + " gave " + Show(folder));
     }
 
-    (void)qv::FtpParsePassiveAddress(text);
+    CheckPassive(text);
+    CheckAnnouncedSize(text);
 }
 
 // A stream of CR LF lines fed as the reply reader feeds them, against the
@@ -144,39 +221,97 @@ void ChunkedReply(Input& in) {
 
 std::string Decimal(uint8_t b) { return std::to_string(b); }
 
+// A 227 reply made of the PORT argument of a host and port.
 void PassiveReply(Input& in) {
-    uint8_t n[6];
-    for (uint8_t& b : n) b = in.Byte();
-    // Text before the numbers: no digits, no parentheses.
-    std::string prefix;
-    for (char c : in.Text())
-        if (!(c >= '0' && c <= '9') && c != '(' && c != ')') prefix += c;
-    std::string numbers = Decimal(n[0]);
-    for (int k = 1; k < 6; ++k) numbers += "," + Decimal(n[k]);
-    std::string reply = "227 " + prefix + "(" + numbers + ")" + in.Rest();
-    std::string host = Decimal(n[0]) + "." + Decimal(n[1]) + "." + Decimal(n[2]) + "." + Decimal(n[3]);
-    uint32_t port = n[4] * 256u + n[5];
-
+    uint8_t h[4];
+    for (uint8_t& b : h) b = in.Byte();
+    auto port = static_cast<uint16_t>(in.U16());
+    uint8_t form = in.Byte();
+    std::string host = Decimal(h[0]) + "." + Decimal(h[1]) + "." + Decimal(h[2]) + "." + Decimal(h[3]);
+    std::string numbers = qv::FtpPortArgument(host, port);
+    std::string six = host + "." + Decimal(static_cast<uint8_t>(port >> 8)) + "." + Decimal(static_cast<uint8_t>(port));
+    std::replace(six.begin(), six.end(), '.', ',');
+    QV_FUZZ_CHECK(numbers == six, Show(numbers));
+    QV_FUZZ_CHECK(qv::FtpPortArgument(host, static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port)) == numbers, "");
+    // Blanks after the commas, as some servers write them.
+    std::string spaced;
+    for (char c : numbers) {
+        spaced += c;
+        if (c == ',') spaced.append(in.Byte() % 3, ' ');
+    }
+    // Text before the numbers: no digits.
+    std::string prefix = "Entering Passive Mode ";
+    if (form & 1) {
+        prefix.clear();
+        for (char c : in.Text())
+            if (!(c >= '0' && c <= '9')) prefix += c;
+    }
+    std::string suffix = in.Rest();
+    std::string reply;
+    if (form & 2) {
+        reply = "227 " + prefix + "(" + spaced + ")" + suffix;
+    } else {
+        // Without parentheses a digit right after the last number would
+        // belong to it.
+        suffix.erase(0, suffix.find_first_not_of("0123456789"));
+        reply = "227 " + prefix + spaced + suffix;
+    }
     qv::FtpPassiveAddress address = qv::FtpParsePassiveAddress(reply);
+    QV_FUZZ_CHECK(address.valid, Show(reply));
     QV_FUZZ_CHECK(address.host == host, Show(reply) + " gave host " + Show(address.host));
     QV_FUZZ_CHECK(address.port == port, Show(reply) + " gave port " + std::to_string(address.port));
-
-    QV_FUZZ_CHECK(qv::FtpPortArgument(host, n[4], n[5]) == numbers, "");
-    QV_FUZZ_CHECK(qv::FtpPortArgument(host, static_cast<uint16_t>(port)) == numbers, "");
+    QV_FUZZ_CHECK(address.PortUsable() == (port != 0), Show(reply));
+    AnyText(reply);
 }
 
+// Texts near the 227 form: numbers of any length among separators that are
+// and are not allowed, with text and digits around them.
+void PassiveNearMiss(Input& in) {
+    static const char* separators[] = {",", ", ", ",  ", " ,", ",,", ";", ",\t", ")"};
+    std::string text = "227";
+    text += static_cast<char>(in.Byte() % 3 ? ' ' : in.Byte());
+    text += in.Text();
+    int count = static_cast<int>(in.Range(1, 8));
+    for (int k = 0; k < count; ++k) {
+        int digits = static_cast<int>(in.Range(1, 7));
+        for (int d = 0; d < digits; ++d) text += static_cast<char>('0' + in.Byte() % 10);
+        uint8_t sep = in.Byte();
+        text += sep < 0x80 ? "," : separators[sep % 8];
+        if (sep & 0x10) text.append(sep >> 5 & 3, ' ');
+    }
+    text += in.Rest();
+    CheckPassive(text);
+}
+
+// Texts with several "(N bytes)" among near misses.
+void SizeReply(Input& in) {
+    static const char* forms[] = {"(%s bytes)", "(%s bytes", "(%s  bytes)", "( %s bytes)", "(%s byte)", "%s bytes)",
+                                  "((%s bytes)", "(%s bytes))"};
+    std::string text = "150 " + in.Text();
+    while (!in.Empty()) {
+        std::string digits;
+        int n = static_cast<int>(in.Range(0, 21));
+        for (int d = 0; d < n; ++d) digits += static_cast<char>('0' + in.Byte() % 10);
+        std::string form = forms[in.Byte() % 8];
+        form.replace(form.find("%s"), 2, digits);
+        text += form;
+        text += in.Text();
+    }
+    CheckAnnouncedSize(text);
+}
+
+// A 257 reply that quotes any name, its quotes doubled.
 void FolderReply(Input& in) {
-    auto without = [](std::string s) {
-        std::erase(s, '"');
-        return s;
-    };
-    std::string prefix = without(in.Text());
-    std::string name = without(in.Text());
+    std::string prefix = in.Text();
+    std::erase(prefix, '"');
+    std::string name = in.Text();
+    std::string quoted;
+    for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     std::string suffix = in.Rest();
     // A quote right after the closing one would read as a doubled quote.
-    suffix.erase(0, suffix.find_first_not_of('"'));
-    std::string reply = "257 " + prefix + "\"" + name + "\"" + suffix;
-    QV_FUZZ_CHECK(qv::FtpFolderFromReply(reply) == name, Show(reply));
+    if (!suffix.empty() && suffix[0] == '"') suffix.insert(0, " ");
+    std::string reply = "257 " + prefix + "\"" + quoted + "\"" + suffix;
+    QV_FUZZ_CHECK(qv::FtpFolderFromReply(reply) == name, Show(reply) + " gave " + Show(qv::FtpFolderFromReply(reply)));
     AnyText(reply);
 }
 
@@ -184,12 +319,14 @@ void FolderReply(Input& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
-    switch (in.Byte() % 5) {
+    switch (in.Byte() % 7) {
         case 0: AnyText(in.Rest()); break;
         case 1: LineStream(in.Rest()); break;
         case 2: ChunkedReply(in); break;
         case 3: PassiveReply(in); break;
         case 4: FolderReply(in); break;
+        case 5: PassiveNearMiss(in); break;
+        case 6: SizeReply(in); break;
     }
     return 0;
 }

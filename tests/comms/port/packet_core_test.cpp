@@ -341,6 +341,27 @@ TEST(PacketMatch, HandlersMayDisableAndReenable) {
     EXPECT_FALSE(f.manager.Active());
 }
 
+// A handler closes and reopens the port, and bytes arrive before it
+// returns: the delivered packet went with the old buffer, and the new bytes
+// are not removed in its place.
+TEST(PacketMatch, BytesReceivedAfterAReopenInAHandlerStay) {
+    Fixture f;
+    TestPacket& p = f.Add(ReplyLine());
+    f.Open();
+    p.core.SetEnabled(true);
+    bool reopened = false;
+    p.onPacket = [&](const std::string&) {
+        if (reopened) return;
+        reopened = true;
+        f.manager.PortClosing();
+        f.manager.PortOpening();
+        f.Feed("XYZW\r\n");
+    };
+    f.Feed("ab\r\n");
+    EXPECT_EQ(p.packets, (std::vector<std::string>{"ab\r\n", "XYZW\r\n"}));
+    EXPECT_EQ(f.manager.BufferLength(), 0);
+}
+
 // Packets that leave while the matcher works: disabled, detached or freed
 // from inside another packet's delivery, or while the capture they hold is
 // handed on. A packet on its way out takes no part in any pass.
@@ -428,6 +449,70 @@ TEST(PacketLeaving, PacketsFreedOrDetachedFromInsideDeliveries) {
     }
 }
 
+// Closing the port while a packet collects: its capture ends, but the bytes
+// are not handed to the packets that are not disarmed yet, and nothing is
+// left armed on the closed port.
+TEST(PacketLeaving, ClosingThePortHandsNoBytesOn) {
+    Fixture f;
+    PacketSettings timed = ReplyLine();
+    timed.TimeOut = 18;
+    TestPacket& lines = f.Add(timed, "Lines");
+    PacketSettings pairs = ReplyLine();
+    pairs.EndCond = kEndPacketSize;
+    pairs.PacketSize = 2;
+    TestPacket& two = f.Add(pairs, "Two");
+    f.Open();
+    lines.core.SetEnabled(true);
+    two.core.SetEnabled(true);  // waits for the line packet's capture
+    f.Feed("xyz");
+    ASSERT_EQ(f.manager.CapturePacket(), &lines.core);
+    f.manager.PortClosing();
+    EXPECT_TRUE(two.packets.empty());
+    EXPECT_EQ(f.manager.CapturePacket(), nullptr);
+    for (TestPacket* p : {&lines, &two}) {
+        EXPECT_EQ(p->core.MatchState(), pkIdle) << p->label;
+        EXPECT_FALSE(p->core.AnyDataPending()) << p->label;
+        EXPECT_TRUE(p->core.Enabled()) << p->label;  // armed again when the port opens
+    }
+    EXPECT_EQ(f.manager.BufferLength(), 0);
+    // The line packet's capture began once, at its enable, and has ended.
+    EXPECT_EQ(f.link.timerStarts, std::vector<int32_t>{18});
+    EXPECT_GE(f.link.timerStops, 1);
+    f.Open();
+    f.Feed("ab\r\n");
+    EXPECT_EQ(lines.packets, std::vector<std::string>{"ab\r\n"});
+}
+
+// A packet keeps Enabled without a port; attached to an open port it
+// listens at once (or, when it cannot be armed, is disabled and its error
+// reported).
+TEST(PacketLeaving, AnEnabledPacketAttachedToAnOpenPortListens) {
+    struct Case {
+        const char* name;
+        PacketSettings settings;
+        std::vector<std::string> packets;
+        std::vector<int32_t> reported;
+    } cases[] = {
+        {"any data", ReplyLine(), {"a\r\n"}, {}},
+        {"start string", StartEnd("a", "\n"), {"a\r\n"}, {}},
+        {"cannot be armed", StartEnd("", "\n"), {}, {kErrStartStringEmpty}},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        f.Open();
+        TestPacket p;
+        p.core.Settings = c.settings;
+        p.core.SetEnabled(true);
+        EXPECT_TRUE(p.core.Enabled()) << c.name;
+        f.manager.AddPacket(p.core);
+        f.Feed("a\r\n");
+        EXPECT_EQ(p.packets, c.packets) << c.name;
+        EXPECT_EQ(f.link.reported, c.reported) << c.name;
+        EXPECT_EQ(p.core.Enabled(), c.reported.empty()) << c.name;
+        f.manager.RemovePacket(p.core);
+    }
+}
+
 // A packet that cannot be armed again when another one takes the capture,
 // or when an event ends, is disabled and its error reported; the others go
 // on, and nobody is left holding the capture without collecting.
@@ -468,6 +553,8 @@ TEST(PacketLeaving, ArmingErrorsWhileOthersMatch) {
         EXPECT_EQ(lines.packets, std::vector<std::string>{"1\r\n"});
         EXPECT_EQ(f.link.reported, std::vector<int32_t>{kErrEndStringEmpty});
         EXPECT_FALSE(lines.core.Enabled());
+        // Its arming, put off during the event, is over too.
+        EXPECT_FALSE(lines.core.EnablePending());
         EXPECT_EQ(tagged.packets, std::vector<std::string>{"RzE"});
     }
 }
