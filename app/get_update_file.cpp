@@ -288,9 +288,14 @@ void GetUpdateFile::StartNextDownload() {
     // Its report names the installed file already.
     const std::string temporary = staged_.Begin(installed);
     try {
-        // A client that takes no download now (its connection went a
-        // moment ago) writes nothing: nothing stays staged.
-        if (!FtpClient1->DownloadFile(head, temporary, dmReplace)) staged_.Discard();
+        // A client that is not Ready (its connection went a moment ago)
+        // takes no download and writes nothing: nothing stays staged, and
+        // the logout that follows ends the run. One that took the download
+        // but could not prepare its data connection reports why: that
+        // report fails this file (the file stays staged until then, so the
+        // error handler knows a download failed) and the next one follows.
+        const bool ready = FtpClient1->ProcessState() == FtpState::Ready;
+        if (!FtpClient1->DownloadFile(head, temporary, dmReplace) && !ready) staged_.Discard();
     } catch (Exception& e) {
         // The report names the installed file, as the user knows it.
         staged_.Discard();

@@ -81,6 +81,7 @@ inline servent* getservbyname(const char* n, const char* p) {
 inline int WSAStartup(WORD v, WSADATA* d) { return Entry<decltype(&::WSAStartup)>(seWSAStartup)(v, d); }
 inline int WSACleanup() { return Entry<decltype(&::WSACleanup)>(seWSACleanup)(); }
 inline int WSAGetLastError() { return Entry<decltype(&::WSAGetLastError)>(seWSAGetLastError)(); }
+inline void WSASetLastError(int e) { Entry<decltype(&::WSASetLastError)>(seWSASetLastError)(e); }
 inline int WSACancelBlockingCall() { return Entry<int(WSAAPI*)()>(seWSACancelBlockingCall)(); }
 inline int WSAAsyncSelect(SOCKET s, HWND w, u_int m, long e) {
     return Entry<decltype(&::WSAAsyncSelect)>(seWSAAsyncSelect)(s, w, m, e);

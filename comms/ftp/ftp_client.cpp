@@ -294,6 +294,9 @@ FtpDataPrepared CustomFtpClient::PrepareData(bool passive) {
     FtpDataPrepared prepared;
     try {
         prepared = PrepareSteps(passive);
+    } catch (const ESocketException& e) {
+        prepared.ok = false;
+        prepared.error = e.SocketErrorCode();
     } catch (...) {
         prepared.ok = false;
     }
@@ -317,8 +320,10 @@ FtpDataPrepared CustomFtpClient::PrepareSteps(bool passive) {
     BaseDispatcher* d = CurrentDispatcher();
     if (!d) return prepared;
     int length = sizeof localAddress_;
-    if (sockapi::getsockname(ToSocket(d->DeviceId()), reinterpret_cast<sockaddr*>(&localAddress_), &length) != 0)
+    if (sockapi::getsockname(ToSocket(d->DeviceId()), reinterpret_cast<sockaddr*>(&localAddress_), &length) != 0) {
+        prepared.error = sockapi::WSAGetLastError();
         return prepared;
+    }
     listenHandle_ = dataSocket_->OpenOwned();
     if (!listenHandle_) return prepared;
     SocketHandle listening = listenHandle_.Get();
@@ -327,8 +332,10 @@ FtpDataPrepared CustomFtpClient::PrepareSteps(bool passive) {
     localAddress_.sin_port = dataSocket_->PortToNet(0);
     if (dataSocket_->SockBind(listening, localAddress_) != 0) return prepared;
     length = sizeof localAddress_;
-    if (sockapi::getsockname(ToSocket(listening), reinterpret_cast<sockaddr*>(&localAddress_), &length) != 0)
+    if (sockapi::getsockname(ToSocket(listening), reinterpret_cast<sockaddr*>(&localAddress_), &length) != 0) {
+        prepared.error = sockapi::WSAGetLastError();
         return prepared;
+    }
     const auto* port = reinterpret_cast<const uint8_t*>(&localAddress_.sin_port);
     prepared.portArgument =
         FtpPortArgument(dataSocket_->AddrToText(localAddress_.sin_addr.s_addr), port[0], port[1]);

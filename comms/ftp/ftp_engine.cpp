@@ -222,12 +222,19 @@ void FtpEngine::SendDeferred() {
 // command. Active mode: the listening socket is made and PORT goes out at
 // once; its 200 releases the chain.
 bool FtpEngine::StartDataConnection() {
+    const uint32_t reported = errorsReported_;
     FtpDataPrepared prepared = link_.PrepareData(settings_.PassiveMode);
     if (!prepared.ok) {
         // Nothing was sent: the operation ends here, and its caller has the
-        // result.
+        // result. The failure is reported too (once: a socket step may have
+        // reported it on the way), so that a caller that waits for the
+        // operation's outcome hears it.
         link_.StopTransferTimer();
-        EnterReady("no data connection");
+        if (state_ > FtpState::Ready) EnterReady("no data connection");
+        if (errorsReported_ == reported) {
+            if (prepared.error != 0) ReportError(prepared.error, nullptr, "no data connection");
+            else ReportError(kFtpErrNoDataConnection, "Cannot prepare the data connection", "no data connection");
+        }
         return false;
     }
     if (settings_.PassiveMode) SendNextCommand();
@@ -463,6 +470,7 @@ void FtpEngine::ReportStatus(FtpStatusCode code, const char* text, std::string_v
 
 void FtpEngine::ReportError(int32_t code, const char* text, std::string_view why) {
     std::string copy = text ? text : "";
+    ++errorsReported_;
     if (state_ > FtpState::Ready) EnterReady(why);
     link_.PostError(code, text ? copy.c_str() : nullptr);
 }

@@ -53,6 +53,8 @@ struct FtpDataPrepared {
     bool ok = false;
     // Active mode: the argument of the PORT command to send.
     std::string portArgument;
+    // On failure: the socket library's error number, when one is known.
+    int32_t error = 0;
 };
 
 // What the engine needs from the component around it. Every call happens
@@ -91,7 +93,8 @@ public:
     // file cannot be opened.
     virtual void OpenLocalFile(const std::string& name, FtpDownloadMode mode, int32_t& restartOffset) = 0;
     // Makes the data socket (passive) or the listening socket (active).
-    // Never raises; on failure everything it made is released.
+    // Never raises; on failure everything it made is released. A socket
+    // step that fails may report through DataFailed() on the way.
     virtual FtpDataPrepared PrepareData(bool passive) = 0;
     // Passive mode: connects the data socket to the control connection's
     // peer at this port. A failure arrives later as DataFailed().
@@ -245,6 +248,9 @@ private:
     int lateAbortReplies_ = 0;
     int32_t abortErrorCode_ = 0;
     std::string abortErrorText_;
+    // Errors reported so far: preparing a data connection reports its
+    // failure only when no socket step did already.
+    uint32_t errorsReported_ = 0;
 
     Transfer transfer_;
     FtpDownloadMode downloadMode_ = dmReplace;

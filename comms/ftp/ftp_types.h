@@ -55,9 +55,13 @@ enum FtpDownloadMode : uint8_t {
 //       reply announced ("Transfer incomplete: 1000 of 100000 bytes")
 //   -3  writing the local file failed (a full disk, a file that went away);
 //       the text names the remote file and the system's reason
+//   -4  the data connection of a listing or a download could not be
+//       prepared and no socket error number tells why ("Cannot prepare the
+//       data connection"; with a number, that number is the code)
 inline constexpr int32_t kFtpErrConnectTimeout = -1;
 inline constexpr int32_t kFtpErrIncomplete = -2;
 inline constexpr int32_t kFtpErrLocalWrite = -3;
+inline constexpr int32_t kFtpErrNoDataConnection = -4;
 
 // "scTransferComplete" for scTransferComplete; "?" for a value outside the
 // type (for traces, logs and test output).

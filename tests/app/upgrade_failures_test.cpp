@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "comms/dispatch/socket_binding.h"
 #include "tests/app/window_run_support.h"
 #include "tests/support/ftp_test_servers.h"
 
@@ -158,6 +159,39 @@ TEST_F(UpgradeRunEnd, AFileThatCannotBePutInPlaceFailsAloneAndTheNextFollows) {
     EXPECT_EQ(StagingFilesIn(folder), std::vector<std::string>{});
     DeleteFileA((blocked + "\\inside").c_str());
     RemoveDirectoryA(blocked.c_str());
+}
+
+// The socket library's socket() fails once, as when the process is out of
+// sockets, then works again.
+FARPROC realSocket = nullptr;
+SOCKET WSAAPI SocketOutOfSockets(int, int, int) {
+    SocketEntryTable[seSocket] = realSocket;
+    sockapi::WSASetLastError(WSAEMFILE);
+    return INVALID_SOCKET;
+}
+
+TEST_F(UpgradeRunEnd, AFileWhoseDataConnectionCannotBeMadeFailsAloneAndTheNextFollows) {
+    // QVX.exe's data socket cannot be made: the client sends nothing for
+    // it and reports the socket error; that file fails, c.dat follows
+    // (no run that waits for a download that never began).
+    Install("QVX.exe", kOldQvx);
+    Remember("c.dat");
+    test::ScriptedPeer peer;
+    LogIn(peer.RunScript(std::string(test::kPeerLogin) + test::PeerDownload("c.dat", "C-DATA") + test::kPeerQuit));
+    realSocket = SocketEntryTable[seSocket];
+    SocketEntryTable[seSocket] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&SocketOutOfSockets));
+    StartDownloads({"QVX.exe", "c.dat"});
+    ASSERT_TRUE(WaitFor([&] { return window->QueueExhausted; }, 15000)) << ::testing::PrintToString(boxes);
+    EXPECT_EQ(SocketEntryTable[seSocket], realSocket);
+    window->Timer1Timer(window.get());
+    test::PeerVerdict verdict = peer.Wait(30);
+    EXPECT_TRUE(verdict.passed) << verdict.Report();
+    EXPECT_EQ(boxes, (std::vector<std::string>{"FTP Error: 10024: ", kCompleted}));
+    EXPECT_EQ(Memo1Lines(), std::vector<std::string>{"c.dat"});
+    EXPECT_EQ(window->DownloadedCount, 1);
+    EXPECT_EQ(test::FileBytes(folder + "QVX.exe"), kOldQvx);
+    EXPECT_EQ(test::FileBytes(folder + "c.dat"), "C-DATA");
+    EXPECT_EQ(StagingFilesIn(folder), std::vector<std::string>{});
 }
 
 TEST_F(UpgradeRunEnd, AnErrorWhileNoFileIsBeingReceivedDropsNoFile) {

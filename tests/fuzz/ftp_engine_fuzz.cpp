@@ -7,7 +7,8 @@
 //    connection ended and a final 226/250 arrived;
 //  - one input never gives more than one outcome (error, completion,
 //    listing, timeout), and a transfer that goes back to Ready on its own
-//    gives exactly one (unless it was aborted or could not start);
+//    gives exactly one (unless it was aborted); one taken in Ready that
+//    cannot start (no data connection) gives exactly one error;
 //  - while an operation runs after the connection stands, the transfer
 //    timer runs (or its expiry is on its way).
 #include <cstring>
@@ -29,6 +30,7 @@ public:
     bool open = false;
     bool connected = false;
     bool prepareOk = true;
+    bool prepareReports = false;  // a failing socket step reports on the way
     bool timer = false;
     bool timeoutPending = false;
     int outcomes = 0;  // in the current step
@@ -62,6 +64,7 @@ public:
         FtpDataPrepared p;
         p.ok = prepareOk;
         p.portArgument = "127,0,0,1,4,1";
+        if (!prepareOk && prepareReports) engine->DataFailed(10048);
         return p;
     }
     void ConnectData(uint16_t port) override {
@@ -123,7 +126,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         link.leftTransfer = false;
         link.completed = false;
         bool wasTransfer = engine.Transferring();
+        bool wasReady = engine.State() == FtpState::Ready;
         bool startedOp = false;
+        bool triedToStart = false;  // a listing or download was asked for and took its local file
         steps += std::to_string(op % 24) + " ";
         try {
             switch (op % 24) {
@@ -176,9 +181,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     uint8_t arg = in.Byte();
                     startedOp = engine.DownloadFile(arg & 1 ? "f" : "g", arg & 2 ? "bad" : "local",
                                                     static_cast<FtpDownloadMode>(arg % 3));
+                    triedToStart = true;
                     break;
                 }
-                case 18: startedOp = engine.ListFolder("", in.Bool()); break;
+                case 18:
+                    startedOp = engine.ListFolder("", in.Bool());
+                    triedToStart = true;
+                    break;
                 case 19: engine.QueryFolder(); break;
                 case 20: engine.ChangeFolder(in.Bool() ? "" : "x"); break;
                 case 21:
@@ -188,6 +197,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 case 23: {
                     uint8_t arg = in.Byte();
                     link.prepareOk = arg & 1;
+                    link.prepareReports = arg & 16;
                     engine.Settings().PassiveMode = arg & 2;
                     engine.Settings().FileType = arg & 4 ? ftAscii : ftBinary;
                     engine.SetRestartOffset(arg & 8 ? 5 : 0);
@@ -198,6 +208,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // Opening the local file failed: that is the caller's to report.
         }
         if (startedOp) seen = Seen{true, engine.State() == FtpState::Listing};
+        QV_FUZZ_CHECK(!(triedToStart && wasReady && !startedOp && link.outcomes != 1),
+                      "an operation that could not start did not say so exactly once after " + steps);
         QV_FUZZ_CHECK(std::strcmp(FtpStateName(engine.State()), "?") != 0, steps);
         QV_FUZZ_CHECK(!link.completed || (seen.dataEnded && seen.finalOk),
                       "a transfer completed without both signals after " + steps);

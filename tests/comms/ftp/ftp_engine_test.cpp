@@ -19,6 +19,8 @@ public:
     FtpEngine* engine = nullptr;
     bool open = false;
     bool prepareOk = true;
+    int32_t prepareError = 0;      // the number a failed preparation gives
+    int32_t prepareReports = 0;    // a socket step reports this on the way
     bool transferTimer = false;
     bool connectTimer = false;
     std::string listing;
@@ -57,6 +59,10 @@ public:
         data.push_back(passive ? "prepare passive" : "prepare active");
         FtpDataPrepared p;
         p.ok = prepareOk;
+        if (!prepareOk) {
+            if (prepareReports != 0) engine->DataFailed(prepareReports);
+            p.error = prepareError;
+        }
         p.portArgument = "127,0,0,1,4,1";
         return p;
     }
@@ -495,14 +501,60 @@ TEST_F(FtpEngineTest, RefusedChainCommandsGiveOneErrorEach) {
     }
 }
 
-TEST_F(FtpEngineTest, NoDataConnectionMeansNothingSentAndReady) {
-    LoggedIn();
-    link.prepareOk = false;
-    EXPECT_FALSE(engine.ListFolder("", false));
-    EXPECT_EQ(engine.State(), FtpState::Ready);
-    EXPECT_EQ(link.sent, Lines{});
-    EXPECT_EQ(engine.CommandCount(), 0);
-    EXPECT_FALSE(link.transferTimer);
+// A data connection that cannot be prepared: nothing is sent, the client
+// is Ready again, and the failure is reported once, so that whoever waits
+// for the operation's outcome hears it (by the socket step that failed, by
+// the number the preparation gives, or with the client's own code). A
+// listing after a data error, whose socket errors are silenced, is no
+// exception.
+TEST_F(FtpEngineTest, NoDataConnectionMeansNothingSentOneErrorAndReady) {
+    struct Case {
+        const char* name;
+        int32_t error;
+        int32_t reportedOnTheWay;
+        bool afterADataError;
+        std::string expected;
+    };
+    for (const Case& c : {
+             Case{"no number", 0, 0, false, "error -4 \"Cannot prepare the data connection\""},
+             Case{"a number", 10024, 0, false, "error 10024"},
+             Case{"a step reported it", 10048, 10048, false, "error 10048"},
+             Case{"a listing after a data error", 10024, 10024, true, "error 10024"},
+         }) {
+        for (bool listing : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (listing ? ", listing" : ", download"));
+            FtpEngine fresh(link);
+            link.engine = &fresh;
+            fresh.Settings().UserName = "test";
+            fresh.Settings().Password = "secret";
+            link.prepareOk = true;
+            ASSERT_TRUE(fresh.LogIn());
+            fresh.Connected();
+            for (const char* line : {"220 Ready", "331 Password required", "230 Logged in"})
+                fresh.ReplyLine(FtpReplyCode(line), std::string(line) + "\r\n");
+            if (c.afterADataError) {
+                ASSERT_TRUE(fresh.ListFolder("", false));
+                fresh.DataFailed(10054);
+                ASSERT_EQ(fresh.State(), FtpState::Ready);
+                ASSERT_TRUE(fresh.AbortFlag());
+            }
+            link.Clear();
+            link.prepareOk = false;
+            link.prepareError = c.error;
+            link.prepareReports = c.reportedOnTheWay;
+            EXPECT_FALSE(listing ? fresh.ListFolder("", false) : fresh.DownloadFile("f.bin", "local.bin", dmReplace));
+            EXPECT_EQ(fresh.State(), FtpState::Ready);
+            EXPECT_EQ(link.sent, Lines{});
+            EXPECT_EQ(fresh.CommandCount(), 0);
+            EXPECT_FALSE(link.transferTimer);
+            EXPECT_EQ(link.Reports(), Lines{c.expected});
+            // The client takes the next operation.
+            link.prepareOk = true;
+            EXPECT_TRUE(fresh.QueryFolder());
+            link.open = false;
+        }
+    }
+    link.engine = &engine;
 }
 
 TEST_F(FtpEngineTest, ALocalFileThatCannotBeOpenedLeavesTheClientReady) {
