@@ -4,6 +4,7 @@
 
 #include "app/staging_names.h"
 #include "framework/exception.h"
+#include "framework/files.h"
 #include "framework/win32_text.h"
 
 namespace qv {
@@ -69,10 +70,10 @@ std::string StagedDownload::Begin(const std::string& installedFile) {
     // Creating the file claims its name: no other file is written over.
     for (unsigned tries = 0; tries <= 0xFFFF; ++tries) {
         std::string temporary = StagingFileName(folder, nextNumber_++);
-        HANDLE file = CreateFileW(FileApiName(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
+        OwnedFile file(CreateFileW(FileApiName(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            file.Close();
             installedFile_ = installedFile;
             temporaryFile_ = std::move(temporary);
             active_ = true;

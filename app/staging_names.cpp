@@ -1,19 +1,12 @@
 #include "app/staging_names.h"
 
+#include "framework/text.h"
+
 namespace qv {
 
 namespace {
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
 
 // The next "\" or "/" at or after `from` that is a separator and not the
 // second byte of a two-byte Big5 character (those may be 0x5C, the code of
@@ -51,10 +44,10 @@ std::string StagingFileName(std::string_view folder, uint16_t number) {
 
 bool IsStagingFileName(std::string_view name) {
     if (name.size() != kStagingPrefix.size() + kStagingDigits + kStagingExtension.size()) return false;
-    if (!EqualsIgnoringCase(name.substr(0, kStagingPrefix.size()), kStagingPrefix)) return false;
+    if (!SameText(name.substr(0, kStagingPrefix.size()), kStagingPrefix)) return false;
     for (size_t i = 0; i < kStagingDigits; ++i)
         if (!IsHexDigit(name[kStagingPrefix.size() + i])) return false;
-    return EqualsIgnoringCase(name.substr(kStagingPrefix.size() + kStagingDigits), kStagingExtension);
+    return SameText(name.substr(kStagingPrefix.size() + kStagingDigits), kStagingExtension);
 }
 
 std::string LongPathForm(std::string_view path) {

@@ -1,5 +1,7 @@
 #include "app/upgrade_names.h"
 
+#include "framework/text.h"
+
 namespace qv {
 
 namespace {
@@ -38,20 +40,11 @@ std::string_view DeviceStem(std::string_view part) {
     return part;
 }
 
-bool SameLetters(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
-        if (x != b[i]) return false;
-    }
-    return true;
-}
-
 bool IsDeviceStem(std::string_view stem) {
     for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
-        if (SameLetters(stem, device)) return true;
+        if (SameText(stem, device)) return true;
     if (stem.size() == 4 && stem[3] >= '0' && stem[3] <= '9')
-        return SameLetters(stem.substr(0, 3), "COM") || SameLetters(stem.substr(0, 3), "LPT");
+        return SameText(stem.substr(0, 3), "COM") || SameText(stem.substr(0, 3), "LPT");
     return false;
 }
 

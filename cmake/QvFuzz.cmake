@@ -45,8 +45,9 @@ function(qv_fuzz_target name)
     set(exe fuzz_${name}_replay)
     add_executable(${exe} ${A_SOURCES} ${QV_FUZZ_DIR}/replay_main.cpp)
     add_test(NAME ${exe} COMMAND ${exe} ${corpus})
-    set_tests_properties(${exe} PROPERTIES LABELS "native;fuzz" TIMEOUT 300
-      PASS_REGULAR_EXPRESSION "replayed [1-9][0-9]* inputs")
+    # The exit code decides: a broken invariant or a sanitizer report
+    # ends the replay with a failure, and an empty corpus is one too.
+    set_tests_properties(${exe} PROPERTIES LABELS "native;fuzz" TIMEOUT 300)
   endif()
   _qv_common(${exe})
   target_include_directories(${exe} PRIVATE ${QV_FUZZ_DIR})

@@ -345,7 +345,7 @@ void DeviceSocket::HandleAccept(SocketHandle s) {
     if (c->PeerSocket() != kInvalidSocket) {
         // One peer per connection: a second one is accepted and let go.
         sockaddr_in other{};
-        OwnedSocket extra = AcceptOwned(s, other);
+        AcceptOwned(s, other).Close();
         return;
     }
     OwnedSocket peer = AcceptOwned(s, d->RemoteAddrRecord());

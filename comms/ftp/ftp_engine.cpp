@@ -226,11 +226,10 @@ bool FtpEngine::StartDataConnection() {
     FtpDataPrepared prepared = link_.PrepareData(settings_.PassiveMode);
     if (!prepared.ok) {
         // Nothing was sent: the operation ends here, and its caller has the
-        // result. The failure is reported too (once: a socket step may have
+        // result. The failure is reported too, once (a socket step may have
         // reported it on the way), so that a caller that waits for the
-        // operation's outcome hears it.
+        // operation's outcome hears it; the report ends the operation.
         link_.StopTransferTimer();
-        if (state_ > FtpState::Ready) EnterReady("no data connection");
         if (errorsReported_ == reported) {
             if (prepared.error != 0) ReportError(prepared.error, nullptr, "no data connection");
             else ReportError(kFtpErrNoDataConnection, "Cannot prepare the data connection", "no data connection");

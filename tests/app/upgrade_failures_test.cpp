@@ -142,6 +142,8 @@ TEST_F(UpgradeRunEnd, AFileThatCannotBePutInPlaceFailsAloneAndTheNextFollows) {
     const std::string blocked = folder + "QVX.exe";
     CreateDirectoryA(blocked.c_str(), nullptr);
     test::WriteFileBytes(blocked + "\\inside", "keep");
+    Remember("QVX.exe\\inside");
+    Remember("QVX.exe");  // the folder, once it is empty
     Remember("c.dat");
     test::ScriptedPeer peer;
     LogIn(peer.RunScript(std::string(test::kPeerLogin) + test::PeerDownload("QVX.exe", "NEW") +
@@ -157,18 +159,24 @@ TEST_F(UpgradeRunEnd, AFileThatCannotBePutInPlaceFailsAloneAndTheNextFollows) {
     EXPECT_EQ(test::FileBytes(blocked + "\\inside"), "keep");
     EXPECT_EQ(test::FileBytes(folder + "c.dat"), "C-DATA");
     EXPECT_EQ(StagingFilesIn(folder), std::vector<std::string>{});
-    DeleteFileA((blocked + "\\inside").c_str());
-    RemoveDirectoryA(blocked.c_str());
 }
 
 // The socket library's socket() fails once, as when the process is out of
-// sockets, then works again.
+// sockets, then works again; the real entry is back when the scope ends in
+// any case (a test that stops early leaves no failing socket() behind).
 FARPROC realSocket = nullptr;
 SOCKET WSAAPI SocketOutOfSockets(int, int, int) {
     SocketEntryTable[seSocket] = realSocket;
     sockapi::WSASetLastError(WSAEMFILE);
     return INVALID_SOCKET;
 }
+struct SocketFailsOnce {
+    SocketFailsOnce() {
+        realSocket = SocketEntryTable[seSocket];
+        SocketEntryTable[seSocket] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&SocketOutOfSockets));
+    }
+    ~SocketFailsOnce() { SocketEntryTable[seSocket] = realSocket; }
+};
 
 TEST_F(UpgradeRunEnd, AFileWhoseDataConnectionCannotBeMadeFailsAloneAndTheNextFollows) {
     // QVX.exe's data socket cannot be made: the client sends nothing for
@@ -178,8 +186,7 @@ TEST_F(UpgradeRunEnd, AFileWhoseDataConnectionCannotBeMadeFailsAloneAndTheNextFo
     Remember("c.dat");
     test::ScriptedPeer peer;
     LogIn(peer.RunScript(std::string(test::kPeerLogin) + test::PeerDownload("c.dat", "C-DATA") + test::kPeerQuit));
-    realSocket = SocketEntryTable[seSocket];
-    SocketEntryTable[seSocket] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&SocketOutOfSockets));
+    SocketFailsOnce failing;
     StartDownloads({"QVX.exe", "c.dat"});
     ASSERT_TRUE(WaitFor([&] { return window->QueueExhausted; }, 15000)) << ::testing::PrintToString(boxes);
     EXPECT_EQ(SocketEntryTable[seSocket], realSocket);

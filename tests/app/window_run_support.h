@@ -19,6 +19,7 @@
 #include "app/staging_names.h"
 #include "framework/application.h"
 #include "tests/app/app_test_files.h"
+#include "tests/support/peer_scripts.h"
 
 namespace qv::test {
 
@@ -39,38 +40,6 @@ inline bool WaitFor(const std::function<bool()>& done, DWORD milliseconds) {
 
 // Handles the thread's messages for that long.
 inline void PumpFor(DWORD milliseconds) { WaitFor([] { return false; }, milliseconds); }
-
-// The login a scenario starts with (account "test", password "secret").
-inline const char* const kPeerLogin =
-    "reply \"220 Ready\"\n"
-    "expect \"USER test\"\n"
-    "reply \"331 Password required\"\n"
-    "expect \"PASS secret\"\n"
-    "reply \"230 Logged in\"\n";
-
-// The steps of a passive download of `name` up to its 150 reply, with the
-// data connection standing.
-inline std::string PeerDownloadStart(const std::string& name,
-                                     const std::string& preliminary = "150 Opening BINARY data connection") {
-    return "expect \"TYPE I\"\n"
-           "reply \"200 Type set to I\"\n"
-           "expect \"PASV\"\n"
-           "pasv \"227 Entering Passive Mode ({h1},{h2},{h3},{h4},{p1},{p2})\"\n"
-           "expect \"RETR " + name + "\"\n"
-           "data-accept\n"
-           "reply \"" + preliminary + "\"\n";
-}
-
-// A whole good passive download of `name` with these bytes (a text of the
-// peer's script syntax).
-inline std::string PeerDownload(const std::string& name, const std::string& content) {
-    return PeerDownloadStart(name) + "data-send \"" + content + "\"\ndata-close\nreply \"226 Transfer complete\"\n";
-}
-
-inline const char* const kPeerQuit =
-    "expect \"QUIT\"\n"
-    "reply \"221 Goodbye\"\n"
-    "expect-close\n";
 
 // The names in a folder that have the form of the run's temporary files.
 inline std::vector<std::string> StagingFilesIn(const std::string& folder) {
@@ -114,7 +83,7 @@ protected:
         Application::Instance().OnExceptionReport = nullptr;
         for (const std::string& name : created) {
             SetFileAttributesA((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA((folder + name).c_str());
+            if (!DeleteFileA((folder + name).c_str())) RemoveDirectoryA((folder + name).c_str());
         }
         for (const std::string& name : StagingFilesIn(folder)) DeleteFileA((folder + name).c_str());
         RemoveDirectoryA(folder.c_str());

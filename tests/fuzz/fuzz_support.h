@@ -45,8 +45,17 @@ public:
 
     uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
     bool Bool() { return Byte() & 1; }
-    uint16_t U16() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
-    uint32_t U32() { return uint32_t(U16()) | uint32_t(U16()) << 16; }
+    // Low byte first, in every compiler's build (the two reads of one
+    // expression would be unsequenced, and an input read differently by the
+    // replay than by the fuzzer would not reproduce its finding).
+    uint16_t U16() {
+        uint16_t low = Byte();
+        return static_cast<uint16_t>(low | Byte() << 8);
+    }
+    uint32_t U32() {
+        uint32_t low = U16();
+        return low | uint32_t(U16()) << 16;
+    }
     // A value in [low, high] (both included); high >= low.
     int64_t Range(int64_t low, int64_t high) {
         uint64_t span = static_cast<uint64_t>(high - low) + 1;

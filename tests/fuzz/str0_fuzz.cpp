@@ -19,6 +19,7 @@
 
 #include "comms/base/str0_table.h"
 #include "fuzz_support.h"
+#include "tests/comms/base/str0_table_bytes.h"
 
 namespace {
 
@@ -88,26 +89,10 @@ void GeneratorTable(Input& in) {
         for (int k = 0; k < length; ++k) text += static_cast<char16_t>(in.U16());
         entries[id] = text;
     }
-    std::string b = "STR0";
-    auto put = [&b](uint32_t v) {
-        for (int i = 0; i < 4; ++i) b += static_cast<char>(v >> (8 * i));
-    };
-    put(static_cast<uint32_t>(entries.size()));
-    uint32_t offset = 8 + 12 * static_cast<uint32_t>(entries.size());
-    for (const auto& [id, text] : entries) {
-        put(static_cast<uint32_t>(id));
-        put(offset);
-        put(static_cast<uint32_t>(text.size()));
-        offset += 2 * static_cast<uint32_t>(text.size());
-    }
-    for (const auto& [id, text] : entries)
-        for (char16_t c : text) {
-            b += static_cast<char>(c & 0xFF);
-            b += static_cast<char>(c >> 8);
-        }
-
-    std::vector<uint8_t> copy(b.begin(), b.end());
-    qv::Str0Table table(copy.data(), copy.size());
+    const std::vector<uint8_t> built = qv::test::Str0TableBytes(entries);
+    // An allocation of exactly the table's size: a read past it is caught.
+    const std::vector<uint8_t> b(built.begin(), built.end());
+    qv::Str0Table table(b.data(), b.size());
     QV_FUZZ_CHECK(table.Check() == Str0Check::Ok, "");
     for (const auto& [id, text] : entries) {
         auto e = table.Find(id);

@@ -37,7 +37,8 @@ Options shared by run and start (see --help):
   --throttle-only NAME       throttle only RETR of that name (repeatable)
   --passive-ports LO-HI      range for passive data connections
   --cut NAME:BYTES:DELAY:REPLY
-                             RETR of NAME sends only its first BYTES bytes,
+                             RETR of NAME sends only BYTES bytes (from the
+                             REST offset, if any),
                              closes the data connection as if the file had
                              ended, and answers REPLY (e.g. "426 Connection
                              closed; transfer aborted.") DELAY seconds later
@@ -175,8 +176,12 @@ def make_handler(options):
             if name not in faults:
                 return super().ftp_RETR(file)
             size, ending = faults[name]
+            # A REST before it counts here as for any RETR, and only here.
+            rest = self._restart_position
+            self._restart_position = 0
             try:
                 with self.run_as_current_user(self.fs.open, file, 'rb') as f:
+                    f.seek(rest)
                     head = f.read(size)
             except (OSError, FilesystemError) as err:
                 self.respond('550 %s.' % (err.strerror or str(err)))

@@ -5,29 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/comms/base/str0_table_bytes.h"
+
 namespace qv {
 namespace {
 
 // Builds a table the way the generator lays it out; `patch` may then break it.
 std::vector<uint8_t> Table(const std::vector<std::pair<int32_t, std::u16string>>& entries) {
-    std::vector<uint8_t> t = {'S', 'T', 'R', '0'};
-    auto put = [&t](uint32_t v) {
-        for (int i = 0; i < 4; ++i) t.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    put(static_cast<uint32_t>(entries.size()));
-    uint32_t offset = 8 + 12 * static_cast<uint32_t>(entries.size());
-    for (const auto& [id, text] : entries) {
-        put(static_cast<uint32_t>(id));
-        put(offset);
-        put(static_cast<uint32_t>(text.size()));
-        offset += 2 * static_cast<uint32_t>(text.size());
-    }
-    for (const auto& e : entries)
-        for (char16_t c : e.second) {
-            t.push_back(static_cast<uint8_t>(c));
-            t.push_back(static_cast<uint8_t>(c >> 8));
-        }
-    return t;
+    return test::Str0TableBytes(entries);
 }
 
 void PutU32(std::vector<uint8_t>& t, size_t at, uint32_t v) {

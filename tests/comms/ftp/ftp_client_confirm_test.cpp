@@ -13,28 +13,9 @@
 namespace qv::test {
 namespace {
 
-
-// The steps from the first command of a download to its 150, with the data
-// connection standing.
-std::string Chain(bool passive, const std::string& name, const std::string& preliminary = "150 Opening BINARY mode") {
-    std::string s;
-    if (passive) {
-        s += "expect \"TYPE I\"\nreply \"200 Type set to I\"\n"
-             "expect \"PASV\"\n"
-             "pasv \"227 Entering Passive Mode ({h1},{h2},{h3},{h4},{p1},{p2})\"\n"
-             "expect \"RETR " + name + "\"\ndata-accept\n";
-    } else {
-        s += "expect-port\nreply \"200 PORT command successful\"\n"
-             "expect \"TYPE I\"\nreply \"200 Type set to I\"\n"
-             "expect \"RETR " + name + "\"\ndata-connect\n";
-    }
-    s += "reply \"" + preliminary + "\"\n";
-    return s;
-}
-
 // A whole good download of next.bin ("NEXT-FILE").
 std::string NextFile(bool passive) {
-    return Chain(passive, "next.bin") + "data-send \"NEXT-FILE\"\ndata-close\nreply \"226 Transfer complete\"\n";
+    return PeerChain(passive, "next.bin") + "data-send \"NEXT-FILE\"\ndata-close\nreply \"226 Transfer complete\"\n";
 }
 
 const std::string kBlock = "0123456789";  // sent 100 times: 1000 bytes
@@ -81,7 +62,7 @@ protected:
             if (e.kind == FtpEvent::Status &&
                 (e.code == scTransferComplete || e.code == scTransferTimedOut || e.code == scInfoText ||
                  e.code == scLoggedOut || e.code == scDisconnected))
-                out.push_back(StatusName(e.code));
+                out.push_back(FtpStatusName(e.code));
         }
         return out;
     }
@@ -116,7 +97,7 @@ class FtpConfirmEnding : public FtpConfirm, public ::testing::WithParamInterface
 TEST_P(FtpConfirmEnding, CountsOnlyWhatTheServerConfirmed) {
     const EndCase& c = GetParam().c;
     bool passive = GetParam().passive;
-    std::string script = kPeerLogin + Chain(passive, "f.bin") + "data-send-repeat \"" + kBlock + "\" 100\n" + c.ending;
+    std::string script = kPeerLogin + PeerChain(passive, "f.bin") + "data-send-repeat \"" + kBlock + "\" 100\n" + c.ending;
     script += NextFile(passive);
     script += kPeerQuit;
     r.client->SetPassiveMode(passive);
@@ -179,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FtpConfirmEnding, ::testing::ValuesIn(EndParams(
 
 TEST_F(FtpConfirm, AnnouncedSizeThatDoesNotArriveFailsTheFile) {
     std::string script = kPeerLogin;
-    script += Chain(true, "f.bin", "150 Opening BINARY mode data connection for f.bin (100000 bytes).");
+    script += PeerChain(true, "f.bin", "150 Opening BINARY mode data connection for f.bin (100000 bytes).");
     script += "data-send-repeat \"" + kBlock + "\" 100\ndata-close\nreply \"226 Transfer complete\"\n";
     script += NextFile(true);
     script += kPeerQuit;
@@ -201,7 +182,7 @@ TEST_F(FtpConfirm, AnnouncedSizeThatDoesNotArriveFailsTheFile) {
 }
 
 TEST_F(FtpConfirm, BothConnectionsDroppedMidFile) {
-    std::string script = kPeerLogin + Chain(true, "f.bin") + "data-send-repeat \"" + kBlock + "\" 100\ndata-close\nclose\n";
+    std::string script = kPeerLogin + PeerChain(true, "f.bin") + "data-send-repeat \"" + kBlock + "\" 100\ndata-close\nclose\n";
     r.client->SetPassiveMode(true);
     StartScript(script);
     ASSERT_TRUE(r.LogInAndWait()) << r.History();
@@ -219,9 +200,9 @@ TEST_F(FtpConfirm, BothConnectionsDroppedMidFile) {
 
 TEST_F(FtpConfirm, PassiveRefusedAmongThreeFilesCostsOnlyThatFile) {
     std::string script = kPeerLogin;
-    script += Chain(true, "a.bin") + "data-send \"AAAA\"\ndata-close\nreply \"226 Transfer complete\"\n";
+    script += PeerChain(true, "a.bin") + "data-send \"AAAA\"\ndata-close\nreply \"226 Transfer complete\"\n";
     script += "expect \"TYPE I\"\nreply \"200 Type set to I\"\nexpect \"PASV\"\nreply \"425 Cannot open passive connection\"\n";
-    script += Chain(true, "c.bin") + "data-send \"CCCC\"\ndata-close\nreply \"226 Transfer complete\"\n";
+    script += PeerChain(true, "c.bin") + "data-send \"CCCC\"\ndata-close\nreply \"226 Transfer complete\"\n";
     script += kPeerQuit;
     r.client->SetPassiveMode(true);
     StartScript(script);
@@ -286,7 +267,7 @@ TEST_F(FtpConfirm, ARefusedConnectionIsReportedAtOnce) {
 TEST_F(FtpConfirm, AFullDiskEndsTheTransferWithOneReport) {
     // Wine writes to the Unix file /dev/full as to any file; every write
     // fails with the disk full.
-    std::string script = kPeerLogin + Chain(true, "f.bin") + "data-send-repeat \"" + kBlock + "\" 10\n";
+    std::string script = kPeerLogin + PeerChain(true, "f.bin") + "data-send-repeat \"" + kBlock + "\" 10\n";
     // The client closes the data connection; the server says so.
     script += "data-expect-close 10\nreply \"426 Connection closed; transfer aborted.\"\n";
     script += NextFile(true);
@@ -332,7 +313,7 @@ TEST_F(FtpConfirm, AbortBeforeTheDataConnectionSendsNothingAfterIt) {
 
 TEST_F(FtpConfirm, TheTraceShowsEveryTransition) {
     std::string script =
-        kPeerLogin + Chain(true, "f.bin") + "data-send \"abc\"\ndata-close\nsleep 0.3\nreply \"226 Transfer complete\"\n";
+        kPeerLogin + PeerChain(true, "f.bin") + "data-send \"abc\"\ndata-close\nsleep 0.3\nreply \"226 Transfer complete\"\n";
     script += kPeerQuit;
     r.client->SetPassiveMode(true);
     std::vector<std::string> trace;

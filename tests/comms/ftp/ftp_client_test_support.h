@@ -17,6 +17,7 @@
 #include "comms/base/comm_misc.h"
 #include "comms/ftp/ftp_client.h"
 #include "tests/comms/dispatch/win_test_support.h"
+#include "tests/support/peer_scripts.h"
 
 namespace qv::test {
 
@@ -28,12 +29,10 @@ struct FtpEvent {
     FtpState state;                   // the client's state inside the handler
 };
 
-inline const char* StatusName(int code) { return FtpStatusName(code); }
-
 inline std::string Describe(const FtpEvent& e) {
     std::ostringstream out;
     switch (e.kind) {
-        case FtpEvent::Status: out << "status " << StatusName(e.code); break;
+        case FtpEvent::Status: out << "status " << FtpStatusName(e.code); break;
         case FtpEvent::Error: out << "error " << e.code; break;
         case FtpEvent::Reply: out << "reply " << e.code; break;
         case FtpEvent::Log: out << "log " << e.code; break;
@@ -46,19 +45,6 @@ inline std::string Describe(const FtpEvent& e) {
     }
     return out.str();
 }
-
-// The scripted peer's login of account "test" and its logout, for scripts
-// written in the tests.
-inline const char* const kPeerLogin =
-    "reply \"220 Ready\"\n"
-    "expect \"USER test\"\n"
-    "reply \"331 Password required for test\"\n"
-    "expect \"PASS secret\"\n"
-    "reply \"230 Logged in\"\n";
-inline const char* const kPeerQuit =
-    "expect \"QUIT\"\n"
-    "reply \"221 Goodbye\"\n"
-    "expect-close\n";
 
 class RecordedClient {
 public:
@@ -141,7 +127,7 @@ public:
         for (size_t i = from; i < events.size(); ++i) {
             const FtpEvent& e = events[i];
             if (e.kind == FtpEvent::Reply || (e.kind == FtpEvent::Status && e.code == scProgress)) continue;
-            out.push_back(e.kind == FtpEvent::Status  ? StatusName(e.code)
+            out.push_back(e.kind == FtpEvent::Status  ? FtpStatusName(e.code)
                           : e.kind == FtpEvent::Error ? "error " + std::to_string(e.code)
                                                       : "log " + std::to_string(e.code));
         }
