@@ -6,6 +6,7 @@
 #include "framework/application.h"
 #include "framework/control_classes.h"
 #include "framework/files.h"
+#include "framework/win32_text.h"
 
 #ifndef QUOTIVA_MAIN_SERVER_NAME
 #error "QUOTIVA_MAIN_SERVER_NAME comes from the build (CMake cache variable QUOTIVA_MAIN_SERVER)"
@@ -23,6 +24,18 @@ std::string InstallFolder;
 std::string RemoteFolder;
 uint8_t LanguageIndex = 0;
 std::unique_ptr<StringList> DownloadQueue;
+
+namespace {
+
+// Names compared as Windows compares them: every letter the system knows
+// folded to its capital, not only ASCII ones.
+std::string SystemNameFold(std::string_view name) {
+    std::wstring wide = ToWide(name);
+    if (!wide.empty()) CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return FromWide(wide, CP_UTF8);
+}
+
+}  // namespace
 
 void RegisterApplicationClasses() {
     RegisterControlClasses();
@@ -99,6 +112,7 @@ void GetUpdateFile::FormCreate(Object*) {
     ReadyToDownload = false;
     QueueExhausted = false;
     ListingPhase = false;
+    LoginListing = false;
     DownloadedCount = 0;
     SavedCaption = Caption();
 }
@@ -162,6 +176,7 @@ void GetUpdateFile::StartUpgrade() {
 void GetUpdateFile::ApplyFtpSettings() {
     LoggedIn = false;
     ListingReceived = false;
+    LoginListing = false;
     const bool spare = UseSpareSystem->Checked();
     FtpClient1->SetUserName(spare ? kSpareUser : kMainUser);
     FtpClient1->SetPassword(spare ? kSparePassword : kMainPassword);
@@ -212,9 +227,13 @@ void GetUpdateFile::FtpClient1FtpStatus(Object*, FtpStatusCode StatusCode, const
             FtpClient1->QueryFolder();
             break;
         case scCurrentFolder:
+            // Before the upgrade folder, the listing is the login folder's:
+            // it only tells that the session is ready.
+            LoginListing = !ListingPhase && !ListingReceived;
             FtpClient1->ListFolder("", false);
             break;
         case scInfoText:
+            LoginListing = false;
             if (ListingPhase) {
                 InfoMemo->SetText(InfoText ? InfoText : "");
                 FillQueueFromListing();
@@ -262,7 +281,16 @@ void GetUpdateFile::FtpClient1FtpStatus(Object*, FtpStatusCode StatusCode, const
 
 void GetUpdateFile::FillQueueFromListing() {
     DownloadQueue->Clear();
-    for (const std::string& name : NamesFromListing(InfoMemo->Lines().ToVector())) DownloadQueue->Add(name);
+    std::vector<std::string> duplicates;
+    for (const std::string& name : NamesFromListing(InfoMemo->Lines().ToVector(), &duplicates, SystemNameFold))
+        DownloadQueue->Add(name);
+    if (!duplicates.empty()) {
+        // Windows holds one file for all of them: the first name is
+        // downloaded, and the user hears which others were left out.
+        std::string text = kTextDuplicateNames.In(LanguageIndex);
+        for (const std::string& name : duplicates) text += "\r\n" + name;
+        ShowNotice(text);
+    }
     SetStatus(kTextBeingLogin);
     Pause(1000);
     ListingPhase = false;
@@ -312,14 +340,29 @@ void GetUpdateFile::StartNextDownload() {
 }
 
 void GetUpdateFile::FtpClient1FtpError(Object*, int32_t ErrorCode, const char* ErrorText) {
+    if (LoginListing && FtpClient1->IsConnected()) {
+        // The login folder's listing failed ("450 No files found" for an
+        // empty folder, say): the user never sees that listing, and the
+        // session is ready all the same.
+        LoginListing = false;
+        ListingReceived = true;
+        return;
+    }
+    LoginListing = false;
     // The client reports each failure once. One that ends a download (the
     // client has closed its file) leaves the installed file as it was and
     // fails exactly that file.
     const bool downloadFailed = staged_.Active();
     staged_.Discard();
+    // A failure that ended the session (the server closed it, a 421) leaves
+    // the client Unconnected before this runs: no file can follow, and the
+    // run stands after the box until Cancel rather than end as if the
+    // files had been fetched.
+    const bool sessionLost = !FtpClient1->IsConnected();
     Application::Instance().ShowMessageBox(Handle(), ErrorText ? ErrorText : "",
                                            kTextFtpErrorCaption + std::to_string(ErrorCode),
                                            MB_OK | MB_ICONWARNING);
+    if (sessionLost) return;
     if (downloadFailed) {
         // The box may have been up for a while: the queue may have been
         // cleared meanwhile (the connection went).

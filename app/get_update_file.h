@@ -95,6 +95,9 @@ public:
     std::string SavedCaption;
     bool LoggedIn = false;
     bool ListingReceived = false;
+    // The login folder's listing is under way (its failure is no error the
+    // user needs to see).
+    bool LoginListing = false;
 
     // The download under way, received beside the installed file.
     const StagedDownload& CurrentDownload() const { return staged_; }

@@ -34,6 +34,13 @@ inline constexpr UpgradeText kTextAllDownloaded{
     "Require file had been completely downloaded",
     "\xa9\xd2\xbb\xdd\xc0\xc9\xae\xd7\xa4w\xa4U\xb8\xfc\xa7\xb9\xa6\xa8"};
 
+// 下列檔案在 Windows 上與列表中前面的檔案同名，不會下載：
+// (followed by the names, one per line)
+inline constexpr UpgradeText kTextDuplicateNames{
+    "These files have the same name on Windows as a file listed before them and are not downloaded:",
+    "\xa4U\xa6""C\xc0\xc9\xae\xd7\xa6""b Windows \xa4W\xbbP\xa6""C\xaa\xed\xa4\xa4\xab""e\xad\xb1\xaa\xba\xc0\xc9"
+    "\xae\xd7\xa6P\xa6W\xa1""A\xa4\xa3\xb7|\xa4U\xb8\xfc\xa1G"};
+
 // Shown as they are in both languages.
 inline constexpr const char* kTextOperationComplete = "operation complete";
 inline constexpr const char* kTextBeingLogin = "Being Login....";

@@ -17,10 +17,9 @@ namespace qv {
 
 namespace {
 
-// A listing is read whole into a buffer that grows; beyond this size the
-// rest of it is received and dropped, so a server that never stops sending
-// cannot exhaust the memory.
-constexpr size_t kMaxListingSize = size_t(64) << 20;
+// A listing is read whole into a buffer that grows up to the listing cap
+// (and its terminating zero); a listing that goes beyond fails.
+constexpr size_t kMaxListingBuffer = static_cast<size_t>(kFtpMaxListingLength) + 1;
 
 // A private, zero-terminated copy of a text for a posted message; none
 // stays none.
@@ -33,6 +32,10 @@ char* CopyText(const char* text) {
 }
 
 bool CarriesText(UINT msg) { return msg == MsgFtpStatus || msg == MsgFtpError || msg == MsgFtpReply; }
+
+bool EndsLine(const std::string& line) {
+    return line.size() >= 2 && line[line.size() - 2] == '\r' && line[line.size() - 1] == '\n';
+}
 
 // 32-bit values travel in WPARAM unchanged, negative ones included.
 WPARAM CodeParam(int32_t code) { return static_cast<WPARAM>(static_cast<uint32_t>(code)); }
@@ -84,6 +87,10 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
         engine_.TimeoutMessage();
         return 0;
     });
+    window_.On(MsgFtpReplyTooLong, [this](WPARAM, LPARAM) -> LRESULT {
+        engine_.ReplyTooLong();
+        return 0;
+    });
 
     dataSocket_ = new CommSocket(this);
     dataSocket_->OnAccept = [this](Object* s, SocketHandle h) { DataAccept(s, h); };
@@ -98,7 +105,11 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
     replyPacket_ = new DataPacket(this);
     replyPacket_->SetStartCond(scAnyData);
     replyPacket_->SetEndString("\r\n");
-    replyPacket_->SetEndCond(kEndString);
+    // A line ends with CR LF, or the packet ends when it reaches the
+    // longest reply the client takes: what a server sends without a line
+    // end is never buffered beyond that.
+    replyPacket_->SetEndCond(kEndString | kEndPacketSize);
+    replyPacket_->SetPacketSize(kFtpMaxReplyLength);
     replyPacket_->SetTimeOut(0);
     replyPacket_->SetComPort(this);
     replyPacket_->OnStringPacket = [this](Object* s, const std::string& line) { ReplyReader(s, line); };
@@ -173,6 +184,12 @@ void CustomFtpClient::WriteLine(const std::string& command) {
 void CustomFtpClient::Pause(int32_t ticks) { DelayTicks(ticks, true); }
 
 void CustomFtpClient::ReplyReader(Object*, const std::string& line) {
+    if (!EndsLine(line)) {
+        // The longest reply the client takes, and still no line end: the
+        // session ends (from the message loop, as every reply is handled).
+        window_.Post(MsgFtpReplyTooLong, 0, 0);
+        return;
+    }
     int32_t code = FtpReplyCode(line);
     // The copy ends at the line's first zero byte, as every reader of the
     // zero-terminated text would see it.
@@ -319,7 +336,15 @@ FtpDataPrepared CustomFtpClient::PrepareSteps(bool passive) {
     }
     BaseDispatcher* d = CurrentDispatcher();
     if (!d) return prepared;
-    int length = sizeof localAddress_;
+    // The one host a data connection is taken from.
+    sockaddr_in peer{};
+    int length = sizeof peer;
+    if (sockapi::getpeername(ToSocket(d->DeviceId()), reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
+        prepared.error = sockapi::WSAGetLastError();
+        return prepared;
+    }
+    serverAddress_ = peer.sin_addr.s_addr;
+    length = sizeof localAddress_;
     if (sockapi::getsockname(ToSocket(d->DeviceId()), reinterpret_cast<sockaddr*>(&localAddress_), &length) != 0) {
         prepared.error = sockapi::WSAGetLastError();
         return prepared;
@@ -367,6 +392,10 @@ void CustomFtpClient::ConnectData(uint16_t port) {
 
 std::string CustomFtpClient::ListingText() { return std::string(dataBuffer_.data()); }
 
+bool CustomFtpClient::ReplyLinePending() {
+    return replyPacket_ && replyPacket_->MatchState() == pkCollecting && replyPacket_->Core().PacketStart() >= 0;
+}
+
 int32_t CustomFtpClient::ReadDataOnce() {
     if (!dataHandle_) return 0;
     if (engine_.State() == FtpState::Downloading) {
@@ -375,6 +404,9 @@ int32_t CustomFtpClient::ReadDataOnce() {
         int32_t n =
             dataSocket_->SockReceive(dataHandle_.Get(), dataBuffer_.data(), static_cast<int32_t>(kFtpBufferSize), 0);
         if (n <= 0) return n;
+        // A block the transfer must not take (more than the server said
+        // the file holds) is not written: the transfer has failed.
+        if (!engine_.DataArriving(n)) return 0;
         DWORD written = 0;
         if (!WriteFile(localFile_.Get(), dataBuffer_.data(), static_cast<DWORD>(n), &written, nullptr) ||
             written != static_cast<DWORD>(n)) {
@@ -393,13 +425,18 @@ int32_t CustomFtpClient::ReadDataOnce() {
         // one byte after the received ones, and the buffer grows when the
         // listing reaches its end.
         size_t used = static_cast<uint32_t>(engine_.BytesTransferred());
-        if (used + 1 >= dataBuffer_.size() && dataBuffer_.size() < kMaxListingSize)
-            dataBuffer_.resize(std::min(kMaxListingSize, dataBuffer_.size() * 2), 0);
+        if (used + 1 >= dataBuffer_.size() && dataBuffer_.size() < kMaxListingBuffer)
+            dataBuffer_.resize(std::min(kMaxListingBuffer, dataBuffer_.size() * 2), 0);
         size_t room = dataBuffer_.size() - 1 - used;
         if (room == 0) {
-            // Past the limit: received and dropped.
-            char scrap[4096];
-            return dataSocket_->SockReceive(dataHandle_.Get(), scrap, sizeof scrap, 0);
+            // The listing fills the cap: one byte more and it is too long
+            // to be handed on, whole or cut.
+            char probe;
+            int32_t n = dataSocket_->SockReceive(dataHandle_.Get(), &probe, 1, 0);
+            if (n > 0)
+                engine_.TransferRefused(kFtpErrListingTooLong, "Listing too long: more than " +
+                                                                    std::to_string(kFtpMaxListingLength) + " bytes");
+            return n > 0 ? 0 : n;
         }
         int32_t want = static_cast<int32_t>(std::min(room, kFtpBufferSize));
         int32_t n = dataSocket_->SockReceive(dataHandle_.Get(), dataBuffer_.data() + used, want, 0);
@@ -471,6 +508,24 @@ void CustomFtpClient::DataAccept(Object*, SocketHandle) {
     if (!listenHandle_) return;
     OwnedSocket accepted = dataSocket_->AcceptOwned(listenHandle_.Get(), acceptAddress_);
     if (!accepted) return;
+    if (acceptAddress_.sin_family != AF_INET || acceptAddress_.sin_addr.s_addr != serverAddress_) {
+        // Only the server the control connection talks to may bring the
+        // data: another host that reaches the port first (racing the
+        // server on the same network) is shut out before a byte is read,
+        // and the listening goes on with the transfer's clock running.
+        const auto* port = reinterpret_cast<const uint8_t*>(&acceptAddress_.sin_port);
+        Trace("data connection from " + dataSocket_->AddrToText(acceptAddress_.sin_addr.s_addr) + ":" +
+              std::to_string(port[0] * 256 + port[1]) + " refused: the server is " +
+              dataSocket_->AddrToText(serverAddress_));
+        closingSockets_ = true;
+        try {
+            dataSocket_->SockSelectEvents(accepted.Get(), 0);
+        } catch (...) {
+        }
+        accepted.Close();
+        closingSockets_ = false;
+        return;
+    }
     if (dataHandle_) {
         // One data connection per transfer: a second one is not taken.
         closingSockets_ = true;

@@ -65,6 +65,7 @@ inline constexpr UINT MsgFtpError = WM_USER + 0x0F02;    // wParam code, lParam 
 inline constexpr UINT MsgFtpReply = WM_USER + 0x0F03;    // wParam code, lParam line copy
 inline constexpr UINT MsgFtpLog = WM_USER + 0x0F04;      // wParam code (7 bits)
 inline constexpr UINT MsgFtpTimeout = WM_USER + 0x0F05;  // the transfer timer ran out
+inline constexpr UINT MsgFtpReplyTooLong = WM_USER + 0x0F06;  // a reply line with no end in sight
 // The connect timer: window timer number 1 of the hidden window.
 inline constexpr UINT_PTR kFtpConnectTimerId = 1;
 // TransferTimeout's initial value: about 60 s in 55 ms ticks.
@@ -202,6 +203,7 @@ private:
     void ConnectData(uint16_t port) override;
     void CloseData(bool complete) override;
     std::string ListingText() override;
+    bool ReplyLinePending() override;
     void PostStatus(FtpStatusCode code, const char* text) override;
     void PostError(int32_t code, const char* text) override;
     void PostLog(FtpLogCode code) override;
@@ -244,6 +246,9 @@ private:
     OwnedSocket listenHandle_;
     sockaddr_in localAddress_{};
     sockaddr_in acceptAddress_{};
+    // Active mode: the control connection's peer, the only host whose data
+    // connection is taken (network order).
+    uint32_t serverAddress_ = 0;
     // The data buffer: one block of a download, or the listing text, which
     // may grow beyond one block (always zero-terminated inside it).
     std::vector<char> dataBuffer_;

@@ -60,12 +60,14 @@ void FtpEngine::Reset(std::string_view why) {
     link_.CloseData(false);
     std::exception_ptr failure;
     try {
-        link_.CloseControl();
+        CloseOwnControl();
     } catch (...) {
         failure = std::current_exception();
     }
     loggedIn_ = false;
     connected_ = false;
+    quitSent_ = false;
+    controlError_ = 0;
     commands_.Clear();
     // A reply being assembled when the connection went is over with it, and
     // nothing sent on it will be answered.
@@ -106,7 +108,7 @@ bool FtpEngine::LogOut() {
     bool wasOpen = link_.ControlOpen();
     if (wasOpen) SendCommand("QUIT", CommandKind::Quit);
     link_.Pause(5);
-    link_.CloseControl();
+    CloseOwnControl();
     return wasOpen;
 }
 
@@ -187,8 +189,21 @@ bool FtpEngine::AbortTransfer() {
 
 // ---- commands ------------------------------------------------------------------
 
+void FtpEngine::CloseOwnControl() {
+    const bool was = closingControl_;
+    closingControl_ = true;
+    try {
+        link_.CloseControl();
+    } catch (...) {
+        closingControl_ = was;
+        throw;
+    }
+    closingControl_ = was;
+}
+
 void FtpEngine::SendCommand(const std::string& text, CommandKind kind) {
     link_.StartTransferTimer();
+    if (kind == CommandKind::Quit) quitSent_ = true;
     if (kind == CommandKind::Operation) {
         if (owedReplies_ > 0) {
             // A reply to an ended operation is still on its way: this
@@ -244,7 +259,12 @@ bool FtpEngine::StartDataConnection() {
 // ---- replies -----------------------------------------------------------------------
 
 void FtpEngine::ReplyLine(int32_t code, std::string_view line) {
-    if (!reply_.Feed(line, code)) return;
+    const bool complete = reply_.Feed(line, code);
+    if (reply_.Overlong()) {
+        ReplyTooLong();
+        return;
+    }
+    if (!complete) return;
     std::string why = CodeWhy(code);
     // The server closes the session: whatever was under way ends with it.
     if (code == 221 || code == 421) {
@@ -295,6 +315,11 @@ void FtpEngine::ReplyIdle(int32_t code, std::string_view why) {
 void FtpEngine::ReplyLoggingIn(int32_t code, std::string_view why) {
     if (code >= 200) inFlight_ = false;
     switch (code) {
+        case 120:
+            // "Service ready in nnn minutes": the greeting is still to come,
+            // and the clock that started with the connection keeps running.
+            Note("preliminary: " + std::string(why));
+            break;
         case 202: break;
         case 220: {
             std::string text(reply_.TextFromFifth());
@@ -316,8 +341,10 @@ void FtpEngine::ReplyLoggingIn(int32_t code, std::string_view why) {
 void FtpEngine::ReplyTransfer(int32_t code, std::string_view why) {
     if (code < 200) {
         // 125/150 to the transfer command: the size it may announce.
-        if (transfer_.commandSent && (code == 125 || code == 150))
+        if (transfer_.commandSent && (code == 125 || code == 150)) {
             transfer_.announced = FtpAnnouncedSize(reply_.TextView());
+            CheckAnnouncedSize();
+        }
         return;
     }
     inFlight_ = false;
@@ -409,7 +436,14 @@ void FtpEngine::ReplyFolder(int32_t code, std::string_view why) {
 
 void FtpEngine::ErrorRoutine(int32_t code, std::string_view why) {
     commands_.Clear();
-    if (code == 221 || code == 421) {
+    if (code == 421) {
+        // The server ends the session: the user hears why, then the client
+        // is Unconnected.
+        SessionEnded(code, reply_.Text(), why);
+        return;
+    }
+    if (code == 221) {
+        // The server's goodbye: the session ends as the server says.
         Reset(why);
         return;
     }
@@ -479,25 +513,78 @@ void FtpEngine::ReportError(int32_t code, const char* text, std::string_view why
 void FtpEngine::Connected() {
     link_.StopConnectTimer();
     connected_ = true;
+    quitSent_ = false;
+    controlError_ = 0;
     // The greeting is awaited with the clock running.
     inFlight_ = true;
     link_.StartTransferTimer();
     Transition(FtpState::LoggingIn, "connected");
 }
 
+void FtpEngine::SessionEnded(int32_t code, const std::string& text, std::string_view why) {
+    ++errorsReported_;
+    link_.PostError(code, text.empty() ? nullptr : text.c_str());
+    Reset(why);
+}
+
 void FtpEngine::Disconnected() {
     link_.StopConnectTimer();
+    if (!closingControl_ && !quitSent_ && state_ != FtpState::Unconnected) {
+        // The server closed the connection without a reply that says so.
+        const int32_t code = controlError_ != 0 ? controlError_ : kFtpErrConnectionClosed;
+        SessionEnded(code, code == kFtpErrConnectionClosed ? "Connection closed by the server" : "",
+                     "closed by the server");
+        return;
+    }
     Reset("disconnected");
 }
 
+void FtpEngine::ReplyTooLong() {
+    if (state_ == FtpState::Unconnected) return;
+    SessionEnded(kFtpErrReplyTooLong,
+                 "Reply too long: more than " + std::to_string(kFtpMaxReplyLength) + " bytes", "reply too long");
+}
+
 void FtpEngine::ConnectFailed(int32_t errorCode) {
-    if (state_ != FtpState::LoggingIn || connected_) return;
+    if (connected_) {
+        // The connection is about to close for this reason.
+        controlError_ = errorCode;
+        return;
+    }
+    if (state_ != FtpState::LoggingIn) return;
     link_.StopConnectTimer();
     link_.PostError(errorCode, nullptr);
     Reset("connect failed " + std::to_string(errorCode));
 }
 
 // ---- the data connection -----------------------------------------------------------------
+
+void FtpEngine::CheckAnnouncedSize() {
+    if (state_ != FtpState::Downloading || !transfer_.checkSize || transfer_.announced < 0 ||
+        transfer_.received <= static_cast<uint64_t>(transfer_.announced))
+        return;
+    abortFlag_ = true;
+    Fail(kFtpErrIncomplete,
+         "Transfer size mismatch: " + std::to_string(transfer_.received) + " bytes received, " +
+             std::to_string(transfer_.announced) + " announced",
+         "size");
+}
+
+bool FtpEngine::DataArriving(int32_t count) {
+    if (count <= 0 || state_ != FtpState::Downloading || abortFlag_ || !transfer_.checkSize ||
+        transfer_.announced < 0)
+        return true;
+    const uint64_t total = transfer_.received + static_cast<uint64_t>(count);
+    if (total <= static_cast<uint64_t>(transfer_.announced)) return true;
+    // More than the server said the file holds: not one byte of it is
+    // written, and nothing more is read.
+    abortFlag_ = true;
+    Fail(kFtpErrIncomplete,
+         "Transfer size mismatch: " + std::to_string(total) + " bytes received, " +
+             std::to_string(transfer_.announced) + " announced",
+         "size");
+    return false;
+}
 
 void FtpEngine::DataReceived(int32_t count) {
     if (count <= 0 || !Transferring()) return;
@@ -530,6 +617,12 @@ void FtpEngine::LocalWriteFailed(const std::string& text) {
     Fail(kFtpErrLocalWrite, text, "write failed");
 }
 
+void FtpEngine::TransferRefused(int32_t code, const std::string& text) {
+    if (!Transferring() || abortFlag_) return;
+    abortFlag_ = true;
+    Fail(code, text, "refused " + std::to_string(code));
+}
+
 // ---- timers ---------------------------------------------------------------------------------
 
 void FtpEngine::TransferTimerExpired() {
@@ -551,8 +644,11 @@ void FtpEngine::TimeoutMessage() {
         if (aborting_) ++owedReplies_;
         inFlight_ = false;
     }
-    if (state_ > FtpState::LoggingIn) EnterReady("timeout");
-    else Reset("timeout");
+    // A server that stalled in the middle of a reply is out of step with
+    // the client for good: the session ends, and nothing more is buffered.
+    const bool midReply = reply_.Assembling() || link_.ReplyLinePending();
+    if (state_ > FtpState::LoggingIn && !midReply) EnterReady("timeout");
+    else Reset(midReply ? "timeout in the middle of a reply" : "timeout");
     link_.FireStatus(scTransferTimedOut);
 }
 

@@ -23,6 +23,13 @@
 //    so a late 426 can never fail the file after.
 //  - From the TCP connection until Ready, and while an operation runs, the
 //    transfer timer runs.
+//  - A session the server ends is never silent: a 421 is reported with
+//    its text, and a connection the server closed without its 221 with the
+//    socket's error number or kFtpErrConnectionClosed; then the client is
+//    Unconnected.
+//  - What a server sends is bounded: a reply longer than
+//    kFtpMaxReplyLength ends the session; a binary download that receives
+//    more than its 150 reply announced stops at once.
 //
 // State(): the only writer is Transition(), and every call of it is
 // reported to the trace hook as "[From] -> [To] (why)".
@@ -105,6 +112,9 @@ public:
     virtual void CloseData(bool complete) = 0;
     // The listing received so far.
     virtual std::string ListingText() = 0;
+    // Whether bytes of a reply line wait for their line end (a server in
+    // the middle of a reply).
+    virtual bool ReplyLinePending() { return false; }
 
     // ---- reports ----
     // Delivered later, from the message loop, in the order posted.
@@ -155,11 +165,20 @@ public:
     // The TCP connection stands / is gone (every close of the port).
     void Connected();
     void Disconnected();
-    // The TCP connection attempt failed with this socket error number.
+    // The control connection reported this socket error number: before it
+    // stood, the connection attempt failed; after, it is the reason the
+    // connection is about to close.
     void ConnectFailed(int32_t errorCode);
     // One reply line (CR LF included) with the number of its first three
     // characters.
     void ReplyLine(int32_t code, std::string_view line);
+    // A reply line went past kFtpMaxReplyLength without its line end.
+    void ReplyTooLong();
+    // A block of `count` bytes arrived on the data connection and is about
+    // to be written: false when it must not be (a binary download that
+    // would exceed the size its 150 reply announced; the transfer has
+    // failed then, and its data connection is closed).
+    bool DataArriving(int32_t count);
     // A block of `count` bytes arrived on the data connection and was
     // written to the local file (download) or kept (listing).
     void DataReceived(int32_t count);
@@ -169,6 +188,9 @@ public:
     void DataFailed(int32_t errorCode);
     // Writing the local file failed; `text` says why.
     void LocalWriteFailed(const std::string& text);
+    // This side refuses the transfer under way (a listing over its cap):
+    // it fails with this client code and text.
+    void TransferRefused(int32_t code, const std::string& text);
     // The transfer timer ran out / its posted message is handled now.
     void TransferTimerExpired();
     void TimeoutMessage();
@@ -208,6 +230,8 @@ private:
     void EnterReady(std::string_view why, bool complete = false);
 
     void SendCommand(const std::string& text, CommandKind kind = CommandKind::Operation);
+    // Closes the control connection from this side: its end is no news.
+    void CloseOwnControl();
     void QueueCommand(const std::string& text) { commands_.Push(text); }
     void SendNextCommand();
     bool StartDataConnection();
@@ -220,6 +244,8 @@ private:
     void ReplyFolder(int32_t code, std::string_view why);
 
     void ErrorRoutine(int32_t code, std::string_view why);
+    void SessionEnded(int32_t code, const std::string& text, std::string_view why);
+    void CheckAnnouncedSize();
     void Fail(int32_t code, const std::string& text, std::string_view why);
     void TryComplete(std::string_view why);
     void ReportStatus(FtpStatusCode code, const char* text, std::string_view why);
@@ -232,6 +258,12 @@ private:
     bool loggedIn_ = false;
     bool abortFlag_ = false;
     bool connected_ = false;
+    // QUIT is out: the server may close the connection, with or without 221.
+    bool quitSent_ = false;
+    // This side is closing the control connection (the reset, LogOut).
+    bool closingControl_ = false;
+    // The control connection's socket error, kept for the report of its end.
+    int32_t controlError_ = 0;
     FtpCommandQueue commands_;
     FtpReplyAssembler reply_;
 

@@ -16,13 +16,9 @@ int32_t FtpReplyCode(std::string_view line) {
     return value;
 }
 
-FtpReplyAssembler::FtpReplyAssembler() : buffer_(new char[kFtpBufferSize]) {
-    std::memset(buffer_.get(), 0, kFtpBufferSize);
-}
+FtpReplyAssembler::FtpReplyAssembler() : buffer_(new char[kFtpBufferSize]) { Clear(); }
 
-std::string_view FtpReplyAssembler::TextView() const {
-    return std::string_view(buffer_.get(), strnlen(buffer_.get(), kFtpBufferSize - 1));
-}
+std::string_view FtpReplyAssembler::TextView() const { return std::string_view(buffer_.get(), used_); }
 
 std::string_view FtpReplyAssembler::TextFromFifth() const {
     std::string_view text = TextView();
@@ -32,24 +28,33 @@ std::string_view FtpReplyAssembler::TextFromFifth() const {
 void FtpReplyAssembler::Append(std::string_view text) {
     // The text ends at its first zero: a line with a zero byte in it ends the
     // text there, as it would for any reader of the zero-terminated buffer.
-    size_t used = strnlen(buffer_.get(), kFtpBufferSize - 1);
-    size_t room = kFtpBufferSize - 1 - used;
+    // The length is kept, so joining a long multi-line reply costs what its
+    // lines cost, not what the buffer holds.
+    size_t room = kFtpBufferSize - 1 - used_;
     size_t n = std::min(room, text.size());
-    std::memcpy(buffer_.get() + used, text.data(), n);
-    buffer_[used + n] = '\0';
+    std::memcpy(buffer_.get() + used_, text.data(), n);
+    used_ += strnlen(buffer_.get() + used_, n);
+    buffer_[used_] = '\0';
+}
+
+void FtpReplyAssembler::Clear() {
+    std::memset(buffer_.get(), 0, kFtpBufferSize);
+    used_ = 0;
 }
 
 void FtpReplyAssembler::ReplaceText(std::string_view text) {
     // The text may point into the buffer itself (a part of the reply).
     std::string copy(text);
-    std::memset(buffer_.get(), 0, kFtpBufferSize);
+    Clear();
     Append(copy);
 }
 
 bool FtpReplyAssembler::Feed(std::string_view line, int32_t code) {
     if (!multiLine_) {
-        std::memset(buffer_.get(), 0, kFtpBufferSize);
+        Clear();
         Append(line);
+        replyLength_ = static_cast<int64_t>(line.size());
+        overlong_ = replyLength_ > kFtpMaxReplyLength;
         if (line.size() >= 4 && line[3] == '-') {
             multiLine_ = true;
             terminator_ = std::to_string(code) + " ";
@@ -57,6 +62,8 @@ bool FtpReplyAssembler::Feed(std::string_view line, int32_t code) {
         }
         return true;
     }
+    replyLength_ += static_cast<int64_t>(line.size());
+    if (replyLength_ > kFtpMaxReplyLength) overlong_ = true;
     if (line.substr(0, terminator_.size()) != terminator_) {
         Append(line);
         return false;

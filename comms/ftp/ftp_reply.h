@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "comms/ftp/ftp_types.h"
+
 namespace qv {
 
 // Size of the client's reply and data buffers, terminating zero included:
@@ -31,6 +33,9 @@ int32_t FtpReplyCode(std::string_view line);
 // Feed() returns true when a reply is complete and must be acted on (with the
 // code of the line just fed). Text that does not fit is cut at the buffer's
 // end; the buffer always ends with a zero and nothing is written past it.
+// A reply whose lines together are longer than kFtpMaxReplyLength is
+// Overlong() from the line that went past the limit on: the client ends the
+// session rather than wait for the rest of it.
 class FtpReplyAssembler {
 public:
     FtpReplyAssembler();
@@ -48,9 +53,13 @@ public:
     void ReplaceText(std::string_view text);
 
     bool Assembling() const { return multiLine_; }
+    bool Overlong() const { return overlong_; }
     const std::string& Terminator() const { return terminator_; }
     // Leaves multi-line assembly (the reset); the buffer keeps its text.
-    void Reset() { multiLine_ = false; }
+    void Reset() {
+        multiLine_ = false;
+        overlong_ = false;
+    }
 
     // The buffer itself (kFtpBufferSize bytes), for callers that read it as
     // the client's reply buffer.
@@ -58,8 +67,14 @@ public:
 
 private:
     void Append(std::string_view text);
+    void Clear();
 
     std::unique_ptr<char[]> buffer_;
+    // The text's length: up to its first zero byte.
+    size_t used_ = 0;
+    // Bytes of the reply being assembled, every line counted whole.
+    int64_t replyLength_ = 0;
+    bool overlong_ = false;
     bool multiLine_ = false;
     std::string terminator_;
 };

@@ -58,10 +58,29 @@ enum FtpDownloadMode : uint8_t {
 //   -4  the data connection of a listing or a download could not be
 //       prepared and no socket error number tells why ("Cannot prepare the
 //       data connection"; with a number, that number is the code)
+//   -5  the server closed the control connection without a reply that says
+//       so (no 421, no 221 to our QUIT) and the socket gave no error number
+//       ("Connection closed by the server")
+//   -6  a reply line, or a multi-line reply, longer than kFtpMaxReplyLength
+//       bytes: the session ends ("Reply too long: more than 65536 bytes")
+//   -7  a listing longer than kFtpMaxListingLength bytes: the listing fails
+//       as a whole, it is never handed on cut short ("Listing too long:
+//       more than 67108864 bytes")
+// A -2 also ends a binary download the moment it receives more bytes than
+// its 150 reply announced ("Transfer size mismatch: ...").
 inline constexpr int32_t kFtpErrConnectTimeout = -1;
 inline constexpr int32_t kFtpErrIncomplete = -2;
 inline constexpr int32_t kFtpErrLocalWrite = -3;
 inline constexpr int32_t kFtpErrNoDataConnection = -4;
+inline constexpr int32_t kFtpErrConnectionClosed = -5;
+inline constexpr int32_t kFtpErrReplyTooLong = -6;
+inline constexpr int32_t kFtpErrListingTooLong = -7;
+
+// What a server may send before the client gives up on it: one reply line
+// (CR LF included) or one multi-line reply (all its lines together), and
+// one listing. Both bound what a server can make the client buffer.
+inline constexpr int32_t kFtpMaxReplyLength = 64 * 1024;
+inline constexpr int64_t kFtpMaxListingLength = int64_t(64) << 20;
 
 // "scTransferComplete" for scTransferComplete; "?" for a value outside the
 // type (for traces, logs and test output).

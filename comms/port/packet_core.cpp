@@ -229,9 +229,12 @@ uint8_t* PacketManagerCore::Reserve(int32_t count) {
     count = std::max(count, 0);
     int64_t need = int64_t(length_) + count;
     if (!buffer_ || need >= capacity_) {
-        // Grows in steps of 8192 bytes, as many as the new bytes need.
-        int64_t capacity = capacity_ + kBufferStep;
-        while (capacity <= need) capacity += kBufferStep;
+        // Doubles (from 8192 bytes) until the new bytes fit: a packet that
+        // keeps growing costs copies in proportion to its size, not to its
+        // size times the number of blocks it arrived in.
+        auto next = [](int64_t c) { return std::min<int64_t>(std::max(c * 2, c + kBufferStep), INT32_MAX); };
+        int64_t capacity = next(capacity_);
+        while (capacity <= need && capacity < INT32_MAX) capacity = next(capacity);
         auto grown = std::make_unique<uint8_t[]>(static_cast<size_t>(capacity));
         if (buffer_ && length_ > 0) std::memcpy(grown.get(), buffer_.get(), static_cast<size_t>(length_));
         if (inEvent_ && buffer_) retired_.push_back(std::move(buffer_));

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/install_probe.h"
+#include "app/upgrade_texts.h"
 #include "framework/application.h"
 
 namespace qv {
@@ -268,6 +269,22 @@ TEST_F(UpgradeWindowTest, TheQueueIsFilledFromTheListingAsTheMemoShowsIt) {
     EXPECT_TRUE(window->ReadyToDownload);
     // The memo keeps the listing as it came.
     EXPECT_EQ(window->InfoMemo->Lines().Get(2), "QVX.exe  \t");
+}
+
+TEST_F(UpgradeWindowTest, NamesThatAreOneFileOnWindowsAreFetchedOnceAndTheOthersNamedInOneBox) {
+    // "\xa3""D" and "\xa3\x5c" are the Greek capital and small alpha: one
+    // file on Windows, which folds every letter it knows, not only ASCII.
+    boxes.clear();  // start-up's (no installation in this prefix)
+    window->InfoMemo->SetText("QVX.exe\r\nqvx.EXE\r\n\xa3""D.dat\r\nQVX.exe.\r\n\xa3\\.DAT\r\nnews.dat\r\n");
+    window->FillQueueFromListing();
+    std::vector<std::string> queue;
+    for (int i = 0; i < DownloadQueue->Count(); ++i) queue.push_back(DownloadQueue->Get(i));
+    EXPECT_EQ(queue, (std::vector<std::string>{"QVX.exe", "\xa3""D.dat", "news.dat"}));
+    ASSERT_EQ(boxes.size(), 1u);
+    // 下列檔案在 Windows 上與列表中前面的檔案同名，不會下載： and the names
+    EXPECT_EQ(boxes[0].text, std::string(kTextDuplicateNames.chinese) + "\r\nqvx.EXE\r\n\xa3\\.DAT");
+    EXPECT_EQ(boxes[0].caption, kApplicationTitle);
+    EXPECT_TRUE(window->ReadyToDownload);
 }
 
 TEST_F(UpgradeWindowTest, DuringThePauseOtherProgramsAreAnsweredButNoInputIsHandled) {

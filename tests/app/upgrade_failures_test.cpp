@@ -55,7 +55,8 @@ std::vector<MiddleCase> MiddleCases() {
          "pasv \"227 Entering Passive Mode ({h1},{h2},{h3},{h4},{p1},{p2})\"\n"
          "expect \"RETR QVX.exe\"\nreply \"550 QVX.exe: permission denied.\"\n",
          {"FTP Error: 550: 550 QVX.exe: permission denied.\r\n", kCompleted}, false},
-        {"control_connection_lost", cut + "sleep 0.3\nclose\n", {}, false, true},
+        {"control_connection_lost", cut + "sleep 0.3\nclose\n", {"FTP Error: -5: Connection closed by the server"},
+         false, true},
     };
 }
 
@@ -201,6 +202,33 @@ TEST_F(UpgradeRunEnd, AFileWhoseDataConnectionCannotBeMadeFailsAloneAndTheNextFo
     EXPECT_EQ(StagingFilesIn(folder), std::vector<std::string>{});
 }
 
+TEST_F(UpgradeRunEnd, TheLoginFoldersRefusedListingStillLetsTheRunGoOn) {
+    // Some servers answer an empty folder's names-only listing with 450.
+    // That listing only tells the window that the session is ready: no box,
+    // and the run may go on to the upgrade folder.
+    test::ScriptedPeer peer;
+    std::string script = test::kPeerLogin;
+    script += "expect \"PWD\"\nreply \"257 \\\"/\\\" is the current directory\"\n"
+              "expect \"TYPE A\"\nreply \"200 Type set to A\"\nexpect \"PASV\"\n"
+              "pasv \"227 Entering Passive Mode ({h1},{h2},{h3},{h4},{p1},{p2})\"\n"
+              "expect \"NLST\"\nreply \"450 No files found\"\n";
+    script += test::kPeerQuit;
+    FtpClient* client = window->FtpClient1;
+    client->SetServerAddress("127.0.0.1");
+    client->SetWsPort(std::to_string(peer.RunScript(script)));
+    client->SetUserName("test");
+    client->SetPassword("secret");
+    client->SetPassiveMode(true);
+    ASSERT_TRUE(client->LogIn());
+    ASSERT_TRUE(WaitFor([&] { return window->ListingReceived; }, 15000)) << ::testing::PrintToString(boxes);
+    EXPECT_TRUE(window->LoggedIn);
+    EXPECT_EQ(boxes, std::vector<std::string>{});
+    EXPECT_FALSE(window->QueueExhausted);
+    client->LogOut();
+    test::PeerVerdict verdict = peer.Wait(30);
+    EXPECT_TRUE(verdict.passed) << verdict.Report();
+}
+
 TEST_F(UpgradeRunEnd, AnErrorWhileNoFileIsBeingReceivedDropsNoFile) {
     // The queue is filled; the downloads have not begun (Timer2 starts
     // them): an error now failed none of the files.
@@ -214,9 +242,25 @@ TEST_F(UpgradeRunEnd, AnErrorWhileNoFileIsBeingReceivedDropsNoFile) {
 }
 
 TEST_F(UpgradeRunEnd, AnErrorBeforeTheListingLeavesNoFileAndTheRunEndsOnceItMay) {
+    test::ScriptedPeer peer;
+    LogIn(peer.RunScript(std::string(test::kPeerLogin) + test::kPeerQuit));
     window->FtpClient1FtpError(window->FtpClient1, 550, nullptr);
     EXPECT_EQ(boxes, std::vector<std::string>{"FTP Error: 550: "});
     EXPECT_TRUE(window->QueueExhausted);
+    window->FtpClient1->LogOut();
+    test::PeerVerdict verdict = peer.Wait(30);
+    EXPECT_TRUE(verdict.passed) << verdict.Report();
+}
+
+TEST_F(UpgradeRunEnd, AnErrorThatEndedTheSessionLeavesTheRunStandingUntilCancel) {
+    // The client is Unconnected when the error arrives (a 421, the server
+    // gone): the box, and nothing more; no file is dropped or taken for
+    // done, and the run does not end as if it had completed.
+    DownloadQueue->Add("qvxchart.dll");
+    window->FtpClient1FtpError(window->FtpClient1, 421, "421 Shutting down\r\n");
+    EXPECT_EQ(boxes, std::vector<std::string>{"FTP Error: 421: 421 Shutting down\r\n"});
+    EXPECT_EQ(Queue(), std::vector<std::string>{"qvxchart.dll"});
+    EXPECT_FALSE(window->QueueExhausted);
 }
 
 }  // namespace

@@ -28,9 +28,9 @@ TEST(TrimListingLine, TakesOnlyBlanksTabsAndLineEndsOffBothEnds) {
 
 TEST(NamesFromListing, SkipsEmptyLinesAndTheTwoFolderNamesAndKeepsTheOrder) {
     const std::vector<std::string> lines = {".", "..", "QVX.exe  ", "", "  \t", " . ", "data\\q.dat\r",
-                                            "...", ".hidden", "sub/new.dll", "..\t"};
+                                            "a...b", ".hidden", "sub/new.dll", "..\t"};
     EXPECT_EQ(NamesFromListing(lines),
-              (std::vector<std::string>{"QVX.exe", "data\\q.dat", "...", ".hidden", "sub/new.dll"}));
+              (std::vector<std::string>{"QVX.exe", "data\\q.dat", "a...b", ".hidden", "sub/new.dll"}));
 }
 
 TEST(NamesFromListing, AListingOfOnlyFolderNamesAndBlanksGivesNothing) {
@@ -80,6 +80,72 @@ TEST(NamesFromListing, NamesOfDevicesAreLeftOutInAnyPartAndCase) {
         EXPECT_EQ(NamesDevice(c.name), c.device) << c.name;
         EXPECT_EQ(NamesFromListing({c.name}).size(), c.device ? 0u : 1u) << c.name;
     }
+}
+
+TEST(NamesFromListing, NamesWindowsWouldChangeAreLeftOut) {
+    // Windows drops the dots and blanks at the end of every part: the file
+    // written would not be the one named.
+    struct Case {
+        const char* name;
+        bool changes;
+    } cases[] = {
+        {"QVX.exe.", true},   {"QVX.exe..", true}, {"...", true},         {"sub./x.dll", true},
+        {"sub /x.dll", true}, {"a\\b .\\c", true}, {"QVX.exe", false},    {"a...b", false},
+        {".hidden", false},   {"./QVX.exe", false}, {"sub/./x.dll", false}, {"new data.dat", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(WindowsChangesName(c.name), c.changes) << c.name;
+        EXPECT_EQ(NamesFromListing({c.name}).size(), c.changes ? 0u : 1u) << c.name;
+    }
+}
+
+TEST(NamesFromListing, NamesThatAreOneFileOnWindowsAreDownloadedOnceUnderTheFirst) {
+    std::vector<std::string> duplicates;
+    const std::vector<std::string> names = NamesFromListing(
+        {"QVX.exe", "qvxchart.dll", "qvx.EXE", "QVX.exe.", "./QVX.EXE", "Sub/New.dll", "sub\\new.DLL", "sub//new.dll",
+         "QVX.exe2"},
+        &duplicates);
+    EXPECT_EQ(names, (std::vector<std::string>{"QVX.exe", "qvxchart.dll", "Sub/New.dll", "QVX.exe2"}));
+    // "QVX.exe." is left out as a name Windows changes, not named as a
+    // second name of the file.
+    EXPECT_EQ(duplicates, (std::vector<std::string>{"qvx.EXE", "./QVX.EXE", "sub\\new.DLL", "sub//new.dll"}));
+}
+
+TEST(WindowsNameKey, FoldsAsciiLettersButNeverTheSecondByteOfABig5Character) {
+    // \xa4\x55 and \xa4\x75 are two different characters whose second
+    // bytes are the codes of "U" and "u".
+    EXPECT_NE(WindowsNameKey("\xa4U.txt"), WindowsNameKey("\xa4u.txt"));
+    EXPECT_EQ(WindowsNameKey("\xa4U.txt"), WindowsNameKey("\xa4U.TXT"));
+    EXPECT_EQ(WindowsNameKey("a\xa4Ub"), "A\xa4UB");
+    EXPECT_EQ(WindowsNameKey("sub/./x.dll. "), "SUB\\X.DLL");
+    EXPECT_EQ(WindowsNameKey("x\xa4"), "X\xa4");  // a lead byte at the end stays
+    // A fold of the caller's own is used as given.
+    EXPECT_EQ(WindowsNameKey("Ab/c", [](std::string_view s) { return std::string(s); }), "Ab\\c");
+}
+
+TEST(NamesFromListing, Big5NamesAreSplitWhereTheSystemSplitsThem) {
+    // "\xa3\x5c" is one character (a Greek small alpha) whose second byte has
+    // the code of "\": no separator. A first byte without a valid second
+    // byte is no character, and its "/" stays a separator.
+    struct Case {
+        std::string name;
+        bool kept;
+    } cases[] = {
+        {"\xa3\\.DAT", true},         // alpha.DAT: one part, no dot at its end
+        {"\xa3\\", true},             // alpha
+        {"sub/\xa3\\x.dll", true},
+        {"\xa3\\..", false},          // alpha..: Windows drops the dots
+        {"\x81/../x", false},          // no character: "/" splits, ".." leaves the folder
+        {"a\x81", false},              // a first byte at the end
+        {"\xa4U\xb8\xfc.txt", true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(NamesFromListing({c.name}).size(), c.kept ? 1u : 0u) << c.name;
+    // Where a name is judged for safety, every "\" byte separates: that
+    // sees a part where Windows sees none, never the other way round.
+    EXPECT_FALSE(StaysInsideInstallFolder("\x81/../x"));
+    EXPECT_FALSE(StaysInsideInstallFolder("\xa3\\..\\x"));
+    EXPECT_TRUE(NamesDevice("\xa3\\NUL"));
+    EXPECT_TRUE(NamesDevice("\x81/NUL"));
 }
 
 TEST(IsFolderDotName, OnlyTheExactNames) {

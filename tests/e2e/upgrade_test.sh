@@ -43,6 +43,11 @@ ALL_CASES=(
   disk_full_on_d
   long_file_name
   refused_connection
+  active_data_from_another_host
+  greeting_421
+  retr_421
+  names_one_file_on_windows
+  login_folder_listing_450
 )
 
 if [ "${1:-}" != --inside ]; then
@@ -584,8 +589,9 @@ EOF
 
 # The server process ends in the middle of QVX.exe (both connections close
 # as the system closes them): no file is taken for complete, the installed
-# QVX.exe stays, no temporary file is left. The run is logged out and waits
-# for Cancel; no message says it completed.
+# QVX.exe stays, no temporary file is left. One box says the server closed
+# the connection; the run is logged out and waits for Cancel; no message
+# says it completed.
 case_server_dies_mid_file() {
   keep_copy
   ftp_up --file QVX_upgrade/Help.chm=5000 --file QVX_upgrade/QVX.exe=2M --file QVX_upgrade/qvxchart.dll=70000 \
@@ -596,6 +602,9 @@ start $EXE
 wait-window GetUpdateFile
 watch StatusBar1
 click btnDownload
+expect-msgbox "Connection closed by the server"
+expect-msgbox-caption "FTP Error: -5"
+answer-msgbox OK
 expect-text StatusBar1 "已登出系統"
 expect-no-msgbox 5000
 expect-lines Memo1 "Help.chm"
@@ -696,6 +705,129 @@ wait-exit
 expect-exit-code 0
 EOF
   diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+}
+
+# Active mode with a second host on the network: on every PORT, a
+# connection from 127.0.0.2 reaches the program's data port before the
+# server's and sends "evil.dll" lines. The program shuts it out and takes
+# the server's: the listing and the files are the server's.
+case_active_data_from_another_host() {
+  ftp_up --file QVX_upgrade/QVX.exe=100000 --file QVX_upgrade/qvxchart.dll=70000 --race-data-from 127.0.0.2 || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "所需檔案已下載完成"
+expect-lines InfoMemo "QVX.exe" "qvxchart.dll"
+expect-lines Memo1 "QVX.exe" "qvxchart.dll"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_same "$(served qvxchart.dll)" "$INSTALLED/qvxchart.dll"
+  expect_missing "$INSTALLED/evil.dll"
+  expect_no_staging_files
+  expect_log "raced the server to 127.0.0.1:"
+  expect_no_log "could not race"
+}
+
+# The server greets with 421: the box says so, and the run stands until
+# Cancel, the installation untouched.
+case_greeting_421() {
+  keep_copy
+  ftp_up --file QVX_upgrade/QVX.exe=1000 --refuse-sessions "421 Too many users" || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "421 Too many users\r\n"
+expect-msgbox-caption "FTP Error: 421"
+expect-msgbox-owner .
+answer-msgbox OK
+expect-no-msgbox 6000
+expect-text Memo1 ""
+click btnCancel
+wait-exit
+expect-exit-code 0
+EOF
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+}
+
+# The server answers RETR of the first file with 421 and closes: one box,
+# nothing installed, the run stands until Cancel.
+case_retr_421() {
+  keep_copy
+  ftp_up --file QVX_upgrade/QVX.exe=100000 --file QVX_upgrade/qvxchart.dll=70000 --reply-421 QVX.exe || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "421 Service not available, closing control connection.\r\n"
+expect-msgbox-caption "FTP Error: 421"
+answer-msgbox OK
+expect-no-msgbox 6000
+expect-text Memo1 ""
+click btnCancel
+wait-exit
+expect-exit-code 0
+EOF
+  expect_log "<- RETR QVX.exe"
+  expect_no_log "<- RETR qvxchart.dll"
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+  expect_no_staging_files
+}
+
+# "QVX.exe", "qvx.EXE" and "QVX.exe." are three files on the server and one
+# on Windows: the first name is downloaded, the second is named in a box,
+# the third (a name Windows changes) is left out.
+case_names_one_file_on_windows() {
+  ftp_up --file QVX_upgrade/QVX.exe=100000 --file QVX_upgrade/qvx.EXE=5000 --file "QVX_upgrade/QVX.exe.=3000" \
+    --file QVX_upgrade/qvxchart.dll=70000 || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "下列檔案在 Windows 上與列表中前面的檔案同名，不會下載：\r\nqvx.EXE"
+expect-msgbox-caption "Quotiva Internet Upgrading System"
+answer-msgbox OK
+expect-msgbox "所需檔案已下載完成"
+expect-lines Memo1 "QVX.exe" "qvxchart.dll"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_same "$(served qvxchart.dll)" "$INSTALLED/qvxchart.dll"
+  expect_log "<- RETR QVX.exe"
+  expect_no_log "<- RETR qvx.EXE"
+  expect_no_log "<- RETR QVX.exe\."
+  expect_installation_files QVX.exe qvxchart.dll quotiva.ini data/symbols.dat
+  expect_no_staging_files
+}
+
+# The login folder's listing is refused ("450 No files found", as some
+# servers answer for an empty folder): the run goes on to the upgrade folder.
+case_login_folder_listing_450() {
+  ftp_up --file QVX_upgrade/QVX.exe=100000 --nlst-root-reply "450 No files found" || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "所需檔案已下載完成"
+expect-lines Memo1 "QVX.exe"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_log "450 No files found"
+  expect_no_staging_files
 }
 
 for case in "$@"; do

@@ -10,7 +10,11 @@
 //    gives exactly one (unless it was aborted); one taken in Ready that
 //    cannot start (no data connection) gives exactly one error;
 //  - while an operation runs after the connection stands, the transfer
-//    timer runs (or its expiry is on its way).
+//    timer runs (or its expiry is on its way);
+//  - a session that ends from the server's side (its close, an overlong
+//    reply) is reported exactly once and leaves the engine Unconnected;
+//  - a data block the engine refuses ends the transfer with exactly one
+//    outcome.
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -129,9 +133,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         bool wasReady = engine.State() == FtpState::Ready;
         bool startedOp = false;
         bool triedToStart = false;  // a listing or download was asked for and took its local file
-        steps += std::to_string(op % 24) + " ";
+        steps += std::to_string(op % 27) + " ";
+        const FtpState before = engine.State();
         try {
-            switch (op % 24) {
+            switch (op % 27) {
                 case 0: engine.LogIn(); break;
                 case 1:
                     if (link.open && !link.connected) {
@@ -143,6 +148,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     link.open = false;
                     link.connected = false;
                     engine.Disconnected();
+                    QV_FUZZ_CHECK(before == FtpState::Unconnected || link.outcomes == 1,
+                                  "the server's close was not reported exactly once after " + steps);
                     break;
                 case 3: engine.ConnectFailed(10061); break;
                 case 4:
@@ -194,6 +201,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     if (engine.AbortTransfer()) seen.aborted = true;
                     break;
                 case 22: engine.LogOut(); break;
+                case 24: {
+                    const int32_t count = 1 + in.Byte() % 20;
+                    if (engine.DataArriving(count)) {
+                        engine.DataReceived(count);
+                    } else {
+                        QV_FUZZ_CHECK(link.outcomes == 1 && engine.State() == FtpState::Ready,
+                                      "a refused block did not end the transfer once after " + steps);
+                    }
+                    break;
+                }
+                case 25:
+                    engine.ReplyTooLong();
+                    QV_FUZZ_CHECK(engine.State() == FtpState::Unconnected, "an overlong reply left a session");
+                    QV_FUZZ_CHECK(before == FtpState::Unconnected || link.outcomes == 1,
+                                  "an overlong reply was not reported exactly once after " + steps);
+                    break;
+                case 26: engine.TransferRefused(kFtpErrListingTooLong, "too long"); break;
                 case 23: {
                     uint8_t arg = in.Byte();
                     link.prepareOk = arg & 1;

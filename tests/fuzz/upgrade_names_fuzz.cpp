@@ -9,11 +9,18 @@
 //    byte);
 //  - no part of a kept name (any folder or the file) is a device: CON, PRN,
 //    AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, in any case, with any
-//    extension or blanks before it.
+//    extension or blanks before it;
+//  - no kept name is one Windows would change: no part (split as Windows
+//    splits Big5 text) ends in a dot or a blank, and every first byte of a
+//    Big5 character has its second byte;
+//  - no two kept names are one file on Windows (the same key), and every
+//    name the model keeps but the filter leaves out is named as a duplicate
+//    of an earlier kept one, in listing order.
 //
 // Code page 950 names may hold the byte "\" as the second byte of a
 // character; taking every such byte for a separator sees more parts than
 // Windows does, never fewer, so the model's view is the stricter one.
+#include <set>
 #include <string>
 #include <vector>
 
@@ -79,6 +86,34 @@ bool NamesAnyDevice(std::string_view name) {
     return false;
 }
 
+// A Big5 pair: a first byte 0x81-0xFE, a second 0x40-0x7E or 0xA1-0xFE.
+bool Pair(const std::string& t, size_t i) {
+    if (i + 1 >= t.size()) return false;
+    auto a = static_cast<unsigned char>(t[i]), b = static_cast<unsigned char>(t[i + 1]);
+    return a >= 0x81 && a <= 0xFE && ((b >= 0x40 && b <= 0x7E) || (b >= 0xA1 && b <= 0xFE));
+}
+
+// Windows would store another name: a broken Big5 character, or a part (as
+// Windows splits Big5 text) ending in a dot or a blank.
+bool ModelChanges(const std::string& name) {
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < name.size(); ++i) {
+        auto c = static_cast<unsigned char>(name[i]);
+        if (c >= 0x81 && c <= 0xFE) {
+            if (!Pair(name, i)) return true;
+            parts.back() += name.substr(i, 2);
+            ++i;
+        } else if (c == '\\' || c == '/') {
+            parts.emplace_back();
+        } else {
+            parts.back() += name[i];
+        }
+    }
+    for (const std::string& part : parts)
+        if (!part.empty() && part != "." && part != ".." && (part.back() == '.' || part.back() == ' ')) return true;
+    return false;
+}
+
 // The model of the whole filter, stricter than the two invariants above in
 // two ways: a name with a zero byte is refused (the file API would open
 // another name than the one judged), and so is a name with a ".." part even
@@ -86,7 +121,7 @@ bool NamesAnyDevice(std::string_view name) {
 bool ModelKeeps(const std::string& name) {
     if (name.empty() || name == "." || name == "..") return false;
     if (name.find('\0') != std::string::npos) return false;
-    if (!StaysBelow(name) || NamesAnyDevice(name)) return false;
+    if (!StaysBelow(name) || NamesAnyDevice(name) || ModelChanges(name)) return false;
     for (const std::string& part : Parts(name))
         if (part == "..") return false;
     return true;
@@ -106,11 +141,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         start = end + 1;
     }
 
-    std::vector<std::string> names = qv::NamesFromListing(lines);
-    std::vector<std::string> expected;
+    std::vector<std::string> duplicates;
+    std::vector<std::string> names = qv::NamesFromListing(lines, &duplicates);
+    std::vector<std::string> expected, expectedDuplicates;
+    std::set<std::string> keys;
     for (const std::string& line : lines) {
         std::string name = ModelTrim(line);
-        if (ModelKeeps(name)) expected.push_back(name);
+        if (!ModelKeeps(name)) continue;
+        if (keys.insert(qv::WindowsNameKey(name)).second) expected.push_back(name);
+        else expectedDuplicates.push_back(name);
+    }
+    QV_FUZZ_CHECK(duplicates == expectedDuplicates, "duplicates differ");
+    for (const std::string& name : names) {
+        QV_FUZZ_CHECK(!ModelChanges(name), Show(name) + " is a name Windows changes");
+        // Case does not make another file: the key ignores it.
+        std::string swapped = name;
+        for (size_t i = 0; i < swapped.size(); ++i) {
+            if (Pair(swapped, i)) {
+                ++i;
+            } else if (swapped[i] >= 'a' && swapped[i] <= 'z') {
+                swapped[i] = static_cast<char>(swapped[i] - 'a' + 'A');
+            } else if (swapped[i] >= 'A' && swapped[i] <= 'Z') {
+                swapped[i] = static_cast<char>(swapped[i] - 'A' + 'a');
+            }
+        }
+        QV_FUZZ_CHECK(qv::WindowsNameKey(swapped) == qv::WindowsNameKey(name), Show(name) + " key depends on case");
     }
     for (const std::string& name : names) {
         QV_FUZZ_CHECK(StaysBelow(name), Show(name) + " leaves the installation folder");

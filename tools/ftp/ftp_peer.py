@@ -42,6 +42,10 @@ decimals. Steps:
   send TEXT                  send the bytes as they are
   reply TEXT                 send TEXT followed by CR LF
   send-repeat TEXT COUNT     send TEXT COUNT times (floods)
+  send-slow TEXT N SECONDS   send TEXT N times, pausing between sends; ends
+                             early, without failing, once the client has
+                             closed the control connection (a following
+                             expect-close then passes)
   expect TEXT [SECONDS]      the next line is TEXT
   expect-prefix TEXT [S]     the next line begins with TEXT
   expect-re REGEX [S]        the next line matches REGEX (Python, whole line)
@@ -57,6 +61,9 @@ decimals. Steps:
   pasv-refused TEXT          reply TEXT naming a port where nothing listens
   data-accept [SECONDS]      accept the client's data connection (passive)
   data-connect [SECONDS]     connect to the last PORT address (active)
+  data-intrude TEXT [S]      another host (127.0.0.2) connects to the last
+                             PORT address first and sends TEXT there; the
+                             client must close that connection within S
   data-send TEXT             send on the data connection
   data-send-repeat TEXT N    send TEXT N times on the data connection
   data-send-slow TEXT N SECONDS  send TEXT N times, pausing between sends
@@ -81,6 +88,8 @@ import time
 import background
 
 HOST = '127.0.0.1'
+# A second host on the same network: the whole of 127/8 is this machine's.
+INTRUDER_HOST = '127.0.0.2'
 IAC, WILL, WONT, DO, DONT, SB, SE = 255, 251, 252, 253, 254, 250, 240
 
 
@@ -127,7 +136,7 @@ def tokenize(text, line_no):
 # step name -> argument kinds: 'b' bytes, 'n' count, 's' seconds; '?' optional
 STEPS = {
     'timeout': 's', 'accept': 's?', 'refuse': '', 'send': 'b', 'reply': 'b',
-    'send-repeat': 'bn', 'expect': 'bs?', 'expect-prefix': 'bs?', 'expect-re': 'bs?',
+    'send-repeat': 'bn', 'send-slow': 'bns', 'data-intrude': 'bs?', 'expect': 'bs?', 'expect-prefix': 'bs?', 'expect-re': 'bs?',
     'expect-any': 's?', 'expect-port': 's?', 'expect-silence': 's', 'expect-close': 's?',
     'sleep': 's', 'close': '', 'pasv': 'b', 'pasv-refused': 'b', 'data-accept': 's?',
     'data-connect': 's?', 'data-send': 'b', 'data-send-repeat': 'bn',
@@ -248,6 +257,21 @@ class Player:
             self.log_line(line)
 
     # -- helpers --
+    def client_closed(self, sock):
+        """Whether the client has closed the control connection (bytes it
+        sent meanwhile stay in the inbox)."""
+        r, _, _ = select.select([sock], [], [], 0)
+        if not r:
+            return False
+        try:
+            chunk = sock.recv(65536)
+        except OSError:
+            return True
+        if not chunk:
+            return True
+        self.inbox += chunk
+        return False
+
     def wait_readable(self, sock, timeout):
         deadline = time.monotonic() + timeout
         while True:
@@ -441,6 +465,46 @@ class Player:
             count = args[1] if name == 'data-send-repeat' else 1
             self.send_all(self.need_data(), args[0] * count, 'data')
             self.log('sent %d bytes on the data connection' % (len(args[0]) * count))
+        elif name == 'send-slow':
+            sock = self.need_control(step)
+            sent = 0
+            for i in range(args[1]):
+                if self.client_closed(sock):
+                    break
+                try:
+                    sock.sendall(self.fill(args[0]))
+                except OSError:
+                    break
+                sent += 1
+                if i + 1 < args[1] and self.stopping.wait(args[2]):
+                    raise StepFailed('the scenario was stopped')
+            self.log('sent %r x %d slowly%s' % (args[0], sent,
+                     '' if sent == args[1] else ', then the client closed the connection'))
+        elif name == 'data-intrude':
+            if self.address is None:
+                raise StepFailed('no PORT command received before')
+            try:
+                intruder = socket.socket()
+                intruder.bind((INTRUDER_HOST, 0))
+                intruder.settimeout(timeout)
+                intruder.connect(self.address)
+                intruder.sendall(args[0])
+            except OSError as err:
+                raise StepFailed('the intruder could not reach %s:%d: %s' % (self.address + (err,)))
+            self.log('an intruder from %s:%d connected to %s:%d and sent %d bytes' %
+                     (intruder.getsockname() + self.address + (len(args[0]),)))
+            try:
+                if not self.wait_readable(intruder, timeout):
+                    raise StepFailed('the client kept the intruder\'s connection open for %g s' % timeout)
+                try:
+                    chunk = intruder.recv(65536)
+                except ConnectionResetError:
+                    chunk = b''
+                if chunk:
+                    raise StepFailed('the client sent %r to the intruder' % chunk)
+                self.log('the client closed the intruder\'s connection')
+            finally:
+                intruder.close()
         elif name == 'data-send-slow':
             sock = self.need_data()
             for i in range(args[1]):

@@ -47,6 +47,17 @@ Options shared by run and start (see --help):
                              the whole server process ends at once (its
                              sockets close as the system closes them), as a
                              server that dies in the middle of a file
+  --refuse-sessions REPLY    every session is greeted with REPLY (e.g. "421
+                             Too many users") and closed
+  --reply-421 NAME           RETR of NAME is answered "421 Service not
+                             available, closing control connection." and the
+                             session closed (repeatable)
+  --nlst-root-reply REPLY    a names-only listing of the login folder is
+                             answered REPLY (e.g. "450 No files found")
+  --race-data-from ADDR      a second host: on every PORT command, before the
+                             server answers it, a connection from ADDR (e.g.
+                             127.0.0.2) reaches the named port first, sends
+                             20,000 bytes ("evil.dll" lines) and closes
 
 Exit status: 0 after a clean stop, 2 on usage errors, 1 when the server could
 not start (the reason is printed).
@@ -125,6 +136,10 @@ def make_handler(options):
     suffixes = dict(options.nlst_suffix)
     eol = '\r\n' if options.nlst_eol == 'crlf' else '\n'
     refused = set(options.refuse)
+    closing_retr = set(options.reply_421)
+    root_reply = options.nlst_root_reply
+    race_from = options.race_data_from
+    real_root = os.path.realpath(options.root)
     throttle_only = set(options.throttle_only)
     extra_names = list(options.nlst_extra)
     login_delay = options.delay_login
@@ -135,6 +150,38 @@ def make_handler(options):
     class Handler(FTPHandler):
         banner = 'Test FTP server ready.'
         throttle_current = False
+
+        def handle(self):
+            if options.refuse_sessions:
+                self.respond(options.refuse_sessions)
+                self.close_when_done()
+                return
+            super().handle()
+
+        def ftp_PORT(self, line):
+            if race_from:
+                self.race_to(line)
+            return super().ftp_PORT(line)
+
+        def race_to(self, line):
+            """Another host on the network connects to the client's data
+            port before the server does, and sends its own bytes."""
+            import socket
+            try:
+                numbers = [int(x) for x in line.split(',')]
+                address = ('%d.%d.%d.%d' % tuple(numbers[:4]), numbers[4] * 256 + numbers[5])
+                intruder = socket.socket()
+                intruder.settimeout(3)
+                intruder.bind((race_from, 0))
+                intruder.connect(address)
+                try:
+                    intruder.sendall(b'evil.dll\r\n' * 2000)
+                except OSError:
+                    pass  # the client shut it out in the middle
+                intruder.close()
+                logging.getLogger().info('raced the server to %s:%d from %s', address[0], address[1], race_from)
+            except (OSError, ValueError, IndexError) as err:
+                logging.getLogger().info('could not race the server to %s: %s', line, err)
         # What ends the RETR under way instead of its 226 (see --cut and
         # --die-after); None for a normal transfer.
         pending_fault = None
@@ -142,6 +189,9 @@ def make_handler(options):
         def ftp_NLST(self, path):
             from pyftpdlib.filesystems import FilesystemError
             self.pending_fault = None
+            if root_reply and os.path.realpath(path) == real_root:
+                self.respond(root_reply)
+                return None
             try:
                 if self.fs.isdir(path):
                     listing = sorted(self.run_as_current_user(self.fs.listdir, path) + extra_names)
@@ -168,6 +218,10 @@ def make_handler(options):
             name = os.path.basename(file)
             if name in refused:
                 self.respond('550 %s: permission denied.' % name)
+                return None
+            if name in closing_retr:
+                self.respond('421 Service not available, closing control connection.')
+                self.close_when_done()
                 return None
             self.throttle_current = not throttle_only or name in throttle_only
             # A fault belongs to its own transfer only (one whose data
@@ -311,6 +365,10 @@ def add_server_options(p):
                    type=lambda s: tuple(int(x) for x in s.split('-', 1)))
     p.add_argument('--cut', action='append', default=[], metavar='NAME:BYTES:DELAY:REPLY', type=parse_cut)
     p.add_argument('--die-after', action='append', default=[], metavar='NAME:BYTES', type=parse_die_after)
+    p.add_argument('--refuse-sessions', default=None, metavar='REPLY')
+    p.add_argument('--reply-421', action='append', default=[], metavar='NAME')
+    p.add_argument('--nlst-root-reply', default=None, metavar='REPLY')
+    p.add_argument('--race-data-from', default=None, metavar='ADDR')
 
 
 def parse_cut(text):

@@ -375,7 +375,7 @@ def client_flood(t, port):
     c = Client(port)
     t.assertEqual(c.line(), b'220-Welcome\r\n')
     flood = b'220-flood of greeting text that does not end for a long while .........\r\n'
-    t.assertEqual(c.raw(len(flood) * 16000, 30), flood * 16000)
+    t.assertEqual(c.raw(len(flood) * 600, 30), flood * 600)
     t.assertEqual(c.line(), b'220 Ready\r\n')
     c.send('USER test')
     c.line()
@@ -540,6 +540,46 @@ class FailureReports(unittest.TestCase):
         code, out, log = self.play(text, client)
         listener.close()
         self.assertEqual(code, 0, out + log)
+
+    def test_an_intruder_reaches_the_port_first_and_must_be_shut_out(self):
+        text = 'expect-port\ndata-intrude "evil" 2\nreply "200 ok"\n'
+        for shuts_out in (True, False):
+            with self.subTest(shuts_out=shuts_out):
+                listener = socket.socket()
+                listener.bind(('127.0.0.1', 0))
+                listener.listen(5)
+                p = listener.getsockname()[1]
+
+                def client(port):
+                    c = Client(port)
+                    c.send('PORT 127,0,0,1,%d,%d' % (p // 256, p % 256))
+                    listener.settimeout(10)
+                    d, peer = listener.accept()
+                    self.assertEqual(peer[0], '127.0.0.2')
+                    if shuts_out:
+                        d.close()
+                        self.assertEqual(c.line(), b'200 ok\r\n')
+                    else:
+                        time.sleep(3)
+                        d.close()
+                    c.close()
+                code, out, log = self.play(text, client)
+                listener.close()
+                if shuts_out:
+                    self.assertEqual(code, 0, out + log)
+                    self.assertIn("the client closed the intruder's connection", log)
+                else:
+                    self.assertEqual(code, 1, out + log)
+                    self.assertIn("kept the intruder's connection open for 2 s", out)
+
+    def test_send_slow_stops_without_failing_once_the_client_has_closed(self):
+        def client(port):
+            c = Client(port)
+            self.assertEqual(c.raw(3), b'xxx')
+            c.close()
+        code, out, log = self.play('send-slow "x" 50 0.1\nexpect-close 5\n', client)
+        self.assertEqual(code, 0, out + log)
+        self.assertIn('then the client closed the connection', log)
 
     def test_bad_scenarios_are_refused_with_their_line(self):
         cases = [

@@ -258,6 +258,62 @@ class Faults(unittest.TestCase):
             self.assertIn('dying in the middle of a file', f.read())
 
 
+class Hostile(unittest.TestCase):
+    def test_refused_sessions_and_a_421_to_retr(self):
+        _, port = start_server(self, '--refuse-sessions', '421 Too many users')
+        with self.assertRaises(ftplib.error_temp) as caught:
+            ftplib.FTP().connect('127.0.0.1', port, timeout=10)
+        self.assertEqual(str(caught.exception), '421 Too many users')
+        _, port = start_server(self, '--file', 'QVX.exe=1000', '--reply-421', 'QVX.exe')
+        ftp = login(self, port)
+        with self.assertRaises(ftplib.error_temp) as caught:
+            ftp.transfercmd('RETR QVX.exe')
+        self.assertTrue(str(caught.exception).startswith('421 '))
+        with self.assertRaises((EOFError, ConnectionError)):
+            ftp.voidcmd('NOOP')
+
+    def test_the_login_folder_listing_answer_and_a_racing_second_host(self):
+        state, port = start_server(self, '--file', 'QVX_upgrade/QVX.exe=1000', '--nlst-root-reply',
+                                   '450 No files found', '--race-data-from', '127.0.0.2')
+        ftp = login(self, port)
+        with self.assertRaises(ftplib.error_temp) as caught:
+            ftp.nlst()
+        self.assertEqual(str(caught.exception), '450 No files found')
+        # Active mode: the first connection to the named port comes from the
+        # second host with its own bytes; the server's follows.
+        listener = socket.socket()
+        listener.bind(('127.0.0.1', 0))
+        listener.listen(5)
+        listener.settimeout(10)
+        host, p = listener.getsockname()
+        ftp.sendport(host, p)
+        first, peer = listener.accept()
+        self.assertEqual(peer[0], '127.0.0.2')
+        first.settimeout(10)
+        self.assertTrue(read_all(first).startswith(b'evil.dll\r\n'))
+        first.close()
+        ftp.sendcmd('CWD QVX_upgrade')
+        ftp.voidcmd('TYPE I')
+        ftp.putcmd('RETR QVX.exe')
+        second, peer = listener.accept()
+        self.assertEqual(peer[0], '127.0.0.1')
+        second.settimeout(10)
+        self.assertEqual(read_all(second), sample_bytes('QVX.exe', 1000))
+        second.close()
+        listener.close()
+        with open(os.path.join(state, 'server.log')) as f:
+            self.assertIn('raced the server to 127.0.0.1:%d from 127.0.0.2' % p, f.read())
+
+
+def read_all(sock):
+    data = b''
+    while True:
+        block = sock.recv(65536)
+        if not block:
+            return data
+        data += block
+
+
 class RunAndStop(unittest.TestCase):
     def test_fixed_port_foreground_run_and_stop(self):
         with tempfile.TemporaryDirectory() as d:

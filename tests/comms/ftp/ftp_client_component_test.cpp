@@ -33,15 +33,17 @@ TEST(FtpClientComponent, ConstructorSettings) {
     EXPECT_EQ(c->ListeningSocket(), kInvalidSocket);
     ASSERT_NE(c->EventWindow(), nullptr);
 
-    // The reply packet: lines ending in CR LF, kept whole, no time limit,
-    // attached to the client and off until a connection stands.
+    // The reply packet: lines ending in CR LF, kept whole, never longer than
+    // the longest reply the client takes, no time limit, attached to the
+    // client and off until a connection stands.
     DataPacket* p = c->ReplyPacket();
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->Owner(), c);
     EXPECT_EQ(p->ComPort(), c);
     EXPECT_EQ(p->StartCond(), scAnyData);
     EXPECT_EQ(p->EndString(), "\r\n");
-    EXPECT_EQ(p->EndCond(), kEndString);
+    EXPECT_EQ(p->EndCond(), kEndString | kEndPacketSize);
+    EXPECT_EQ(p->PacketSize(), kFtpMaxReplyLength);
     EXPECT_EQ(p->TimeOut(), 0);
     EXPECT_TRUE(p->IncludeStrings());
     EXPECT_TRUE(p->AutoEnable());

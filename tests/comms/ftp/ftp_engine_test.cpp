@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,11 @@ public:
         engine->Disconnected();
     }
     void WriteLine(const std::string& command) override { sent.push_back(command); }
-    void Pause(int32_t) override {}
+    // LogOut's pause: what the server does meanwhile.
+    std::function<void()> onPause;
+    void Pause(int32_t) override {
+        if (onPause) onPause();
+    }
     void StartTransferTimer() override { transferTimer = true; }
     void RefreshTransferTimer() override {}
     void StopTransferTimer() override { transferTimer = false; }
@@ -215,7 +220,8 @@ INSTANTIATE_TEST_SUITE_P(
         Row{Start::Ready, "225 No transfer to abort", S::Ready, {}, {}},
         Row{Start::Ready, "500 What?", S::Ready, {}, {"error 500 \"500 What?\r\n\""}},
         Row{Start::Unconnected, "250 Late", S::Unconnected, {}, {"error 250 \"250 Late\r\n\""}},
-        Row{Start::Ready, "421 Shutting down", S::Unconnected, {}, {"scLoggedOut", "scDisconnected"}},
+        Row{Start::Ready, "421 Shutting down", S::Unconnected, {},
+            {"error 421 \"421 Shutting down\r\n\"", "scLoggedOut", "scDisconnected"}},
         Row{Start::Ready, "221 Goodbye", S::Unconnected, {}, {"scLoggedOut", "scDisconnected"}},
         // LoggingIn.
         Row{Start::LoggingIn, "202 Superfluous", S::LoggingIn, {}, {}},
@@ -224,8 +230,9 @@ INSTANTIATE_TEST_SUITE_P(
         Row{Start::LoggingIn, "331 Password required", S::LoggingIn, {"PASS secret"}, {}},
         Row{Start::LoggingIn, "332 Account required", S::LoggingIn, {"ACCT acct"}, {}},
         Row{Start::LoggingIn, "530 Login incorrect", S::LoggingIn, {}, {"error 530 \"530 Login incorrect\r\n\""}},
-        Row{Start::LoggingIn, "120 Wait", S::LoggingIn, {}, {"error 120 \"120 Wait\r\n\""}},
-        Row{Start::LoggingIn, "421 Too many", S::Unconnected, {}, {"scDisconnected", "scDisconnected"}},
+        Row{Start::LoggingIn, "120 Wait", S::LoggingIn, {}, {}},
+        Row{Start::LoggingIn, "421 Too many", S::Unconnected, {},
+            {"error 421 \"421 Too many\r\n\"", "scDisconnected", "scDisconnected"}},
         // A transfer's chain (TYPE I is out).
         Row{Start::Chain, "110 Restart marker", S::Downloading, {}, {}},
         Row{Start::Chain, "200 Type set to I", S::Downloading, {"PASV"}, {}},
@@ -237,7 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{Start::Chain, "226 Stray", S::Downloading, {}, {}},
         Row{Start::Chain, "250 Stray", S::Downloading, {}, {}},
         Row{Start::Chain, "504 Type not known", S::Ready, {}, {"error 504 \"504 Type not known\r\n\""}, "close"},
-        Row{Start::Chain, "421 Bye", S::Unconnected, {}, {"scLoggedOut", "scDisconnected"}},
+        Row{Start::Chain, "421 Bye", S::Unconnected, {}, {"error 421 \"421 Bye\r\n\"", "scLoggedOut", "scDisconnected"}},
         // The transfer command (RETR is out, 150 seen): the final reply alone
         // does not complete it.
         Row{Start::Transfer, "226 Transfer complete", S::Downloading, {}, {}},
@@ -375,7 +382,7 @@ TEST_F(FtpEngineTest, TheControlConnectionEndingBeforeTheFinalReplyIsNoCompletio
     link.Clear();
     link.open = false;
     engine.Disconnected();
-    EXPECT_EQ(link.Reports(), (Lines{"scLoggedOut"}));
+    EXPECT_EQ(link.Reports(), (Lines{"error -5 \"Connection closed by the server\"", "scLoggedOut"}));
     EXPECT_EQ(engine.State(), FtpState::Unconnected);
     EXPECT_EQ(link.data.front(), "close");
 }
@@ -731,6 +738,143 @@ TEST_F(FtpEngineTest, CommandsOfAnEndedOperationAreNeverSentLater) {
     Reply("227 Entering Passive Mode (127,0,0,1,4,1)");
     Reply("200 Odd second reply");
     EXPECT_EQ(link.sent, (Lines{"TYPE I", "PASV", "RETR f.bin"}));
+}
+
+// ---- what a server may do to a session -----------------------------------------
+
+struct SessionEnd {
+    const char* name;
+    std::function<void(FtpEngine&, RecordingLink&)> act;
+    Lines reports;
+};
+
+class FtpSessionEnd : public FtpEngineTest, public ::testing::WithParamInterface<SessionEnd> {};
+
+TEST_P(FtpSessionEnd, IsReportedOnceOrNotAtAll) {
+    LoggedIn();
+    GetParam().act(engine, link);
+    EXPECT_EQ(link.Reports(), GetParam().reports);
+    EXPECT_EQ(engine.State(), FtpState::Unconnected);
+}
+
+// The port closing on its own, as when the server closed the connection.
+void ServerCloses(FtpEngine& e, RecordingLink& l) {
+    l.open = false;
+    e.Disconnected();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, FtpSessionEnd,
+    ::testing::Values(
+        SessionEnd{"closed_without_a_word", ServerCloses,
+                   {"error -5 \"Connection closed by the server\"", "scLoggedOut"}},
+        SessionEnd{"reset_by_the_server",
+                   [](FtpEngine& e, RecordingLink& l) {
+                       e.ConnectFailed(10054);
+                       ServerCloses(e, l);
+                   },
+                   {"error 10054", "scLoggedOut"}},
+        SessionEnd{"goodbye_after_our_quit",
+                   [](FtpEngine& e, RecordingLink& l) {
+                       l.onPause = [&e] { e.ReplyLine(221, "221 Goodbye\r\n"); };
+                       e.LogOut();
+                   },
+                   {"scLoggedOut", "scDisconnected"}},
+        SessionEnd{"closed_after_our_quit_without_goodbye",
+                   [](FtpEngine& e, RecordingLink& l) {
+                       l.onPause = [&e, &l] { ServerCloses(e, l); };
+                       e.LogOut();
+                   },
+                   {"scLoggedOut"}},
+        SessionEnd{"goodbye_nobody_asked_for",
+                   [](FtpEngine& e, RecordingLink&) { e.ReplyLine(221, "221 Goodbye\r\n"); },
+                   {"scLoggedOut", "scDisconnected"}},
+        SessionEnd{"reply_too_long", [](FtpEngine& e, RecordingLink&) { e.ReplyTooLong(); },
+                   {"error -6 \"Reply too long: more than 65536 bytes\"", "scLoggedOut", "scDisconnected"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FtpEngineTest, AMultiLineReplyPastTheLimitEndsTheSession) {
+    ASSERT_TRUE(engine.LogIn());
+    engine.Connected();
+    Reply("220-Welcome");
+    const std::string line = "220-" + std::string(1000, 'w');
+    int fed = 0;
+    while (engine.State() != FtpState::Unconnected && fed < 100) {
+        Reply(line);
+        ++fed;
+    }
+    // 13 bytes, then lines of 1006: the 66th takes the reply past 65,536.
+    EXPECT_EQ(fed, 66);
+    EXPECT_EQ(link.Reports(),
+              (Lines{"error -6 \"Reply too long: more than 65536 bytes\"", "scDisconnected", "scDisconnected"}));
+    EXPECT_EQ(link.sent, Lines{});
+}
+
+TEST_F(FtpEngineTest, ADownloadTakesNoByteBeyondTheAnnouncedSize) {
+    LoggedIn();
+    DownloadStarted(" (1000 bytes)");
+    link.Clear();
+    EXPECT_TRUE(engine.DataArriving(600));
+    engine.DataReceived(600);
+    EXPECT_TRUE(engine.DataArriving(400));  // exactly the size: fine
+    engine.DataReceived(400);
+    EXPECT_FALSE(engine.DataArriving(1));
+    EXPECT_EQ(link.Reports(), (Lines{"error -2 \"Transfer size mismatch: 1001 bytes received, 1000 announced\""}));
+    EXPECT_EQ(engine.State(), FtpState::Ready);
+    EXPECT_EQ(link.data.back(), "close");
+    // The transfer's 226 comes later and is taken silently.
+    Reply("226 Transfer complete");
+    EXPECT_EQ(link.Reports().size(), 1u);
+    EXPECT_EQ(engine.OwedReplies(), 0);
+}
+
+TEST_F(FtpEngineTest, BytesBeyondTheSizeBeforeThe150AreCaughtWhenItArrives) {
+    LoggedIn();
+    engine.Settings().PassiveMode = true;
+    ASSERT_TRUE(engine.DownloadFile("f.bin", "local.bin", dmReplace));
+    Reply("200 Type set to I");
+    Reply("227 Entering Passive Mode (127,0,0,1,4,1)");
+    link.Clear();
+    ASSERT_TRUE(engine.DataArriving(2000));  // nothing announced yet
+    engine.DataReceived(2000);
+    Reply("150 Opening BINARY mode data connection (1000 bytes)");
+    EXPECT_EQ(link.Reports(), (Lines{"error -2 \"Transfer size mismatch: 2000 bytes received, 1000 announced\""}));
+    EXPECT_EQ(engine.State(), FtpState::Ready);
+}
+
+TEST_F(FtpEngineTest, TheSizeRuleHoldsOnlyForWholeBinaryDownloads) {
+    // ASCII changes line ends, a restart counts from elsewhere: no check.
+    LoggedIn();
+    engine.Settings().FileType = ftAscii;
+    engine.Settings().PassiveMode = true;
+    ASSERT_TRUE(engine.DownloadFile("f.txt", "local.txt", dmReplace));
+    Reply("200 Type set to A");
+    Reply("227 Entering Passive Mode (127,0,0,1,4,1)");
+    Reply("150 Opening ASCII mode data connection (10 bytes)");
+    EXPECT_TRUE(engine.DataArriving(50));
+    EXPECT_EQ(link.Reports(), Lines{});
+}
+
+TEST_F(FtpEngineTest, AListingThisSideRefusesFailsOnce) {
+    LoggedIn();
+    ListingStarted();
+    link.Clear();
+    engine.TransferRefused(kFtpErrListingTooLong, "Listing too long: more than 67108864 bytes");
+    engine.TransferRefused(kFtpErrListingTooLong, "again");
+    engine.DataEnded();
+    Reply("226 Transfer complete");
+    EXPECT_EQ(link.Reports(), (Lines{"error -7 \"Listing too long: more than 67108864 bytes\""}));
+    EXPECT_EQ(engine.State(), FtpState::Ready);
+}
+
+TEST_F(FtpEngineTest, ATimeoutInTheMiddleOfAReplyEndsTheSession) {
+    LoggedIn();
+    ASSERT_TRUE(engine.QueryFolder());
+    Reply("257-first line of a reply that never ends");
+    link.Clear();
+    engine.TimeoutMessage();
+    EXPECT_EQ(link.Reports(), (Lines{"scLoggedOut", "scDisconnected", "fired scTransferTimedOut"}));
+    EXPECT_EQ(engine.State(), FtpState::Unconnected);
 }
 
 }  // namespace

@@ -710,6 +710,46 @@ TEST(PacketBuffer, GrowsToFitAndAFailedFetchAddsNothing) {
     EXPECT_EQ(f.manager.Buffer(), nullptr);  // freed when empty
 }
 
+TEST(PacketBuffer, APacketThatKeepsGrowingIsCopiedInProportionToItsSize) {
+    // 4 MiB in blocks of 1 KiB without the end string: the buffer doubles,
+    // so it is copied a handful of times, never once per block.
+    Fixture f;
+    TestPacket& p = f.Add(ReplyLine());
+    f.Open();
+    p.core.SetEnabled(true);
+    const std::string block(1024, 'b');
+    int growths = 0;
+    int32_t capacity = f.manager.BufferCapacity();
+    for (int i = 0; i < 4096; ++i) {
+        f.Feed(block);
+        if (f.manager.BufferCapacity() != capacity) {
+            ++growths;
+            capacity = f.manager.BufferCapacity();
+        }
+    }
+    EXPECT_EQ(f.manager.BufferLength(), 4 << 20);
+    EXPECT_LE(growths, 12);  // 8 KiB doubled up to 8 MiB: 11
+    EXPECT_LE(capacity, 2 * (4 << 20));
+    // The line still ends where it ends.
+    f.Feed("\r\n");
+    ASSERT_EQ(p.packets.size(), 1u);
+    EXPECT_EQ(p.packets[0].size(), (4u << 20) + 2);
+}
+
+TEST(PacketBuffer, ASizeLimitEndsALineThatNeverEnds) {
+    // The end string or the size, whichever comes first: what a peer sends
+    // without an end is never buffered beyond the size.
+    PacketSettings s = ReplyLine();
+    s.EndCond = kEndString | kEndPacketSize;
+    s.PacketSize = 10;
+    Fixture f;
+    TestPacket& p = f.Add(s);
+    f.Open();
+    p.core.SetEnabled(true);
+    f.Feed("short\r\nexactly\r\n0123456789abc\r\n");
+    EXPECT_EQ(p.packets, (std::vector<std::string>{"short\r\n", "exactly\r\n", "0123456789", "abc\r\n"}));
+}
+
 TEST(PacketPattern, EscapesWildcardsAndCase) {
     struct Case {
         const char* text;
