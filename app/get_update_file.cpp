@@ -5,6 +5,7 @@
 #include "app/upgrade_texts.h"
 #include "framework/application.h"
 #include "framework/control_classes.h"
+#include "framework/exception.h"
 #include "framework/files.h"
 #include "framework/win32_text.h"
 
@@ -23,7 +24,6 @@ const char* const kSpareServer = QUOTIVA_SPARE_SERVER_NAME;
 std::string InstallFolder;
 std::string RemoteFolder;
 uint8_t LanguageIndex = 0;
-std::unique_ptr<StringList> DownloadQueue;
 
 namespace {
 
@@ -48,9 +48,9 @@ GetUpdateFile::GetUpdateFile(Component* owner) : Form(owner) { RegisterHandlers(
 GetUpdateFile::~GetUpdateFile() {
     // The form's components, the FTP client among them, were closed and
     // freed before this (the close box, or the end of the program in any
-    // phase): the file of a download still under way is released, and its
-    // temporary file can be removed.
-    staged_.Discard();
+    // phase): the file of a download still under way is released, and
+    // nothing of the run is installed.
+    run_.WindowClosing();
 }
 
 void GetUpdateFile::RegisterHandlers() {
@@ -102,26 +102,71 @@ void GetUpdateFile::Loaded() {
 void GetUpdateFile::FormCreate(Object*) {
     LanguageIndex = 1;
     SetGlobalLanguage(1);
+    run_.SetLanguage(LanguageIndex);
     InstallFolder = ProbeInstallFolder(FileExistsAt);
     if (InstallFolder.empty()) {
         ShowNotice(kTextNotFound.In(LanguageIndex));
         Application::Instance().Terminate();
+    } else if (!RecoverInstallation()) {
+        Application::Instance().Terminate();
     }
     StatusBar1->SetSimpleText(InstallFolder);
-    DownloadQueue = std::make_unique<StringList>();
-    ReadyToDownload = false;
-    QueueExhausted = false;
-    ListingPhase = false;
-    LoginListing = false;
-    DownloadedCount = 0;
     SavedCaption = Caption();
+}
+
+bool GetUpdateFile::RecoverInstallation() {
+    // Before the user can do anything: an upgrade a kill interrupted is
+    // finished or undone, and what runs left behind goes.
+    files_.SetFolder(InstallFolder);
+    for (;;) {
+        RecoveryResult result = qv::RecoverInstallation(files_, [this](std::string_view line) { Trace(line); });
+        if (result.kind != RecoveryResult::Stuck) return true;
+        if (!AskRetry(result.file + kTextInUse.In(LanguageIndex))) return false;
+    }
 }
 
 void GetUpdateFile::FormClose(Object*, CloseAction&) { Application::Instance().Terminate(); }
 
-void GetUpdateFile::FormDestroy(Object*) { DownloadQueue.reset(); }
+void GetUpdateFile::FormDestroy(Object*) {}
 
-// ---- the upgrade run --------------------------------------------------------
+// ---- the handlers: what happens goes to the run ---------------------------------
+
+void GetUpdateFile::btnDownloadClick(Object*) { run_.DownloadClicked(); }
+void GetUpdateFile::btnCancelClick(Object*) { run_.CancelClicked(); }
+void GetUpdateFile::Timer1Timer(Object*) { run_.Timer1(); }
+void GetUpdateFile::Timer2Timer(Object*) { run_.Timer2(); }
+void GetUpdateFile::Timer3Timer(Object*) { run_.Timer3(); }
+
+void GetUpdateFile::FtpClient1FtpStatus(Object*, FtpStatusCode StatusCode, const char* InfoText) {
+    run_.Status(StatusCode, InfoText);
+}
+
+void GetUpdateFile::FtpClient1FtpError(Object*, int32_t ErrorCode, const char* ErrorText) {
+    run_.Error(ErrorCode, ErrorText);
+}
+
+// ---- what the run asks of the window ----------------------------------------------
+
+void GetUpdateFile::SetStatus(const std::string& text) { StatusBar1->SetSimpleText(text); }
+
+void GetUpdateFile::RestoreCaption() { SetCaption(SavedCaption); }
+
+void GetUpdateFile::ClearReceived() { Memo1->Lines().Clear(); }
+
+void GetUpdateFile::AddReceived(const std::string& name) { Memo1->Lines().Add(name); }
+
+void GetUpdateFile::AddListingLine(const std::string& line) { InfoMemo->Lines().Add(line); }
+
+void GetUpdateFile::SetListing(const std::string& text) { InfoMemo->SetText(text); }
+
+std::vector<std::string> GetUpdateFile::ListingLines() { return InfoMemo->Lines().ToVector(); }
+
+void GetUpdateFile::ClearListing() { InfoMemo->Lines().Clear(); }
+
+void GetUpdateFile::SetTimer(int timer, bool on) {
+    Timer* timers[] = {Timer1, Timer2, Timer3};
+    timers[timer - 1]->SetEnabled(on);
+}
 
 void GetUpdateFile::Pause(unsigned milliseconds) {
     // No input, timer, socket or FTP message is handled here: the run's
@@ -141,267 +186,113 @@ void GetUpdateFile::Pause(unsigned milliseconds) {
     }
 }
 
-std::string GetUpdateFile::QueueHead() const {
-    return DownloadQueue && DownloadQueue->Count() > 0 ? DownloadQueue->Get(0) : std::string();
-}
-
-void GetUpdateFile::SetStatus(const std::string& text) { StatusBar1->SetSimpleText(text); }
-
 void GetUpdateFile::ShowNotice(const std::string& text) {
     Application& app = Application::Instance();
     app.ShowMessageBox(nullptr, text, app.Title(), MB_OK | MB_TASKMODAL);
 }
 
-void GetUpdateFile::btnDownloadClick(Object*) {
-    SetStatus(kTextPleaseWait.In(LanguageIndex));
-    Memo1->Lines().Clear();
-    StartUpgrade();
+void GetUpdateFile::ShowFtpError(int32_t code, const std::string& text) {
+    Application::Instance().ShowMessageBox(Handle(), text, kTextFtpErrorCaption + std::to_string(code),
+                                           MB_OK | MB_ICONWARNING);
 }
 
-void GetUpdateFile::StartUpgrade() {
-    // Each folder this run writes into is cleared of temporary files an
-    // interrupted run left there before the first download into it.
-    staged_.NewRun();
-    ApplyFtpSettings();
-    Pause(1000);
-    if (FtpClient1->IsConnected()) {
-        Timer3->SetEnabled(true);
-        return;
-    }
-    // Errors of opening the connection (a host name that cannot be
-    // resolved) reach the application's exception report.
-    if (FtpClient1->LogIn()) Timer3->SetEnabled(true);
+bool GetUpdateFile::AskRetry(const std::string& text) {
+    Application& app = Application::Instance();
+    return app.ShowMessageBox(Handle(), text, app.Title(), MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
 }
+
+void GetUpdateFile::ReportFailure(const std::string& file) {
+    // The runtime's message for a file that cannot be made, naming it as
+    // the user knows it.
+    Application::Instance().HandleException(EFCreateError("Cannot create file " + InstallFolder + file));
+}
+
+void GetUpdateFile::CloseWindow() { Close(); }
 
 void GetUpdateFile::ApplyFtpSettings() {
-    LoggedIn = false;
-    ListingReceived = false;
-    LoginListing = false;
     const bool spare = UseSpareSystem->Checked();
     FtpClient1->SetUserName(spare ? kSpareUser : kMainUser);
     FtpClient1->SetPassword(spare ? kSparePassword : kMainPassword);
     FtpClient1->SetServerAddress(spare ? kSpareServer : kMainServer);
     RemoteFolder = kUpgradeFolder;
+    run_.SetRemoteFolder(RemoteFolder);
     FtpClient1->SetPassiveMode(UsePassiveMode->Checked());
     FtpClient1->SetTransferTimeout(1500);
     FtpClient1->SetRestartOffset(0);
     FtpClient1->SetFileType(ftBinary);
 }
 
-void GetUpdateFile::Timer3Timer(Object*) {
-    // Waits until logged in and the login folder's listing has arrived.
-    if (!(FtpClient1->IsConnected() && LoggedIn && ListingReceived)) return;
-    Timer3->SetEnabled(false);
-    DownloadQueue->Clear();
-    ReadyToDownload = false;
-    QueueExhausted = false;
-    ListingPhase = true;
-    Timer1->SetEnabled(true);
-    FtpClient1->ChangeFolder(RemoteFolder);
-    Timer2->SetEnabled(true);
+bool GetUpdateFile::IsConnected() { return FtpClient1->IsConnected(); }
+
+bool GetUpdateFile::LogIn() {
+    // Errors of opening the connection (a host name that cannot be
+    // resolved) reach the application's exception report.
+    return FtpClient1->LogIn();
 }
 
-void GetUpdateFile::FtpClient1FtpStatus(Object*, FtpStatusCode StatusCode, const char* InfoText) {
-    switch (StatusCode) {
-        case scDisconnected:
-            // The connection is gone (and with it any transfer, whose file
-            // the client has closed): what it wrote is not put in place.
-            staged_.Discard();
-            SetCaption(SavedCaption);
-            break;
-        case scConnected:
-            SetStatus(kTextConnected.In(LanguageIndex));
-            break;
-        case scLoggedOut:
-            staged_.Discard();
-            SetStatus(kTextLoggedOut.In(LanguageIndex));
-            DownloadQueue->Clear();
-            break;
-        case scLoggedIn:
-            SetStatus(kTextLoggedIn.In(LanguageIndex));
-            FtpClient1->QueryFolder();
-            LoggedIn = true;
-            break;
-        case scOperationComplete:
-            InfoMemo->Lines().Add(kTextOperationComplete);
-            FtpClient1->QueryFolder();
-            break;
-        case scCurrentFolder:
-            // Before the upgrade folder, the listing is the login folder's:
-            // it only tells that the session is ready.
-            LoginListing = !ListingPhase && !ListingReceived;
-            FtpClient1->ListFolder("", false);
-            break;
-        case scInfoText:
-            LoginListing = false;
-            if (ListingPhase) {
-                InfoMemo->SetText(InfoText ? InfoText : "");
-                FillQueueFromListing();
-            }
-            ListingReceived = true;
-            break;
-        case scProgress:
-            SetStatus(QueueHead() + " " + kTextDownloading.In(LanguageIndex) +
-                      std::to_string(FtpClient1->BytesTransferred()));
-            break;
-        case scTransferComplete: {
-            // Only a download this window started and staged can arrive; a
-            // completion without one put nothing in place and is not counted.
-            if (!staged_.Active()) break;
-            // The received file takes the installed file's place now, and
-            // only now. When that fails the exception report says so, and
-            // the file is a failed one: neither counted nor listed, dropped
-            // from the queue, and the next file follows.
-            bool arrived = true;
-            try {
-                staged_.Commit();
-            } catch (const Exception& e) {
-                arrived = false;
-                Application::Instance().HandleException(e);
-            }
-            const std::string head = QueueHead();
-            if (arrived) {
-                SetStatus(head + " " + kTextDownloaded.In(LanguageIndex));
-                Memo1->Lines().Add(head);
-                ++DownloadedCount;
-            }
-            if (DownloadQueue->Count() > 0) {
-                DownloadQueue->Delete(0);
-                StartNextDownload();
-            }
-            break;
-        }
-        case scTransferTimedOut:
-            // The client has closed the transfer; what it wrote goes.
-            staged_.Discard();
-            ShowNotice(kTextTransferTimedOut);
-            break;
-    }
-}
+void GetUpdateFile::LogOut() { FtpClient1->LogOut(); }
 
-void GetUpdateFile::FillQueueFromListing() {
-    DownloadQueue->Clear();
-    std::vector<std::string> duplicates;
-    for (const std::string& name : NamesFromListing(InfoMemo->Lines().ToVector(), &duplicates, SystemNameFold))
-        DownloadQueue->Add(name);
-    if (!duplicates.empty()) {
-        // Windows holds one file for all of them: the first name is
-        // downloaded, and the user hears which others were left out.
-        std::string text = kTextDuplicateNames.In(LanguageIndex);
-        for (const std::string& name : duplicates) text += "\r\n" + name;
-        ShowNotice(text);
-    }
-    SetStatus(kTextBeingLogin);
-    Pause(1000);
-    ListingPhase = false;
-    ReadyToDownload = true;
-}
+void GetUpdateFile::ChangeFolder(const std::string& folder) { FtpClient1->ChangeFolder(folder); }
 
-void GetUpdateFile::Timer2Timer(Object*) {
-    if (!ReadyToDownload) return;
-    Timer2->SetEnabled(false);
-    StartNextDownload();
-}
+void GetUpdateFile::QueryFolder() { FtpClient1->QueryFolder(); }
 
-void GetUpdateFile::StartNextDownload() {
-    if (DownloadQueue->Count() == 0) {
-        QueueExhausted = true;
-        return;
-    }
-    const std::string head = DownloadQueue->Get(0);
-    SetStatus(head);
-    // The remote name is used as it stands, appended to the installation
-    // folder; the data goes to a temporary file beside that file.
-    const std::string installed = InstallFolder + head;
-    // Its report names the installed file already.
-    const std::string temporary = staged_.Begin(installed);
+void GetUpdateFile::ListFolder() { FtpClient1->ListFolder("", false); }
+
+DownloadStart GetUpdateFile::DownloadFile(const std::string& remote, const std::string& local) {
+    const bool ready = FtpClient1->IsReady();
+    const std::string temporary = InstallFolder + local;
     try {
-        // A client that is not Ready (its connection went a moment ago)
-        // takes no download and writes nothing: nothing stays staged, and
-        // the logout that follows ends the run. One that took the download
-        // but could not prepare its data connection reports why: that
-        // report fails this file (the file stays staged until then, so the
-        // error handler knows a download failed) and the next one follows.
-        const bool ready = FtpClient1->ProcessState() == FtpState::Ready;
-        if (!FtpClient1->DownloadFile(head, temporary, dmReplace) && !ready) staged_.Discard();
+        if (FtpClient1->DownloadFile(remote, temporary, dmReplace)) return DownloadStart::Started;
     } catch (Exception& e) {
         // The report names the installed file, as the user knows it.
-        staged_.Discard();
+        const std::string installed = InstallFolder + remote;
         std::string message = e.Message();
         for (size_t at = message.find(temporary); at != std::string::npos;
              at = message.find(temporary, at + installed.size()))
             message.replace(at, temporary.size(), installed);
         e.SetMessage(message);
         throw;
-    } catch (...) {
-        staged_.Discard();
-        throw;
     }
+    return ready ? DownloadStart::Failing : DownloadStart::Refused;
 }
 
-void GetUpdateFile::FtpClient1FtpError(Object*, int32_t ErrorCode, const char* ErrorText) {
-    if (LoginListing && FtpClient1->IsConnected()) {
-        // The login folder's listing failed ("450 No files found" for an
-        // empty folder, say): the user never sees that listing, and the
-        // session is ready all the same.
-        LoginListing = false;
-        ListingReceived = true;
-        return;
-    }
-    LoginListing = false;
-    // The client reports each failure once. One that ends a download (the
-    // client has closed its file) leaves the installed file as it was and
-    // fails exactly that file.
-    const bool downloadFailed = staged_.Active();
-    staged_.Discard();
-    // A failure that ended the session (the server closed it, a 421) leaves
-    // the client Unconnected before this runs: no file can follow, and the
-    // run stands after the box until Cancel rather than end as if the
-    // files had been fetched.
-    const bool sessionLost = !FtpClient1->IsConnected();
-    Application::Instance().ShowMessageBox(Handle(), ErrorText ? ErrorText : "",
-                                           kTextFtpErrorCaption + std::to_string(ErrorCode),
-                                           MB_OK | MB_ICONWARNING);
-    if (sessionLost) return;
-    if (downloadFailed) {
-        // The box may have been up for a while: the queue may have been
-        // cleared meanwhile (the connection went).
-        if (DownloadQueue->Count() > 0) DownloadQueue->Delete(0);
-        StartNextDownload();
-    } else if (DownloadQueue->Count() == 0) {
-        // Before the upgrade folder was listed (or after its listing failed):
-        // no file is left, and the run ends once it may.
-        StartNextDownload();
-    }
-    // An error while files wait but none is being received (the queue was
-    // filled and the downloads have not begun, or a time-out stopped them)
-    // failed no file: none is dropped, and the run stays as it is.
+int32_t GetUpdateFile::BytesTransferred() { return FtpClient1->BytesTransferred(); }
+
+std::string GetUpdateFile::FoldName(std::string_view name) { return SystemNameFold(name); }
+
+void GetUpdateFile::NewStagingRun() {
+    staged_.NewRun();
+    files_.SetFolder(InstallFolder);
 }
 
-void GetUpdateFile::Timer1Timer(Object*) {
-    if (!QueueExhausted) return;
-    Timer1->SetEnabled(false);
-    ListingPhase = false;
-    ReadyToDownload = false;
-    FtpClient1->LogOut();
-    FinishUpgrade();
+std::string GetUpdateFile::BeginStaging(const std::string& installed) {
+    // The remote name is used as it stands, appended to the installation
+    // folder; the data goes to a temporary file beside that file.
+    staged_.Begin(InstallFolder + installed);
+    return staged_.Keep().substr(InstallFolder.size());
 }
 
-void GetUpdateFile::FinishUpgrade() {
-    // A second logout: the connection is closed already, so nothing is sent,
-    // but its wait handles the messages still pending.
-    FtpClient1->LogOut();
-    if (DownloadedCount != 0) ShowNotice(kTextAllDownloaded.In(LanguageIndex));
-    Close();
+void GetUpdateFile::DiscardStaged(const std::string& staged) { RemoveFileAt(FileApiName(InstallFolder + staged)); }
+
+InstallFiles& GetUpdateFile::Files() {
+    files_.SetFolder(InstallFolder);
+    return files_;
 }
 
-void GetUpdateFile::btnCancelClick(Object*) {
-    FtpClient1->LogOut();
-    // Logging out closed the transfer under way, if any: it is not put in place.
-    staged_.Discard();
-    InfoMemo->Lines().Clear();
-    if (DownloadQueue) DownloadQueue->Clear();
-    Close();
+namespace {
+std::function<void(const std::string&)>& ProcessRunTrace() {
+    static std::function<void(const std::string&)> trace;
+    return trace;
+}
+}  // namespace
+
+void GetUpdateFile::SetProcessRunTrace(std::function<void(const std::string& line)> trace) {
+    ProcessRunTrace() = std::move(trace);
+}
+
+void GetUpdateFile::Trace(std::string_view line) {
+    if (ProcessRunTrace()) ProcessRunTrace()(std::string(line));
+    if (OnRunTrace) OnRunTrace(std::string(line));
 }
 
 }  // namespace qv

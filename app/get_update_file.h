@@ -4,13 +4,20 @@
 // handler the resource names is registered in RegisterHandlers(), the one
 // place to extend when components and handlers are added to the resource;
 // the component fields are bound by name in BindComponents() after reading.
+//
+// The upgrade run itself is the portable UpgradeRun (upgrade_run.h): the
+// handlers hand it what happens, and the window carries out what it asks
+// (UpgradeRunHost). At creation the window first finishes or undoes an
+// upgrade that a kill interrupted (upgrade_transaction.h).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "app/install_files.h"
 #include "app/staged_download.h"
+#include "app/upgrade_run.h"
 #include "comms/ftp/ftp_client.h"
 #include "framework/common_controls.h"
 #include "framework/controls.h"
@@ -29,9 +36,6 @@ extern std::string InstallFolder;
 extern std::string RemoteFolder;
 // 0 = English, 1 = Chinese message texts.
 extern uint8_t LanguageIndex;
-// The names of the files still to download, head first (created by
-// FormCreate, freed by FormDestroy).
-extern std::unique_ptr<StringList> DownloadQueue;
 
 inline const std::string kApplicationTitle = "Quotiva Internet Upgrading System";
 
@@ -40,7 +44,7 @@ inline const std::string kApplicationTitle = "Quotiva Internet Upgrading System"
 extern const char* const kMainServer;
 extern const char* const kSpareServer;
 
-class GetUpdateFile : public Form {
+class GetUpdateFile : public Form, private UpgradeRunHost {
 public:
     explicit GetUpdateFile(Component* owner = nullptr);
     ~GetUpdateFile() override;
@@ -58,13 +62,6 @@ public:
     void Timer3Timer(Object* Sender);
     void FtpClient1FtpStatus(Object* Sender, FtpStatusCode StatusCode, const char* InfoText);
     void FtpClient1FtpError(Object* Sender, int32_t ErrorCode, const char* ErrorText);
-
-    // ---- the steps of an upgrade run ----
-    void ApplyFtpSettings();
-    void StartUpgrade();
-    void FillQueueFromListing();
-    void StartNextDownload();
-    void FinishUpgrade();
 
     // ---- components (bound by name after reading) ----
     Image* ProgramIcon = nullptr;
@@ -87,34 +84,63 @@ public:
     Timer* Timer2 = nullptr;  // 3000 ms: starts the downloads once the queue is filled
     Timer* Timer3 = nullptr;  // 5000 ms: changes to the upgrade folder once logged in
 
-    // ---- window fields of the upgrade run ----
-    bool ReadyToDownload = false;
-    bool QueueExhausted = false;
-    bool ListingPhase = false;
-    int32_t DownloadedCount = 0;
     std::string SavedCaption;
-    bool LoggedIn = false;
-    bool ListingReceived = false;
-    // The login folder's listing is under way (its failure is no error the
-    // user needs to see).
-    bool LoginListing = false;
 
-    // The download under way, received beside the installed file.
-    const StagedDownload& CurrentDownload() const { return staged_; }
+    // The settings of every run: server and account by "Use Spare System",
+    // passive mode by "Use Passive Mode", the upgrade folder, the transfer
+    // time-out, restart offset 0, binary type.
+    void ApplyFtpSettings();
+
+    // The upgrade run.
+    UpgradeRun& Run() { return run_; }
+    const UpgradeRun& Run() const { return run_; }
+    // Every transition of the run and every step of its installation, as
+    // it happens (for tests and diagnostics).
+    std::function<void(const std::string& line)> OnRunTrace;
+    // The same for every window of the process, set before the window is
+    // made (a test build of the program records the run or stops there).
+    static void SetProcessRunTrace(std::function<void(const std::string& line)> trace);
 
 private:
-    // The two pauses of a run hold the run where it is: no input, timer,
-    // socket or FTP message is handled meanwhile, so no handler runs in the
-    // middle of another and the steps keep their order. The window is still
-    // painted and answers messages other programs send it.
-    static void Pause(unsigned milliseconds);
-    // The head of DownloadQueue (empty when the queue is).
-    std::string QueueHead() const;
-    void SetStatus(const std::string& text);
-    // A plain task-modal box with OK, captioned with the program's title.
-    static void ShowNotice(const std::string& text);
+    // ---- UpgradeRunHost ----
+    void SetStatus(const std::string& text) override;
+    void RestoreCaption() override;
+    void ClearReceived() override;
+    void AddReceived(const std::string& name) override;
+    void AddListingLine(const std::string& line) override;
+    void SetListing(const std::string& text) override;
+    std::vector<std::string> ListingLines() override;
+    void ClearListing() override;
+    void SetTimer(int timer, bool on) override;
+    void Pause(unsigned milliseconds) override;
+    void ShowNotice(const std::string& text) override;
+    void ShowFtpError(int32_t code, const std::string& text) override;
+    bool AskRetry(const std::string& text) override;
+    void ReportFailure(const std::string& file) override;
+    void CloseWindow() override;
+    void ApplySettings() override { ApplyFtpSettings(); }
+    bool IsConnected() override;
+    bool LogIn() override;
+    void LogOut() override;
+    void ChangeFolder(const std::string& folder) override;
+    void QueryFolder() override;
+    void ListFolder() override;
+    DownloadStart DownloadFile(const std::string& remote, const std::string& local) override;
+    int32_t BytesTransferred() override;
+    std::string FoldName(std::string_view name) override;
+    void NewStagingRun() override;
+    std::string BeginStaging(const std::string& installed) override;
+    void DiscardStaged(const std::string& staged) override;
+    InstallFiles& Files() override;
+    void Trace(std::string_view line) override;
+
+    // Finishes or undoes an upgrade a kill interrupted; false when the user
+    // chose to end the program instead (a file stays in use).
+    bool RecoverInstallation();
 
     StagedDownload staged_;
+    WindowsInstallFiles files_{std::string()};
+    UpgradeRun run_{*this};
 
     void RegisterHandlers();
     void BindComponents();

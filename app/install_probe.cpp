@@ -1,5 +1,7 @@
 #include "app/install_probe.h"
 
+#include "app/upgrade_transaction.h"
+
 namespace qv {
 
 namespace {
@@ -16,8 +18,13 @@ const InstallProbeRow kRows[] = {
 }  // namespace
 
 std::string ProbeInstallFolder(const std::function<bool(const std::string& path)>& fileExists) {
-    for (const InstallProbeRow& row : kRows)
+    for (const InstallProbeRow& row : kRows) {
         if (fileExists(row.testedFile)) return row.folder;
+        // An upgrade a kill interrupted may have QVX.exe kept aside under
+        // another name: its journal marks the installation all the same, so
+        // that the start can finish or undo it.
+        if (fileExists(std::string(row.folder) + kInstallJournalName)) return row.folder;
+    }
     return {};
 }
 

@@ -2,46 +2,13 @@
 
 #include <windows.h>
 
+#include "app/install_files.h"
 #include "app/staging_names.h"
 #include "framework/exception.h"
 #include "framework/files.h"
 #include "framework/win32_text.h"
 
 namespace qv {
-
-namespace {
-
-// The name the file functions take: the long form for paths beyond the
-// classic limit (a long file name in the installation folder), which the
-// plain form cannot reach.
-std::wstring FileApiName(const std::string& path) {
-    std::wstring wide = ToWide(path);
-    if (wide.size() >= MAX_PATH - 1) {
-        std::string longForm = LongPathForm(path);
-        if (!longForm.empty()) return ToWide(longForm);
-    }
-    return wide;
-}
-
-// Removes a file; true when it is gone (also when it never existed).
-bool RemoveFile(const std::wstring& name) {
-    if (DeleteFileW(name.c_str())) return true;
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
-    // A read-only file: make it writable and try once more.
-    DWORD attributes = GetFileAttributesW(name.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        return DeleteFileW(name.c_str()) != FALSE;
-    }
-    return false;
-}
-
-// The runtime's message for a file that cannot be made.
-[[noreturn]] void CannotCreate(const std::string& name) { throw EFCreateError("Cannot create file " + name); }
-
-}  // namespace
 
 StagedDownload::StagedDownload()
     : nextNumber_(static_cast<uint16_t>(GetTickCount() ^ (GetCurrentProcessId() * 40503u))) {}
@@ -58,7 +25,7 @@ void StagedDownload::RemoveLeftovers(const std::string& folder) {
         std::string name = FromWide(found.cFileName);
         // Only names of exactly the program's form; a file another running
         // copy of the program is writing is open and stays.
-        if (IsStagingFileName(name)) RemoveFile(FileApiName(folder + name));
+        if (IsStagingFileName(name)) RemoveFileAt(FileApiName(folder + name));
     } while (FindNextFileW(search, &found));
     FindClose(search);
 }
@@ -92,26 +59,15 @@ std::string StagedDownload::Begin(const std::string& installedFile) {
     throw EFOpenError("Cannot open file " + installedFile);
 }
 
-void StagedDownload::Commit() {
-    if (!active_) return;
+std::string StagedDownload::Keep() {
     active_ = false;
-    std::wstring from = FileApiName(temporaryFile_);
-    // The temporary file may be missing when something removed it; then
-    // there is nothing to put in place and the installed file stays.
-    if (GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES) CannotCreate(installedFile_);
-    // One rename in one folder: the installed file is either the old one or
-    // the new one, never a mixture.
-    if (!MoveFileExW(from.c_str(), FileApiName(installedFile_).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        RemoveFile(from);
-        CannotCreate(installedFile_);
-    }
+    return temporaryFile_;
 }
 
 void StagedDownload::Discard() {
     if (!active_) return;
     active_ = false;
-    RemoveFile(FileApiName(temporaryFile_));
+    RemoveFileAt(FileApiName(temporaryFile_));
 }
 
 }  // namespace qv

@@ -1,17 +1,16 @@
-// One download of an upgrade run, received into a temporary file beside the
-// installed file and put in its place only once the transfer completed.
-//
-// A cancelled, failed or timed-out transfer (or a window closed in the
-// middle of one) then leaves the installed file exactly as it was: Discard
-// removes the temporary file, and the installed file was never opened.
+// The temporary file a download of an upgrade run is received into, beside
+// the installed file it will replace.
 //
 // The temporary file has a short name of the program's own in the installed
 // file's folder (staging_names.h), so that a name the folder can hold never
 // fails for the temporary name's sake. Temporary files an interrupted run
 // left in a folder are removed before a run first writes into that folder.
+// A download that arrived stays staged (Keep) until the run installs its
+// files together (upgrade_transaction.h); one that did not is discarded,
+// and the installed file was never opened.
 //
 // The caller makes sure the FTP client has released the temporary file
-// before Commit or Discard (the client closes its local file before it
+// before Keep or Discard (the client closes its local file before it
 // reports the end of a transfer, an error, a time-out or the loss of its
 // connection, and when it logs out or is destroyed).
 #pragma once
@@ -40,12 +39,9 @@ public:
     // download still staged is discarded first.
     std::string Begin(const std::string& installedFile);
 
-    // The transfer completed: the temporary file replaces the installed
-    // file (created when there was none). Raises EFCreateError naming the
-    // installed file when it cannot be replaced; the temporary file is then
-    // removed and the installed file stays as it was. Nothing happens when
-    // no download is staged.
-    void Commit();
+    // The transfer completed: its temporary file stays where it is, for the
+    // run to install; this object forgets it. Returns its name.
+    std::string Keep();
 
     // The transfer did not complete: the temporary file is removed; the
     // installed file is not touched. Nothing happens when no download is

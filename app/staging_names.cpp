@@ -22,6 +22,7 @@ size_t NextSeparator(std::string_view path, size_t from) {
 
 constexpr std::string_view kStagingPrefix = "~qv";
 constexpr std::string_view kStagingExtension = ".tmp";
+constexpr std::string_view kKeptExtension = ".old";
 constexpr size_t kStagingDigits = 4;
 
 }  // namespace
@@ -33,22 +34,38 @@ std::string_view FolderOfPath(std::string_view path) {
     return path.substr(0, end);
 }
 
-std::string StagingFileName(std::string_view folder, uint16_t number) {
+namespace {
+
+std::string ProgramFileName(std::string_view folder, uint16_t number, std::string_view extension) {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string name(folder);
     name += kStagingPrefix;
     for (int shift = 12; shift >= 0; shift -= 4) name += kDigits[(number >> shift) & 0xF];
-    name += kStagingExtension;
+    name += extension;
     return name;
 }
 
-bool IsStagingFileName(std::string_view name) {
-    if (name.size() != kStagingPrefix.size() + kStagingDigits + kStagingExtension.size()) return false;
+bool IsProgramFileName(std::string_view name, std::string_view extension) {
+    if (name.size() != kStagingPrefix.size() + kStagingDigits + extension.size()) return false;
     if (!SameText(name.substr(0, kStagingPrefix.size()), kStagingPrefix)) return false;
     for (size_t i = 0; i < kStagingDigits; ++i)
         if (!IsHexDigit(name[kStagingPrefix.size() + i])) return false;
-    return SameText(name.substr(kStagingPrefix.size() + kStagingDigits), kStagingExtension);
+    return SameText(name.substr(kStagingPrefix.size() + kStagingDigits), extension);
 }
+
+}  // namespace
+
+std::string StagingFileName(std::string_view folder, uint16_t number) {
+    return ProgramFileName(folder, number, kStagingExtension);
+}
+
+bool IsStagingFileName(std::string_view name) { return IsProgramFileName(name, kStagingExtension); }
+
+std::string KeptFileName(std::string_view folder, uint16_t number) {
+    return ProgramFileName(folder, number, kKeptExtension);
+}
+
+bool IsKeptFileName(std::string_view name) { return IsProgramFileName(name, kKeptExtension); }
 
 std::string LongPathForm(std::string_view path) {
     auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };

@@ -30,6 +30,11 @@ std::string StagingFileName(std::string_view folder, uint16_t number);
 // system does not keep case apart).
 bool IsStagingFileName(std::string_view name);
 
+// The kept copy of an installed file while an upgrade replaces it:
+// folder + "~qv" + four hex digits + ".old", and the test of that form.
+std::string KeptFileName(std::string_view folder, uint16_t number);
+bool IsKeptFileName(std::string_view name);
+
 // The "\\?\" form of an absolute drive path ("D:\..." or "D:/..."), which
 // the file functions accept beyond the classic path length limit: "/" made
 // "\", empty and "." parts left out. Empty when the path is not of that

@@ -2,6 +2,7 @@
 // from the server's names-only listing.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,7 +47,7 @@ bool WindowsChangesName(std::string_view name);
 // small letters). The portable fold takes ASCII letters only, and never the
 // second byte of a Big5 character (which may be an ASCII letter's code);
 // the program passes the system's own, which knows every letter.
-using NameFold = std::string (*)(std::string_view name);
+using NameFold = std::function<std::string(std::string_view name)>;
 std::string FoldAsciiLetters(std::string_view name);
 
 // The key under which Windows finds a listed file: "." and empty parts

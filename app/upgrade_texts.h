@@ -41,6 +41,13 @@ inline constexpr UpgradeText kTextDuplicateNames{
     "\xa4U\xa6""C\xc0\xc9\xae\xd7\xa6""b Windows \xa4W\xbbP\xa6""C\xaa\xed\xa4\xa4\xab""e\xad\xb1\xaa\xba\xc0\xc9"
     "\xae\xd7\xa6P\xa6W\xa1""A\xa4\xa3\xb7|\xa4U\xb8\xfc\xa1G"};
 
+// (the file's name, then) 正在使用中，無法更新。請先關閉 Quotiva，然後按「重試」；按「取消」則保留原有檔案。
+inline constexpr UpgradeText kTextInUse{
+    " is in use and cannot be replaced. Please close Quotiva, then press Retry; Cancel keeps the installed files.",
+    " \xa5\xbf\xa6""b\xa8\xcf\xa5\xce\xa4\xa4\xa1""A\xb5L\xaak\xa7\xf3\xb7s\xa1""C\xbd\xd0\xa5\xfd\xc3\xf6\xb3\xac Quotiva\xa1"
+    "A\xb5M\xab\xe1\xab\xf6\xa1u\xad\xab\xb8\xd5\xa1v\xa1""F\xab\xf6\xa1u\xa8\xfa\xae\xf8\xa1v\xabh\xabO\xaf""d\xad\xec\xa6\xb3"
+    "\xc0\xc9\xae\xd7\xa1""C"};
+
 // Shown as they are in both languages.
 inline constexpr const char* kTextOperationComplete = "operation complete";
 inline constexpr const char* kTextBeingLogin = "Being Login....";

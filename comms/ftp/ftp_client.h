@@ -128,6 +128,8 @@ public:
     }
     // True in every state but Unconnected.
     bool IsConnected() const { return engine_.IsConnected(); }
+    // Logged in with no operation under way: an operation would start now.
+    bool IsReady() const { return engine_.State() == FtpState::Ready; }
 
     // ---- properties (ServerAddress and WsPort come from the TCP port) ----
     const std::string& Account() const { return engine_.Settings().Account; }

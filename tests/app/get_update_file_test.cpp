@@ -62,12 +62,9 @@ TEST_F(UpgradeWindowTest, WithoutInstallationTheNotFoundMessageEndsTheProgram) {
     EXPECT_EQ(InstallFolder, "");
     EXPECT_EQ(window->StatusBar1->SimpleText(), "");
     EXPECT_EQ(LanguageIndex, 1);
-    ASSERT_NE(DownloadQueue, nullptr);
-    EXPECT_EQ(DownloadQueue->Count(), 0);
+    EXPECT_TRUE(window->Run().DownloadQueue().empty());
     // The saved caption is the Chinese one.
     EXPECT_EQ(window->SavedCaption, "Quotiva\xba\xf4\xa4W\xa4\xc9\xaf\xc5\xa8t\xb2\xce");
-    window.reset();
-    EXPECT_EQ(DownloadQueue, nullptr);  // freed by FormDestroy
 }
 
 TEST_F(UpgradeWindowTest, TheProbeTakesTheFirstDriveWithTheFile) {
@@ -82,10 +79,16 @@ TEST_F(UpgradeWindowTest, TheProbeTakesTheFirstDriveWithTheFile) {
     EXPECT_EQ(only({"C:\\Zentra\\main\\QVX.exe", "E:\\Zentra\\main\\QVX.exe"}), "C:\\Zentra\\main\\");
     EXPECT_EQ(asked.size(), 1u);
     EXPECT_EQ(only({"H:\\Zentra\\main\\QVX.exe"}), "H:\\Zentra\\main\\");
-    EXPECT_EQ(asked, (std::vector<std::string>{"C:\\Zentra\\main\\QVX.exe", "D:\\Zentra\\main\\QVX.exe",
-                                               "E:\\Zentra\\main\\QVX.exe", "F:\\Zentra\\main\\QVX.exe",
-                                               "G:\\Zentra\\main\\QVX.exe", "H:\\Zentra\\main\\QVX.exe"}));
+    std::vector<std::string> expected;
+    for (char drive : std::string("CDEFGH")) {
+        expected.push_back(std::string(1, drive) + ":\\Zentra\\main\\QVX.exe");
+        if (drive != 'H') expected.push_back(std::string(1, drive) + ":\\Zentra\\main\\~qvupgrade.journal");
+    }
+    EXPECT_EQ(asked, expected);
     EXPECT_EQ(only({"I:\\Zentra\\main\\QVX.exe"}), "");
+    // An upgrade interrupted while QVX.exe was kept aside: its journal marks
+    // the installation, so that the start can finish it.
+    EXPECT_EQ(only({"E:\\Zentra\\main\\~qvupgrade.journal", "F:\\Zentra\\main\\QVX.exe"}), "E:\\Zentra\\main\\");
 }
 
 TEST_F(UpgradeWindowTest, LayoutFrameAndColoursFollowTheWindowDescription) {
@@ -180,10 +183,10 @@ TEST_F(UpgradeWindowTest, TextsSwitchBetweenChineseAndEnglish) {
 
 TEST_F(UpgradeWindowTest, CancelClearsAndHidesTheWindowAndAsksToEnd) {
     window->InfoMemo->Lines().Add("x");
-    DownloadQueue->Add("file");
+    window->Run().SetDownloadQueue({"file"});
     SendMessageW(window->btnCancel->Handle(), BM_CLICK, 0, 0);
     EXPECT_EQ(window->InfoMemo->Lines().Count(), 0);
-    EXPECT_EQ(DownloadQueue->Count(), 0);
+    EXPECT_TRUE(window->Run().DownloadQueue().empty());
     EXPECT_FALSE(IsWindowVisible(window->Handle()));
     EXPECT_TRUE(Application::Instance().Terminated());
 }
@@ -233,8 +236,6 @@ TEST_F(UpgradeWindowTest, EachRunSetsTheServerAndAccountByTheSpareCheckBox) {
     for (const Case& k : cases) {
         window->UseSpareSystem->SetChecked(k.spare);
         window->UsePassiveMode->SetChecked(k.passive);
-        window->LoggedIn = true;
-        window->ListingReceived = true;
         window->FtpClient1->SetRestartOffset(77);
         window->FtpClient1->SetTransferTimeout(1);
         window->FtpClient1->SetFileType(ftAscii);
@@ -249,8 +250,6 @@ TEST_F(UpgradeWindowTest, EachRunSetsTheServerAndAccountByTheSpareCheckBox) {
         EXPECT_EQ(c->FileType(), ftBinary);
         EXPECT_EQ(c->WsPort(), "ftp");
         EXPECT_EQ(RemoteFolder, "//QVX_upgrade");
-        EXPECT_FALSE(window->LoggedIn);
-        EXPECT_FALSE(window->ListingReceived);
     }
 }
 
@@ -258,15 +257,11 @@ TEST_F(UpgradeWindowTest, TheQueueIsFilledFromTheListingAsTheMemoShowsIt) {
     // Line ends of every kind, trailing blanks and tabs, blank lines, and
     // the two folder names some servers list.
     window->InfoMemo->SetText(".\r\n..\r\nQVX.exe  \t\r\nsub/new.dll\rplain.dat\n\n   \r\n\tlast.txt");
-    window->ListingPhase = true;
-    DownloadQueue->Add("stale");
-    window->FillQueueFromListing();
-    std::vector<std::string> queue;
-    for (int i = 0; i < DownloadQueue->Count(); ++i) queue.push_back(DownloadQueue->Get(i));
-    EXPECT_EQ(queue, (std::vector<std::string>{"QVX.exe", "sub/new.dll", "plain.dat", "last.txt"}));
+    window->Run().SetDownloadQueue({"stale"});
+    window->Run().FillQueueFromListing();
+    EXPECT_EQ(window->Run().DownloadQueue(), (std::vector<std::string>{"QVX.exe", "sub/new.dll", "plain.dat", "last.txt"}));
     EXPECT_EQ(window->StatusBar1->SimpleText(), "Being Login....");
-    EXPECT_FALSE(window->ListingPhase);
-    EXPECT_TRUE(window->ReadyToDownload);
+    EXPECT_TRUE(window->Run().QueueFilled());
     // The memo keeps the listing as it came.
     EXPECT_EQ(window->InfoMemo->Lines().Get(2), "QVX.exe  \t");
 }
@@ -276,15 +271,13 @@ TEST_F(UpgradeWindowTest, NamesThatAreOneFileOnWindowsAreFetchedOnceAndTheOthers
     // file on Windows, which folds every letter it knows, not only ASCII.
     boxes.clear();  // start-up's (no installation in this prefix)
     window->InfoMemo->SetText("QVX.exe\r\nqvx.EXE\r\n\xa3""D.dat\r\nQVX.exe.\r\n\xa3\\.DAT\r\nnews.dat\r\n");
-    window->FillQueueFromListing();
-    std::vector<std::string> queue;
-    for (int i = 0; i < DownloadQueue->Count(); ++i) queue.push_back(DownloadQueue->Get(i));
-    EXPECT_EQ(queue, (std::vector<std::string>{"QVX.exe", "\xa3""D.dat", "news.dat"}));
+    window->Run().FillQueueFromListing();
+    EXPECT_EQ(window->Run().DownloadQueue(), (std::vector<std::string>{"QVX.exe", "\xa3""D.dat", "news.dat"}));
     ASSERT_EQ(boxes.size(), 1u);
     // 下列檔案在 Windows 上與列表中前面的檔案同名，不會下載： and the names
     EXPECT_EQ(boxes[0].text, std::string(kTextDuplicateNames.chinese) + "\r\nqvx.EXE\r\n\xa3\\.DAT");
     EXPECT_EQ(boxes[0].caption, kApplicationTitle);
-    EXPECT_TRUE(window->ReadyToDownload);
+    EXPECT_TRUE(window->Run().QueueFilled());
 }
 
 TEST_F(UpgradeWindowTest, DuringThePauseOtherProgramsAreAnsweredButNoInputIsHandled) {
@@ -306,7 +299,7 @@ TEST_F(UpgradeWindowTest, DuringThePauseOtherProgramsAreAnsweredButNoInputIsHand
             answered = true;
         }
     });
-    window->FillQueueFromListing();
+    window->Run().FillQueueFromListing();
     const DWORD returnedAt = GetTickCount();
     other.join();
     ASSERT_TRUE(answered);
@@ -314,7 +307,7 @@ TEST_F(UpgradeWindowTest, DuringThePauseOtherProgramsAreAnsweredButNoInputIsHand
     EXPECT_EQ(std::wstring(seen.c_str()), L"Being Login....");
     // The click is still waiting: Cancel did not run inside the pause.
     EXPECT_TRUE(IsWindowVisible(window->Handle()));
-    EXPECT_EQ(DownloadQueue->Count(), 1);
+    EXPECT_EQ(window->Run().DownloadQueue().size(), 1u);
     Application::Instance().ProcessMessages();
     EXPECT_FALSE(IsWindowVisible(window->Handle()));
 }

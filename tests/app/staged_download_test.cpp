@@ -1,10 +1,12 @@
-// Downloads received beside the installed file, on real files under Wine.
+// Downloads received beside the installed file and installed together, on
+// real files under Wine.
 #include "app/staged_download.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include "app/install_files.h"
 #include "app/staging_names.h"
 #include "framework/exception.h"
 #include "framework/win32_text.h"
@@ -33,7 +35,10 @@ std::string WideFileBytes(const std::string& path) {
 
 class StagedDownloadTest : public ::testing::Test {
 protected:
-    void SetUp() override { folder = test::MakeTestFolder("qv-staged"); }
+    void SetUp() override {
+        folder = test::MakeTestFolder("qv-staged");
+        files.SetFolder(folder);
+    }
     void TearDown() override { RemoveTree(folder); }
     static void RemoveTree(const std::string& path) {
         WIN32_FIND_DATAW found;
@@ -54,10 +59,30 @@ protected:
         }
         RemoveDirectoryW(Wide(path).c_str());
     }
+    // Installs the staged files (full paths) in their installed files'
+    // places (full paths) as the run does at its end.
+    InstallResult InstallStaged(const std::vector<std::pair<std::string, std::string>>& stagedAndInstalled) {
+        std::vector<InstallEntry> entries;
+        for (const auto& [staged, installed] : stagedAndInstalled) {
+            InstallEntry e;
+            e.staged = staged.substr(folder.size());
+            e.target = installed.substr(folder.size());
+            e.size = files.FileSize(e.staged);
+            entries.push_back(e);
+        }
+        return InstallTogether(files, entries);
+    }
+    // What the run leaves in the folder besides the files: nothing.
+    std::vector<std::string> RunLeftovers() {
+        std::vector<std::string> left = files.Leftovers();
+        if (files.Kind(kInstallJournalName) != PathKind::None) left.push_back(kInstallJournalName);
+        return left;
+    }
     std::string folder;
+    WindowsInstallFiles files{std::string()};
 };
 
-TEST_F(StagedDownloadTest, TheReceivedBytesTakeTheInstalledFilesPlaceOnlyOnCommit) {
+TEST_F(StagedDownloadTest, TheReceivedBytesTakeTheInstalledFilesPlaceOnlyWhenInstalled) {
     const std::string installed = folder + "QVX.exe";
     test::WriteFileBytes(installed, std::string(5000, 'o'));  // longer than the new file
     StagedDownload d;
@@ -71,18 +96,22 @@ TEST_F(StagedDownloadTest, TheReceivedBytesTakeTheInstalledFilesPlaceOnlyOnCommi
     EXPECT_EQ(d.InstalledFile(), installed);
     test::WriteFileBytes(temporary, std::string("new\0bytes", 9) + std::string(100, 'n'));
     EXPECT_EQ(test::FileBytes(installed), std::string(5000, 'o'));
-    d.Commit();
+    EXPECT_EQ(d.Keep(), temporary);
     EXPECT_FALSE(d.Active());
+    EXPECT_TRUE(test::PathExists(temporary));  // kept for the install
+    EXPECT_EQ(InstallStaged({{temporary, installed}}).kind, InstallResult::Installed);
     EXPECT_EQ(test::FileBytes(installed), std::string("new\0bytes", 9) + std::string(100, 'n'));
     EXPECT_FALSE(test::PathExists(temporary));
+    EXPECT_EQ(RunLeftovers(), std::vector<std::string>{});
 }
 
-TEST_F(StagedDownloadTest, CommitCreatesAFileThatWasNotInstalled) {
+TEST_F(StagedDownloadTest, InstallingCreatesAFileThatWasNotInstalled) {
     const std::string installed = folder + "added.dat";
     StagedDownload d;
     test::WriteFileBytes(d.Begin(installed), "added");
-    d.Commit();
+    EXPECT_EQ(InstallStaged({{d.Keep(), installed}}).kind, InstallResult::Installed);
     EXPECT_EQ(test::FileBytes(installed), "added");
+    EXPECT_EQ(RunLeftovers(), std::vector<std::string>{});
 }
 
 TEST_F(StagedDownloadTest, DiscardLeavesTheInstalledFileAndRemovesTheTemporaryOne) {
@@ -94,8 +123,6 @@ TEST_F(StagedDownloadTest, DiscardLeavesTheInstalledFileAndRemovesTheTemporaryOn
     d.Discard();
     EXPECT_EQ(test::FileBytes(installed), "installed");
     EXPECT_FALSE(test::PathExists(temporary));
-    d.Commit();  // nothing staged any more
-    EXPECT_EQ(test::FileBytes(installed), "installed");
 }
 
 TEST_F(StagedDownloadTest, GoingOutOfScopeDiscards) {
@@ -196,9 +223,10 @@ TEST_F(StagedDownloadTest, ALongNameIsReceivedUnderAShortOneAndPutInPlace) {
     std::string temporary = d.Begin(installed);
     EXPECT_EQ(temporary.size(), folder.size() + 11);
     test::WriteFileBytes(temporary, "long name");
-    d.Commit();
+    EXPECT_EQ(InstallStaged({{d.Keep(), installed}}).kind, InstallResult::Installed);
     EXPECT_EQ(WideFileBytes(installed), "long name");
     EXPECT_FALSE(test::PathExists(temporary));
+    EXPECT_EQ(RunLeftovers(), std::vector<std::string>{});
 }
 
 TEST_F(StagedDownloadTest, ABig5NameWhoseSecondByteIsABackslashStaysInTheFolder) {
@@ -208,11 +236,11 @@ TEST_F(StagedDownloadTest, ABig5NameWhoseSecondByteIsABackslashStaysInTheFolder)
     std::string temporary = d.Begin(installed);
     EXPECT_EQ(FolderOfPath(temporary), folder);
     test::WriteFileBytes(temporary, "function");
-    d.Commit();
+    EXPECT_EQ(InstallStaged({{d.Keep(), installed}}).kind, InstallResult::Installed);
     EXPECT_EQ(WideFileBytes(folder + FromWide(L"\u529f\u80fd.dll")), "function");
 }
 
-TEST_F(StagedDownloadTest, AnInstalledFileThatCannotBeReplacedStaysAndTheReportNamesIt) {
+TEST_F(StagedDownloadTest, AFolderWhereTheFileBelongsChangesNothing) {
     // A folder (with something in it) where the file should be.
     const std::string installed = folder + "busy.dll";
     CreateDirectoryA(installed.c_str(), nullptr);
@@ -220,24 +248,90 @@ TEST_F(StagedDownloadTest, AnInstalledFileThatCannotBeReplacedStaysAndTheReportN
     StagedDownload d;
     std::string temporary = d.Begin(installed);
     test::WriteFileBytes(temporary, "new");
-    try {
-        d.Commit();
-        FAIL() << "no exception";
-    } catch (const EFCreateError& e) {
-        EXPECT_EQ(e.Message(), "Cannot create file " + installed);
-    }
-    EXPECT_FALSE(test::PathExists(temporary));
+    InstallResult r = InstallStaged({{d.Keep(), installed}});
+    EXPECT_EQ(r.kind, InstallResult::Failed);
+    EXPECT_EQ(r.file, "busy.dll");
     EXPECT_EQ(test::FileBytes(installed + "\\inside"), "keep");
-    EXPECT_FALSE(d.Active());
+    EXPECT_EQ(test::FileBytes(temporary), "new");  // the caller's to remove
 }
 
-TEST_F(StagedDownloadTest, ATemporaryFileThatWentIsNotCommittedAndChangesNothing) {
+TEST_F(StagedDownloadTest, ATemporaryFileThatWentIsNotInstalledAndChangesNothing) {
     const std::string installed = folder + "QVX.exe";
     test::WriteFileBytes(installed, "installed");
     StagedDownload d;
-    DeleteFileA(d.Begin(installed).c_str());
-    EXPECT_THROW(d.Commit(), EFCreateError);
+    std::string temporary = d.Begin(installed);
+    test::WriteFileBytes(temporary, "new");
+    InstallEntry e{"QVX.exe", temporary.substr(folder.size()), 3};
+    DeleteFileA(temporary.c_str());
+    EXPECT_EQ(InstallTogether(files, {e}).kind, InstallResult::Failed);
     EXPECT_EQ(test::FileBytes(installed), "installed");
+}
+
+TEST_F(StagedDownloadTest, AFileAnotherProgramHoldsStopsTheInstallUntilItIsFree) {
+    // Held open without sharing (as a program holds a file it works on), and
+    // a read-only one beside it that is to be replaced too.
+    const std::string held = folder + "QVX.exe", readOnly = folder + "qvxchart.dll";
+    test::WriteFileBytes(held, "old exe");
+    test::WriteFileBytes(readOnly, "old dll");
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    StagedDownload d;
+    std::string first = d.Begin(held);
+    test::WriteFileBytes(first, "NEW EXE");
+    d.Keep();
+    std::string second = d.Begin(readOnly);
+    test::WriteFileBytes(second, "NEW DLL");
+    d.Keep();
+    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    InstallResult r = InstallStaged({{first, held}, {second, readOnly}});
+    EXPECT_EQ(r.kind, InstallResult::InUse);
+    EXPECT_EQ(r.file, "QVX.exe");
+    CloseHandle(holder);
+    EXPECT_EQ(test::FileBytes(held), "old exe");
+    EXPECT_EQ(test::FileBytes(readOnly), "old dll");
+    EXPECT_EQ(InstallStaged({{first, held}, {second, readOnly}}).kind, InstallResult::Installed);
+    EXPECT_EQ(test::FileBytes(held), "NEW EXE");
+    EXPECT_EQ(test::FileBytes(readOnly), "NEW DLL");
+    EXPECT_EQ(RunLeftovers(), std::vector<std::string>{});
+}
+
+TEST_F(StagedDownloadTest, AStopAtEveryChangeOnDiskIsFinishedOrUndoneAtTheNextStart) {
+    // The same transaction as the program's, on real files: stopped before
+    // each of its changes in turn, then recovered as the next start does.
+    struct Stop {};
+    for (int stopAt = 1;; ++stopAt) {
+        RemoveTree(folder);
+        folder = test::MakeTestFolder("qv-stop");
+        files.SetFolder(folder);
+        CreateDirectoryA((folder + "sub").c_str(), nullptr);
+        test::WriteFileBytes(folder + "QVX.exe", "old exe");
+        StagedDownload d;
+        std::string a = d.Begin(folder + "QVX.exe");
+        test::WriteFileBytes(a, "NEW EXE");
+        d.Keep();
+        std::string b = d.Begin(folder + "sub\\news.dat");
+        test::WriteFileBytes(b, "NEWS");
+        d.Keep();
+        int changes = 0;
+        WindowsInstallFiles::SetChangeHook([&](const std::string&) {
+            if (++changes == stopAt) throw Stop{};
+        });
+        bool stopped = false;
+        try {
+            EXPECT_EQ(InstallStaged({{a, folder + "QVX.exe"}, {b, folder + "sub\\news.dat"}}).kind,
+                      InstallResult::Installed);
+        } catch (Stop&) {
+            stopped = true;
+        }
+        WindowsInstallFiles::SetChangeHook(nullptr);
+        RecoverInstallation(files);
+        const std::string exe = test::FileBytes(folder + "QVX.exe");
+        const bool news = test::PathExists(folder + "sub\\news.dat");
+        EXPECT_TRUE((exe == "old exe" && !news) || (exe == "NEW EXE" && test::FileBytes(folder + "sub\\news.dat") == "NEWS"))
+            << "stopped at change " << stopAt << ": QVX.exe " << exe;
+        EXPECT_EQ(RunLeftovers(), std::vector<std::string>{}) << "stopped at change " << stopAt;
+        if (!stopped) break;
+    }
 }
 
 }  // namespace

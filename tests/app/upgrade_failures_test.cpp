@@ -83,12 +83,12 @@ TEST_P(UpgradeFailures, OnlyConfirmedFilesArriveAndAFailedOneChangesNothing) {
     StartDownloads({"a.dat", "QVX.exe", "c.dat"});
 
     if (c.connectionLost) {
-        ASSERT_TRUE(WaitFor([&] { return !window->FtpClient1->IsConnected() && DownloadQueue->Count() == 0; }, 15000))
+        ASSERT_TRUE(WaitFor([&] { return !window->FtpClient1->IsConnected() && window->Run().DownloadQueue().empty(); }, 15000))
             << "queue: " << ::testing::PrintToString(Queue());
         test::PumpFor(500);
-        EXPECT_FALSE(window->QueueExhausted);
+        EXPECT_FALSE(window->Run().QueueExhausted());
     } else {
-        ASSERT_TRUE(WaitFor([&] { return window->QueueExhausted; }, 15000))
+        ASSERT_TRUE(WaitFor([&] { return window->Run().QueueExhausted(); }, 15000))
             << "queue: " << ::testing::PrintToString(Queue()) << " boxes: " << ::testing::PrintToString(boxes);
         // What Timer1 does next: log out, then the end of the run.
         window->Timer1Timer(window.get());
@@ -101,13 +101,24 @@ TEST_P(UpgradeFailures, OnlyConfirmedFilesArriveAndAFailedOneChangesNothing) {
     if (c.arrives) arrived.push_back("QVX.exe");
     if (!c.connectionLost) arrived.push_back("c.dat");
     EXPECT_EQ(Memo1Lines(), arrived);
-    EXPECT_EQ(window->DownloadedCount, static_cast<int32_t>(arrived.size()));
-    EXPECT_EQ(test::FileBytes(folder + "a.dat"), "A-DATA");
-    EXPECT_EQ(test::FileBytes(folder + "QVX.exe"), c.arrives ? std::string("MZ\x90\x00NEW", 7) : kOldQvx);
-    EXPECT_EQ(test::FileBytes(folder + "c.dat"), c.connectionLost ? kOldC : "C-DATA");
+    EXPECT_EQ(window->Run().DownloadedCount(), static_cast<int32_t>(arrived.size()));
+    if (c.connectionLost) {
+        // The session went before the downloads ended: nothing is installed,
+        // and what arrived stays staged until the run ends with the window.
+        EXPECT_EQ(GetFileAttributesA((folder + "a.dat").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(test::FileBytes(folder + "QVX.exe"), kOldQvx);
+        EXPECT_EQ(test::FileBytes(folder + "c.dat"), kOldC);
+        EXPECT_EQ(StagingFilesIn(folder).size(), 1u);
+        window.reset();
+    } else {
+        // Installed together once the downloads ended.
+        EXPECT_EQ(test::FileBytes(folder + "a.dat"), "A-DATA");
+        EXPECT_EQ(test::FileBytes(folder + "QVX.exe"), c.arrives ? std::string("MZ\x90\x00NEW", 7) : kOldQvx);
+        EXPECT_EQ(test::FileBytes(folder + "c.dat"), "C-DATA");
+        EXPECT_TRUE(window->Run().CurrentStaged().empty());
+    }
     EXPECT_EQ(StagingFilesIn(folder), std::vector<std::string>{});
     EXPECT_EQ(test::FileBytes(folder + "~qvBAD.tmp"), "not ours");
-    EXPECT_FALSE(window->CurrentDownload().Active());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, UpgradeFailures, ::testing::ValuesIn(MiddleCases()),
@@ -126,20 +137,21 @@ TEST_F(UpgradeRunEnd, WhenNoFileArrivedTheRunEndsWithoutTheCompletionMessage) {
                          "reply \"426 Connection closed; transfer aborted.\"\n" +
                          test::kPeerQuit));
     StartDownloads({"QVX.exe"});
-    ASSERT_TRUE(WaitFor([&] { return window->QueueExhausted; }, 15000));
+    ASSERT_TRUE(WaitFor([&] { return window->Run().QueueExhausted(); }, 15000));
     window->Timer1Timer(window.get());
     test::PeerVerdict verdict = peer.Wait(30);
     EXPECT_TRUE(verdict.passed) << verdict.Report();
     EXPECT_EQ(boxes, std::vector<std::string>{"FTP Error: 426: 426 Connection closed; transfer aborted.\r\n"});
     EXPECT_EQ(Memo1Lines(), std::vector<std::string>{});
-    EXPECT_EQ(window->DownloadedCount, 0);
+    EXPECT_EQ(window->Run().DownloadedCount(), 0);
     EXPECT_EQ(test::FileBytes(folder + "QVX.exe"), kOldQvx);
     EXPECT_EQ(StagingFilesIn(folder), std::vector<std::string>{});
 }
 
-TEST_F(UpgradeRunEnd, AFileThatCannotBePutInPlaceFailsAloneAndTheNextFollows) {
+TEST_F(UpgradeRunEnd, AFileThatCannotBePutInPlaceFailsAloneAndTheOthersAreInstalled) {
     // A folder (not empty) stands where QVX.exe should go: the server
-    // confirmed the file, but it cannot replace what is there.
+    // confirmed the file, but at the end of the run it cannot replace what
+    // is there; it fails alone, and c.dat is installed.
     const std::string blocked = folder + "QVX.exe";
     CreateDirectoryA(blocked.c_str(), nullptr);
     test::WriteFileBytes(blocked + "\\inside", "keep");
@@ -150,13 +162,14 @@ TEST_F(UpgradeRunEnd, AFileThatCannotBePutInPlaceFailsAloneAndTheNextFollows) {
     LogIn(peer.RunScript(std::string(test::kPeerLogin) + test::PeerDownload("QVX.exe", "NEW") +
                          test::PeerDownload("c.dat", "C-DATA") + test::kPeerQuit));
     StartDownloads({"QVX.exe", "c.dat"});
-    ASSERT_TRUE(WaitFor([&] { return window->QueueExhausted; }, 15000)) << ::testing::PrintToString(boxes);
+    ASSERT_TRUE(WaitFor([&] { return window->Run().QueueExhausted(); }, 15000)) << ::testing::PrintToString(boxes);
     window->Timer1Timer(window.get());
     test::PeerVerdict verdict = peer.Wait(30);
     EXPECT_TRUE(verdict.passed) << verdict.Report();
     EXPECT_EQ(boxes, (std::vector<std::string>{"exception: Cannot create file " + blocked, kCompleted}));
-    EXPECT_EQ(Memo1Lines(), std::vector<std::string>{"c.dat"});
-    EXPECT_EQ(window->DownloadedCount, 1);
+    EXPECT_EQ(Memo1Lines(), (std::vector<std::string>{"QVX.exe", "c.dat"}));
+    EXPECT_EQ(window->Run().DownloadedCount(), 2);
+    EXPECT_EQ(window->Run().InstalledCount(), 1);
     EXPECT_EQ(test::FileBytes(blocked + "\\inside"), "keep");
     EXPECT_EQ(test::FileBytes(folder + "c.dat"), "C-DATA");
     EXPECT_EQ(StagingFilesIn(folder), std::vector<std::string>{});
@@ -189,14 +202,14 @@ TEST_F(UpgradeRunEnd, AFileWhoseDataConnectionCannotBeMadeFailsAloneAndTheNextFo
     LogIn(peer.RunScript(std::string(test::kPeerLogin) + test::PeerDownload("c.dat", "C-DATA") + test::kPeerQuit));
     SocketFailsOnce failing;
     StartDownloads({"QVX.exe", "c.dat"});
-    ASSERT_TRUE(WaitFor([&] { return window->QueueExhausted; }, 15000)) << ::testing::PrintToString(boxes);
+    ASSERT_TRUE(WaitFor([&] { return window->Run().QueueExhausted(); }, 15000)) << ::testing::PrintToString(boxes);
     EXPECT_EQ(SocketEntryTable[seSocket], realSocket);
     window->Timer1Timer(window.get());
     test::PeerVerdict verdict = peer.Wait(30);
     EXPECT_TRUE(verdict.passed) << verdict.Report();
     EXPECT_EQ(boxes, (std::vector<std::string>{"FTP Error: 10024: ", kCompleted}));
     EXPECT_EQ(Memo1Lines(), std::vector<std::string>{"c.dat"});
-    EXPECT_EQ(window->DownloadedCount, 1);
+    EXPECT_EQ(window->Run().DownloadedCount(), 1);
     EXPECT_EQ(test::FileBytes(folder + "QVX.exe"), kOldQvx);
     EXPECT_EQ(test::FileBytes(folder + "c.dat"), "C-DATA");
     EXPECT_EQ(StagingFilesIn(folder), std::vector<std::string>{});
@@ -220,10 +233,10 @@ TEST_F(UpgradeRunEnd, TheLoginFoldersRefusedListingStillLetsTheRunGoOn) {
     client->SetPassword("secret");
     client->SetPassiveMode(true);
     ASSERT_TRUE(client->LogIn());
-    ASSERT_TRUE(WaitFor([&] { return window->ListingReceived; }, 15000)) << ::testing::PrintToString(boxes);
-    EXPECT_TRUE(window->LoggedIn);
+    ASSERT_TRUE(WaitFor([&] { return window->Run().ListingReceived(); }, 15000)) << ::testing::PrintToString(boxes);
+    EXPECT_TRUE(window->Run().LoggedIn());
     EXPECT_EQ(boxes, std::vector<std::string>{});
-    EXPECT_FALSE(window->QueueExhausted);
+    EXPECT_FALSE(window->Run().QueueExhausted());
     client->LogOut();
     test::PeerVerdict verdict = peer.Wait(30);
     EXPECT_TRUE(verdict.passed) << verdict.Report();
@@ -232,13 +245,12 @@ TEST_F(UpgradeRunEnd, TheLoginFoldersRefusedListingStillLetsTheRunGoOn) {
 TEST_F(UpgradeRunEnd, AnErrorWhileNoFileIsBeingReceivedDropsNoFile) {
     // The queue is filled; the downloads have not begun (Timer2 starts
     // them): an error now failed none of the files.
-    DownloadQueue->Add("a.dat");
-    DownloadQueue->Add("b.dat");
+    window->Run().SetDownloadQueue({"a.dat", "b.dat"});
     window->FtpClient1FtpError(window->FtpClient1, 500, "500 Unknown command.\r\n");
     EXPECT_EQ(boxes, std::vector<std::string>{"FTP Error: 500: 500 Unknown command.\r\n"});
     EXPECT_EQ(Queue(), (std::vector<std::string>{"a.dat", "b.dat"}));
-    EXPECT_FALSE(window->QueueExhausted);
-    EXPECT_FALSE(window->CurrentDownload().Active());
+    EXPECT_FALSE(window->Run().QueueExhausted());
+    EXPECT_TRUE(window->Run().CurrentStaged().empty());
 }
 
 TEST_F(UpgradeRunEnd, AnErrorBeforeTheListingLeavesNoFileAndTheRunEndsOnceItMay) {
@@ -246,7 +258,7 @@ TEST_F(UpgradeRunEnd, AnErrorBeforeTheListingLeavesNoFileAndTheRunEndsOnceItMay)
     LogIn(peer.RunScript(std::string(test::kPeerLogin) + test::kPeerQuit));
     window->FtpClient1FtpError(window->FtpClient1, 550, nullptr);
     EXPECT_EQ(boxes, std::vector<std::string>{"FTP Error: 550: "});
-    EXPECT_TRUE(window->QueueExhausted);
+    EXPECT_TRUE(window->Run().QueueExhausted());
     window->FtpClient1->LogOut();
     test::PeerVerdict verdict = peer.Wait(30);
     EXPECT_TRUE(verdict.passed) << verdict.Report();
@@ -256,11 +268,11 @@ TEST_F(UpgradeRunEnd, AnErrorThatEndedTheSessionLeavesTheRunStandingUntilCancel)
     // The client is Unconnected when the error arrives (a 421, the server
     // gone): the box, and nothing more; no file is dropped or taken for
     // done, and the run does not end as if it had completed.
-    DownloadQueue->Add("qvxchart.dll");
+    window->Run().SetDownloadQueue({"qvxchart.dll"});
     window->FtpClient1FtpError(window->FtpClient1, 421, "421 Shutting down\r\n");
     EXPECT_EQ(boxes, std::vector<std::string>{"FTP Error: 421: 421 Shutting down\r\n"});
     EXPECT_EQ(Queue(), std::vector<std::string>{"qvxchart.dll"});
-    EXPECT_FALSE(window->QueueExhausted);
+    EXPECT_FALSE(window->Run().QueueExhausted());
 }
 
 }  // namespace

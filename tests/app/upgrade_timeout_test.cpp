@@ -30,7 +30,7 @@ protected:
     void LogInAndStartDownload(uint16_t port) {
         LogIn(port, 10);
         StartDownloads({"slow.bin"});
-        ASSERT_TRUE(window->CurrentDownload().Active());
+        ASSERT_FALSE(window->Run().CurrentStaged().empty());
     }
 
     void ExpectTimedOutAndInstalledFileKept() {
@@ -41,13 +41,13 @@ protected:
         EXPECT_GT(client->BytesTransferred(), 0);
         EXPECT_EQ(test::FileBytes(installed), old);
         EXPECT_EQ(StagingFilesIn(folder), std::vector<std::string>{});
-        EXPECT_FALSE(window->CurrentDownload().Active());
+        EXPECT_TRUE(window->Run().CurrentStaged().empty());
         EXPECT_EQ(window->Memo1->Lines().Count(), 0);
-        EXPECT_EQ(window->DownloadedCount, 0);
+        EXPECT_EQ(window->Run().DownloadedCount(), 0);
         // Nothing more happens: the run stands until Cancel.
         test::PumpFor(1200);
         EXPECT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(DownloadQueue->Count(), 1);
+        EXPECT_EQ(window->Run().DownloadQueue().size(), 1u);
         window->btnCancelClick(window.get());
         EXPECT_EQ(test::FileBytes(installed), old);
         EXPECT_FALSE(client->IsConnected());

@@ -123,15 +123,13 @@ protected:
 
     // Fills the queue as the listing does and starts the first download.
     void StartDownloads(const std::vector<std::string>& names) {
-        for (const std::string& name : names) DownloadQueue->Add(name);
-        window->StartNextDownload();
+        window->Run().SetDownloadQueue(names);
+        window->Run().StartNextDownload();
     }
 
     std::vector<std::string> Memo1Lines() const { return window->Memo1->Lines().ToVector(); }
     std::vector<std::string> Queue() const {
-        std::vector<std::string> out;
-        for (int i = 0; i < DownloadQueue->Count(); ++i) out.push_back(DownloadQueue->Get(i));
-        return out;
+        return window->Run().DownloadQueue();
     }
 
     ComponentPtr<GetUpdateFile> window;

@@ -60,6 +60,10 @@
 //                                 knows)
 //   expect-no-file <path>         no file of that name exists now (the
 //                                 last part may hold * and ?)
+//   hold-file <path>              open the file with no sharing at all and
+//                                 keep it open (as another program holding
+//                                 it), until release-file or the end
+//   release-file <path>           close the file held
 //   mark <text>                   print "mark <text>" (a script outside
 //                                 can wait for it: the driver's signal)
 //   sleep <ms>
@@ -179,6 +183,7 @@ struct Watch {
 class Driver {
 public:
     ~Driver() {
+        for (auto& [path, h] : held_) CloseHandle(h);
         for (auto& [name, w] : watches_) {
             w->stop = true;
             if (w->thread.joinable()) w->thread.join();
@@ -313,6 +318,18 @@ public:
         } else if (cmd == "expect-no-file") {
             need(1);
             if (FileMatchExists(Utf8ToWide(w[1]))) throw Failure{"there is a file " + w[1]};
+        } else if (cmd == "hold-file") {
+            need(1);
+            HANDLE h = CreateFileW(Utf8ToWide(w[1]).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (h == INVALID_HANDLE_VALUE) throw Failure{"cannot hold " + w[1] + " (error " + std::to_string(GetLastError()) + ")"};
+            if (held_.count(w[1])) CloseHandle(held_[w[1]]);
+            held_[w[1]] = h;
+        } else if (cmd == "release-file") {
+            need(1);
+            auto it = held_.find(w[1]);
+            if (it == held_.end()) throw Failure{"no file " + w[1] + " is held"};
+            CloseHandle(it->second);
+            held_.erase(it);
         } else if (cmd == "mark") {
             need(1);
             std::cout << "mark " << w[1] << "\n" << std::flush;
@@ -325,6 +342,9 @@ public:
     }
 
 private:
+    // Files held open without sharing (hold-file), by their path.
+    std::map<std::string, HANDLE> held_;
+
     void Start(const std::vector<std::string>& w) {
         std::wstring exe = Utf8ToWide(w[1]);
         std::wstring cmdline = L"\"" + exe + L"\"";

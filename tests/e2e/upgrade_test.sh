@@ -48,6 +48,12 @@ ALL_CASES=(
   retr_421
   names_one_file_on_windows
   login_folder_listing_450
+  files_in_use_retry
+  files_in_use_cancel
+  kill_during_download
+  kill_at_commit_changes_1
+  kill_at_commit_changes_2
+  kill_at_commit_changes_3
 )
 
 if [ "${1:-}" != --inside ]; then
@@ -413,7 +419,7 @@ case_close_box_during_large_file() {
 
 # A listed name in a sub-folder that does not exist in the installation:
 # the exception report with the file-open message; the run stops there (the
-# file after it is not fetched) until Cancel.
+# file after it is not fetched) until Cancel, which installs nothing.
 case_name_in_missing_subfolder() {
   keep_copy
   ftp_up --file QVX_upgrade/a.dat=5000 --file QVX_upgrade/z.dat=5000 --nlst-extra sub/new.dll || return
@@ -433,8 +439,8 @@ click btnCancel
 wait-exit
 expect-exit-code 0
 EOF
-  expect_same "$(served a.dat)" "$INSTALLED/a.dat"
-  expect_missing "$INSTALLED/z.dat"
+  # a.dat arrived, but Cancel ended the run: nothing is installed.
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
   expect_missing "$INSTALLED/sub"
   expect_no_staging_files
   expect_no_log "<- RETR z.dat"
@@ -588,10 +594,10 @@ EOF
 }
 
 # The server process ends in the middle of QVX.exe (both connections close
-# as the system closes them): no file is taken for complete, the installed
-# QVX.exe stays, no temporary file is left. One box says the server closed
-# the connection; the run is logged out and waits for Cancel; no message
-# says it completed.
+# as the system closes them): no file is taken for complete. One box says
+# the server closed the connection; the run is logged out and waits for
+# Cancel; no message says it completed, and Cancel leaves the installation
+# exactly as it was (Help.chm had arrived, but is not installed alone).
 case_server_dies_mid_file() {
   keep_copy
   ftp_up --file QVX_upgrade/Help.chm=5000 --file QVX_upgrade/QVX.exe=2M --file QVX_upgrade/qvxchart.dll=70000 \
@@ -610,16 +616,13 @@ expect-no-msgbox 5000
 expect-lines Memo1 "Help.chm"
 expect-seen-match StatusBar1 "QVX\\.exe 下載中\\.\\.\\.[0-9]+"
 expect-not-seen StatusBar1 "QVX.exe 下載完成"
-expect-no-file "D:\\\\Zentra\\\\main\\\\~qv*.tmp"
 click btnCancel
 wait-exit
 expect-exit-code 0
 EOF
-  expect_same "$(served Help.chm)" "$INSTALLED/Help.chm"
-  expect_same "$(before QVX.exe)" "$INSTALLED/QVX.exe"
-  expect_same "$(before qvxchart.dll)" "$INSTALLED/qvxchart.dll"
+  # Help.chm arrived, but the run never ended: nothing is installed.
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
   expect_no_staging_files
-  expect_installation_files Help.chm QVX.exe qvxchart.dll quotiva.ini data/symbols.dat
   expect_log "dying in the middle of a file"
   expect_no_log "<- RETR qvxchart.dll"
 }
@@ -829,6 +832,180 @@ EOF
   expect_log "450 No files found"
   expect_no_staging_files
 }
+
+# Another program holds qvxchart.dll (opened without sharing, as a running
+# Quotiva holds its files): nothing is replaced, a box names the file and
+# asks to close Quotiva; Retry while it is still held asks again, Retry
+# after it is released installs every file.
+case_files_in_use_retry() {
+  ftp_up --file QVX_upgrade/QVX.exe=100000 --file QVX_upgrade/qvxchart.dll=70000 || return
+  drive <<EOF
+timeout 40000
+hold-file "D:\\\\Zentra\\\\main\\\\qvxchart.dll"
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "qvxchart.dll 正在使用中，無法更新。請先關閉 Quotiva，然後按「重試」；按「取消」則保留原有檔案。"
+expect-msgbox-caption "Quotiva Internet Upgrading System"
+expect-msgbox-owner .
+answer-msgbox Retry
+expect-msgbox "qvxchart.dll 正在使用中，無法更新。請先關閉 Quotiva，然後按「重試」；按「取消」則保留原有檔案。"
+release-file "D:\\\\Zentra\\\\main\\\\qvxchart.dll"
+answer-msgbox Retry
+expect-msgbox "所需檔案已下載完成"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_same "$(served qvxchart.dll)" "$INSTALLED/qvxchart.dll"
+  expect_installation_files QVX.exe qvxchart.dll quotiva.ini data/symbols.dat
+}
+
+# The same, and Cancel: the installation stays exactly as it was, and what
+# was staged goes.
+case_files_in_use_cancel() {
+  keep_copy
+  ftp_up --file QVX_upgrade/QVX.exe=100000 --file QVX_upgrade/qvxchart.dll=70000 --file QVX_upgrade/qvxnews.dat=5000 ||
+    return
+  drive <<EOF
+timeout 40000
+hold-file "D:\\\\Zentra\\\\main\\\\QVX.exe"
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "QVX.exe 正在使用中，無法更新。請先關閉 Quotiva，然後按「重試」；按「取消」則保留原有檔案。"
+answer-msgbox Cancel
+wait-exit
+expect-exit-code 0
+EOF
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+  expect_installation_files QVX.exe qvxchart.dll quotiva.ini data/symbols.dat
+}
+
+# ---- kills ----------------------------------------------------------------
+# QuotivaUpgradeKillTest.exe is the program with a way to stop it dead
+# (TerminateProcess on itself) at a moment the environment names; the next
+# start is the real program's.
+
+KILL_EXE=
+if [ -n "${QV_KILL_TEST_EXE:-}" ]; then
+  KILL_EXE=\"$(winepath -w "$QV_KILL_TEST_EXE" 2>/dev/null | sed 's/\\/\\\\/g')\"
+fi
+
+# The served files of the kill cases, and the installation they make.
+kill_server_up() {
+  ftp_up --file QVX_upgrade/QVX.exe=300000 --file QVX_upgrade/qvxchart.dll=70000 --file QVX_upgrade/qvxnews.dat=5000
+}
+new_set() {
+  rm -rf "$C/installed-new"
+  cp -a "$C/installed-before" "$C/installed-new"
+  for f in QVX.exe qvxchart.dll qvxnews.dat; do cp "$(served "$f")" "$C/installed-new/$f"; done
+}
+
+# Starts the real program (which finishes or undoes what a kill left at its
+# start, before the window shows), and closes it.
+next_start() {
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+expect-text StatusBar1 "D:\\\\Zentra\\\\main\\\\"
+close
+wait-exit
+expect-exit-code 0
+EOF
+}
+
+# "old" or "new" when the installation is exactly that set, else "mixed".
+which_set() {
+  if diff -r "$C/installed-before" "$INSTALLED" >/dev/null; then
+    echo old
+  elif diff -r "$C/installed-new" "$INSTALLED" >/dev/null; then
+    echo new
+  else
+    echo mixed
+  fi
+}
+
+# Killed while the third of three files is being received: the next start
+# leaves the installation as it was and removes the temporary files.
+case_kill_during_download() {
+  [ -n "$KILL_EXE" ] || { fail "QV_KILL_TEST_EXE is not set"; return; }
+  keep_copy
+  kill_server_up || return
+  new_set
+  export QV_KILL_ON_TRACE="download qvxnews.dat"
+  drive <<EOF
+timeout 40000
+start $KILL_EXE
+wait-window GetUpdateFile
+click btnDownload
+wait-exit
+expect-exit-code 9
+EOF
+  unset QV_KILL_ON_TRACE
+  local left
+  left=$(find "$D" -iname '~qv*.tmp' | wc -l)
+  [ "$left" -ge 2 ] || fail "the kill left $left temporary files; expected the staged ones"
+  next_start
+  [ "$(which_set)" = old ] || fail "not the old set after the next start: $(cd "$INSTALLED" && find . -type f | sort | tr '\n' ' ')"
+  expect_no_staging_files
+  expect_installation_files QVX.exe qvxchart.dll quotiva.ini data/symbols.dat
+}
+
+# Killed before each change the installation of the three files makes on
+# disk, in turn (this case takes every third one, from its offset): each
+# time the next start leaves exactly the old or exactly the new set, and
+# nothing of the run. A run with no kill counts the changes first.
+kill_at_commit_changes() {
+  local offset=$1
+  [ -n "$KILL_EXE" ] || { fail "QV_KILL_TEST_EXE is not set"; return; }
+  keep_copy
+  kill_server_up || return
+  new_set
+  cp -a "$INSTALLED" "$C/fresh"
+  export QV_RUN_TRACE
+  QV_RUN_TRACE=$(winepath -w "$C/trace-whole.txt" 2>/dev/null)
+  drive <<EOF
+timeout 40000
+start $KILL_EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "所需檔案已下載完成"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  local changes k outcome
+  changes=$(grep -c '^change ' "$C/trace-whole.txt" 2>/dev/null)
+  [ "${changes:-0}" -ge 8 ] || { fail "the whole run made ${changes:-no} changes"; return; }
+  for ((k = offset; k <= changes; k += 3)); do
+    rm -rf "$INSTALLED"
+    cp -a "$C/fresh" "$INSTALLED"
+    QV_RUN_TRACE=$(winepath -w "$C/trace-kill-$k.txt" 2>/dev/null)
+    export QV_KILL_AT_CHANGE=$k
+    drive <<EOF
+timeout 40000
+start $KILL_EXE
+wait-window GetUpdateFile
+click btnDownload
+wait-exit
+expect-exit-code 9
+EOF
+    unset QV_KILL_AT_CHANGE
+    next_start
+    outcome=$(which_set)
+    echo "    killed $(grep '^killed' "$C/trace-kill-$k.txt" | cut -c9-): next start: $outcome set"
+    [ "$outcome" != mixed ] || fail "killed before change $k: neither the old nor the new set: $(cd "$INSTALLED" && find . -type f | sort | tr '\n' ' ')"
+    expect_no_staging_files
+    [ -z "$(find "$D" -iname '~qv*')" ] || fail "after the kill before change $k: $(find "$D" -iname '~qv*')"
+  done
+  unset QV_RUN_TRACE
+}
+case_kill_at_commit_changes_1() { kill_at_commit_changes 1; }
+case_kill_at_commit_changes_2() { kill_at_commit_changes 2; }
+case_kill_at_commit_changes_3() { kill_at_commit_changes 3; }
 
 for case in "$@"; do
   if ! declare -F "case_$case" >/dev/null; then
