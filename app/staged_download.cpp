@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/file_api_name.h"
 #include "app/staging_names.h"
 #include "framework/exception.h"
 #include "framework/files.h"
@@ -10,18 +11,6 @@
 namespace qv {
 
 namespace {
-
-// The name the file functions take: the long form for paths beyond the
-// classic limit (a long file name in the installation folder), which the
-// plain form cannot reach.
-std::wstring FileApiName(const std::string& path) {
-    std::wstring wide = ToWide(path);
-    if (wide.size() >= MAX_PATH - 1) {
-        std::string longForm = LongPathForm(path);
-        if (!longForm.empty()) return ToWide(longForm);
-    }
-    return wide;
-}
 
 // Removes a file; true when it is gone (also when it never existed).
 bool RemoveFile(const std::wstring& name) {
