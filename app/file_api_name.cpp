@@ -16,4 +16,10 @@ std::wstring FileApiName(const std::string& path) {
     return wide;
 }
 
+std::string SystemNameFold(std::string_view name) {
+    std::wstring wide = ToWide(name);
+    if (!wide.empty()) CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return FromWide(wide, CP_UTF8);
+}
+
 }  // namespace qv

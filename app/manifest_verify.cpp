@@ -3,7 +3,8 @@
 namespace qv {
 
 ManifestCheck VerifyManifest(std::string_view manifest, std::string_view signature, const P256PublicKey& key,
-                             std::string_view product, uint64_t installedVersion, UpgradeCrypto& crypto) {
+                             std::string_view product, uint64_t installedVersion, UpgradeCrypto& crypto,
+                             NameFold fold) {
     ManifestCheck check;
     auto verdict = [&check](ManifestVerdict v, std::string reason) {
         check.verdict = v;
@@ -28,7 +29,7 @@ ManifestCheck VerifyManifest(std::string_view manifest, std::string_view signatu
     if (!crypto.VerifyP256(key, digest, *rs))
         return verdict(ManifestVerdict::BadSignature, "the signature is not the publisher's for this manifest");
 
-    ManifestParse parsed = ParseManifest(manifest);
+    ManifestParse parsed = ParseManifest(manifest, fold);
     if (!parsed.ok) return verdict(ManifestVerdict::Malformed, parsed.reason);
     check.manifest = std::move(parsed.manifest);
     if (check.manifest.product != product)

@@ -59,9 +59,11 @@ struct ManifestCheck {
 // `product` (WrongProduct) and have a version not below
 // `installedVersion` (OlderVersion; 0 = no version recorded). The same
 // version as the installed one is accepted: a run after an interrupted
-// upgrade installs it again.
+// upgrade installs it again. `fold` goes to ParseManifest (the program
+// passes SystemNameFold).
 ManifestCheck VerifyManifest(std::string_view manifest, std::string_view signature, const P256PublicKey& key,
-                             std::string_view product, uint64_t installedVersion, UpgradeCrypto& crypto);
+                             std::string_view product, uint64_t installedVersion, UpgradeCrypto& crypto,
+                             NameFold fold = FoldAsciiLetters);
 
 // Whether the program was built to refuse an upgrade folder without a
 // signed manifest (CMake option QUOTIVA_REQUIRE_SIGNED, scripts/release

@@ -4,7 +4,7 @@
 #include <map>
 
 #include "app/staging_names.h"
-#include "app/upgrade_names.h"
+#include "framework/text.h"
 
 namespace qv {
 
@@ -76,35 +76,6 @@ std::optional<Sha256Digest> Sha256FromHex(std::string_view hex) {
     return digest;
 }
 
-std::string WindowsFileKey(std::string_view name) {
-    // Dots and blanks are single bytes that no second byte of a Big5
-    // character can be, so they come off the end as bytes.
-    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
-    std::string key(name);
-    for (size_t i = 0; i < key.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(key[i]);
-        if (IsBig5Lead(c) && i + 1 < key.size()) {
-            unsigned char t = static_cast<unsigned char>(key[i + 1]);
-            // Windows compares names upper-cased in Unicode: the full-width
-            // letters a-v (A2E9-A2FE) and w-z (A340-A343) meet A-Z
-            // (A2CF-A2E8); the Greek small letters (A35C-A373) meet the
-            // capitals (A344-A35B).
-            if (c == 0xA2 && t >= 0xE9 && t <= 0xFE) {
-                key[i + 1] = static_cast<char>(t - 0x1A);
-            } else if (c == 0xA3 && t >= 0x40 && t <= 0x43) {
-                key[i] = static_cast<char>(0xA2);
-                key[i + 1] = static_cast<char>(t + 0xA5);
-            } else if (c == 0xA3 && t >= 0x5C && t <= 0x73) {
-                key[i + 1] = static_cast<char>(t - 0x18);
-            }
-            ++i;  // the second byte may be an ASCII letter: not folded
-            continue;
-        }
-        if (c >= 'a' && c <= 'z') key[i] = static_cast<char>(c - 'a' + 'A');
-    }
-    return key;
-}
-
 std::optional<std::string> ManifestNameProblem(std::string_view name) {
     if (name.empty()) return "no file name";
     if (name.front() == ' ' || name.front() == '\t') return "a blank at the start of the name";
@@ -137,13 +108,12 @@ std::optional<std::string> ManifestNameProblem(std::string_view name) {
     // The program receives downloads under names of this form and removes
     // such files as leftovers of an interrupted run.
     if (IsStagingFileName(name)) return "a name of the program's temporary files";
-    const std::string key = WindowsFileKey(name);
-    if (key == WindowsFileKey(kManifestFileName) || key == WindowsFileKey(kManifestSignatureFileName))
+    if (SameText(name, kManifestFileName) || SameText(name, kManifestSignatureFileName))
         return "the name of a manifest file";
     return std::nullopt;
 }
 
-ManifestParse ParseManifest(std::string_view bytes) {
+ManifestParse ParseManifest(std::string_view bytes, NameFold fold) {
     ManifestParse result;
     auto reject = [&result](std::string reason) {
         result.ok = false;
@@ -208,7 +178,7 @@ ManifestParse ParseManifest(std::string_view bytes) {
         if (!digest) return reject(at + "the SHA-256 is not 64 lower-case hex digits");
         std::string_view name = rest.substr(65);
         if (std::optional<std::string> problem = ManifestNameProblem(name)) return reject(at + *problem);
-        auto [where, added] = seen.emplace(WindowsFileKey(name), lineNumber);
+        auto [where, added] = seen.emplace(WindowsNameKey(name, fold), lineNumber);
         if (!added)
             return reject(at + "the name is one file on Windows with the name on line " + Decimal(where->second));
         manifest.files.push_back(ManifestFile{std::string(name), *size, *digest});

@@ -28,6 +28,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/upgrade_names.h"
+
 namespace qv {
 
 // The two files of a signed upgrade folder; neither is ever installed.
@@ -66,8 +68,11 @@ struct ManifestParse {
 };
 
 // Reads a manifest as served. On rejection, `reason` names the line and
-// what is wrong with it ("line 5: ...").
-ManifestParse ParseManifest(std::string_view bytes);
+// what is wrong with it ("line 5: ..."). Two names are one file when their
+// WindowsNameKey (upgrade_names.h) with `fold` is the same; the program
+// passes the system's fold (SystemNameFold, file_api_name.h), as it does
+// for the listing.
+ManifestParse ParseManifest(std::string_view bytes, NameFold fold = FoldAsciiLetters);
 
 // The manifest's text with LF line ends; ParseManifest reads it back equal.
 std::string PrintManifest(const UpgradeManifest& manifest);
@@ -75,20 +80,14 @@ std::string PrintManifest(const UpgradeManifest& manifest);
 // Why a manifest cannot name a file of this name, or nothing when it can.
 // Refused: what a listing of the upgrade folder would leave out (empty,
 // "." and "..", a zero byte, a device name, a name that leaves the folder:
-// rooted, a ".." part, a drive or stream colon), a folder part ("\" or "/"
-// outside a two-byte character), a blank or tab at either end, a trailing
-// dot, control characters, characters Windows refuses in a file name
-// (<>"|?*), bytes that are no text of code page 950, the form of the
-// program's temporary files ("~qv" + four hex digits + ".tmp", which a run
-// removes as leftovers) and the two manifest files' own names.
+// rooted, a ".." part, a drive or stream colon, a name Windows would
+// change), a folder part ("\" or "/" outside a two-byte character), a blank
+// or tab at either end, a trailing dot, control characters, characters
+// Windows refuses in a file name (<>"|?*), bytes that are no text of code
+// page 950, the form of the program's temporary files ("~qv" + four hex
+// digits + ".tmp", which a run removes as leftovers) and the two manifest
+// files' own names (in any case).
 std::optional<std::string> ManifestNameProblem(std::string_view name);
-
-// The name as Windows tells files apart: trailing dots and blanks dropped
-// (Windows drops them when it opens a file), then letters upper-cased:
-// ASCII letters that are not the second byte of a two-byte character, and
-// the full-width Latin and the Greek letters of Big5. Two names with the
-// same key are one file on Windows.
-std::string WindowsFileKey(std::string_view name);
 
 // The digest as 64 lower-case hex digits, and back (nothing when the text
 // is not exactly that).

@@ -7,8 +7,9 @@
       FOLDER/upgrade.manifest.sig (ECDSA P-256 over the SHA-256 of the
       manifest, DER, made by `openssl dgst -sha256 -sign`). The version is
       one more than the folder's current manifest's, or 1. Refuses, writing
-      nothing, names that the program refuses (see ManifestNameProblem in
-      app/upgrade_manifest.h: the two sides keep the same rules).
+      nothing, names that the program refuses (see ManifestNameProblem and
+      ParseManifest in app/upgrade_manifest.h: the two sides keep the same
+      rules).
 
   upgrade_signing.py raw-key PUBLIC.pem OUTPUT
       Writes the 64 bytes X || Y of a P-256 public key in PEM form: the
@@ -48,27 +49,11 @@ def is_trail(c):
 
 
 def windows_file_key(name):
-    """The name as Windows tells files apart (WindowsFileKey)."""
-    name = name.rstrip(b". ")
-    key = bytearray(name)
-    i = 0
-    while i < len(key):
-        c = key[i]
-        if is_lead(c) and i + 1 < len(key):
-            t = key[i + 1]
-            if c == 0xA2 and 0xE9 <= t <= 0xFE:
-                key[i + 1] = t - 0x1A
-            elif c == 0xA3 and 0x40 <= t <= 0x43:
-                key[i] = 0xA2
-                key[i + 1] = t + 0xA5
-            elif c == 0xA3 and 0x5C <= t <= 0x73:
-                key[i + 1] = t - 0x18
-            i += 2
-            continue
-        if ord("a") <= c <= ord("z"):
-            key[i] = c - 32
-        i += 1
-    return bytes(key)
+    """The name as Windows compares names (WindowsNameKey with the system's
+    fold): trailing dots and blanks dropped, every letter of the name's
+    code page 950 text folded to its capital."""
+    text = name.rstrip(b". ").decode("cp950", errors="surrogateescape")
+    return "".join(c.upper() if len(c.upper()) == 1 else c for c in text).encode("utf-8", "surrogateescape")
 
 
 DEVICES = {b"CON", b"PRN", b"AUX", b"NUL", b"CONIN$", b"CONOUT$"}
@@ -127,7 +112,7 @@ def name_problem(name):
         return "a name that a listing of the folder leaves out"
     if re.fullmatch(rb"~qv[0-9a-fA-F]{4}\.tmp", name, re.IGNORECASE):
         return "a name of the program's temporary files"
-    if windows_file_key(name) in (windows_file_key(MANIFEST), windows_file_key(SIGNATURE)):
+    if name.upper() in (MANIFEST.upper(), SIGNATURE.upper()):
         return "the name of a manifest file"
     return None
 

@@ -19,6 +19,8 @@ std::unique_ptr<UpgradeCrypto> test::MakeUpgradeCrypto() { return std::make_uniq
 
 std::optional<FileDigest> test::DigestOfFile(const std::string& path) { return Sha256OfFile(path); }
 
+std::string test::BuildNameFold(std::string_view name) { return SystemNameFold(name); }
+
 namespace {
 
 // Known answers (FIPS 180-2 examples).

@@ -306,13 +306,14 @@ TEST_F(VerifyManifestTest, TheToolAndTheProgramTakeAndRefuseTheSameNames) {
         std::string text = "quotiva-upgrade-manifest 1\nproduct Quotiva\nversion 1\n";
         for (const std::string& n : folder.names)
             text += "file 1 2d711642b726b04401627ca9fbac32f5c8530fb1903cc4db02258717921a4881 " + n + "\n";
-        ManifestParse parsed = ParseManifest(text);
+        ManifestParse parsed = ParseManifest(text, test::BuildNameFold);
         EXPECT_EQ(parsed.ok, folder.ok) << shown << parsed.reason;
         EXPECT_EQ(toolVerdicts[i + 1], folder.ok ? "ok" : "refused") << "sign-upgrade on " << shown;
         if (!folder.ok) continue;
         // What the tool signed, the program verifies, with the folder's names.
         const Signed s = SignedFolder("names/" + std::to_string(i + 1));
-        ManifestCheck check = Verify(s, demoKey);
+        ManifestCheck check =
+            VerifyManifest(s.manifest, s.signature, demoKey, kUpgradeProduct, 0, *crypto, test::BuildNameFold);
         ASSERT_EQ(check.verdict, ManifestVerdict::Ok) << shown << check.reason;
         std::vector<std::string> names;
         for (const ManifestFile& f : check.manifest.files) {

@@ -1,6 +1,11 @@
 // The verifier's crypto backend for the native tests: OpenSSL's libcrypto,
 // independent of the program's own DER code (the signature goes back to DER
-// through libcrypto's ECDSA_SIG).
+// through libcrypto's ECDSA_SIG). And the native stand-in for the system's
+// name fold.
+#include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
+
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ecdsa.h>
@@ -68,6 +73,32 @@ public:
 }  // namespace
 
 std::unique_ptr<UpgradeCrypto> MakeUpgradeCrypto() { return std::make_unique<OpenSslCrypto>(); }
+
+std::string BuildNameFold(std::string_view name) {
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    iconv_t convert = iconv_open("UTF-32LE", "CP950");
+    if (convert == reinterpret_cast<iconv_t>(-1) || !utf8) return "<no fold: " + std::string(name) + ">";
+    std::string in(name);
+    std::string out(in.size() * 4 + 4, '\0');
+    char* from = in.data();
+    char* to = out.data();
+    size_t left = in.size(), room = out.size();
+    const bool whole = iconv(convert, &from, &left, &to, &room) != static_cast<size_t>(-1);
+    iconv_close(convert);
+    // Bytes that are no text are left as they are (the names rules refuse
+    // them before any fold).
+    if (!whole) return std::string(name);
+    out.resize(out.size() - room);
+    for (size_t i = 0; i + 3 < out.size(); i += 4) {
+        wint_t c = static_cast<unsigned char>(out[i]) | static_cast<unsigned char>(out[i + 1]) << 8 |
+                   static_cast<unsigned char>(out[i + 2]) << 16;
+        wint_t upper = towupper_l(c, utf8);
+        out[i] = static_cast<char>(upper & 0xFF);
+        out[i + 1] = static_cast<char>(upper >> 8 & 0xFF);
+        out[i + 2] = static_cast<char>(upper >> 16 & 0xFF);
+    }
+    return out;
+}
 
 std::optional<FileDigest> DigestOfFile(const std::string& path) {
     std::optional<std::string> bytes = ReadBytes(path);

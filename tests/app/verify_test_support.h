@@ -1,5 +1,6 @@
-// What the verifier's tests share in both builds: the crypto backend of the
-// build (bcrypt.dll under Wine, OpenSSL's libcrypto natively), the folders
+// What the verifier's tests share in both builds: the crypto backend and the
+// name fold of the build (bcrypt.dll and the system's fold under Wine,
+// OpenSSL's libcrypto and the C library's natively), the folders
 // that the publisher's tool signed for the run (make_signed_folders.sh,
 // QV_SIGNED_FOLDERS), and small file helpers.
 #pragma once
@@ -10,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/manifest_verify.h"
 
@@ -17,6 +19,11 @@ namespace qv::test {
 
 // This build's crypto backend.
 std::unique_ptr<UpgradeCrypto> MakeUpgradeCrypto();
+
+// Names compared as the system compares them: SystemNameFold under Wine;
+// natively code page 950 decoded by iconv and every letter upper-cased by
+// the C library (the publisher's tool folds the same way in Python).
+std::string BuildNameFold(std::string_view name);
 
 // The size and SHA-256 of a file as the program reads it: Sha256OfFile
 // under Wine; natively the backend's SHA-256 of the file's bytes.

@@ -7,7 +7,7 @@
 //    of Windows' rules takes (no control characters, separators, colons or
 //    <>"|?*, well-formed code page 950, no dot or blank at the end, not
 //    "." or "..", no device) and that are pairwise different files under a
-//    model of Windows' case folding;
+//    model of the portable fold (ASCII letters outside two-byte characters);
 //  - print then re-read gives the same manifest; an input with LF line ends
 //    only is exactly its printed form;
 //  - CR LF line ends in place of LF read the same (whole against variant);
@@ -54,25 +54,9 @@ std::vector<unsigned> Characters(const std::string& name) {
     return out;
 }
 
-// Big5 letters by their place in the Big5 order (157 codes per lead byte:
-// 0x40-0x7E, then 0xA1-0xFE), so that the model does not share the
-// program's byte arithmetic.
-unsigned Big5Index(unsigned code) {
-    unsigned trail = code & 0xFF;
-    return ((code >> 8) - 0x81) * 157 + (trail < 0x80 ? trail - 0x40 : trail - 0xA1 + 63);
-}
-
-// The folded character: upper-case ASCII, and the small full-width Latin and
-// Greek letters as their capitals.
-unsigned ModelFold(unsigned ch) {
-    if (ch < 0x80) return ch >= 'a' && ch <= 'z' ? ch - 32 : ch;
-    const unsigned fullA = Big5Index(0xA2CF), fullSmallA = Big5Index(0xA2E9);
-    const unsigned alpha = Big5Index(0xA344), smallAlpha = Big5Index(0xA35C);
-    unsigned at = Big5Index(ch);
-    if (at >= fullSmallA && at < fullSmallA + 26) return 0x10000 + (fullA + (at - fullSmallA));
-    if (at >= smallAlpha && at < smallAlpha + 24) return 0x10000 + (alpha + (at - smallAlpha));
-    return 0x10000 + at;
-}
+// The folded character: upper-case ASCII; a two-byte character stays as it
+// is, whatever its second byte (the portable fold's rule).
+unsigned ModelFold(unsigned ch) { return ch >= 'a' && ch <= 'z' ? ch - 32 : ch; }
 
 std::vector<unsigned> ModelKey(const std::string& name) {
     std::vector<unsigned> key;
