@@ -42,7 +42,7 @@ public:
             hash_ = OwnedHandle<BcryptHashCloser>(handle);
     }
     bool Add(const void* bytes, size_t size) {
-        // BCryptHashData takes at most 4 GiB - 1 at a time.
+        // BCryptHashData takes a 32-bit length: large inputs go in pieces.
         const uint8_t* at = static_cast<const uint8_t*>(bytes);
         while (hash_ && size > 0) {
             ULONG piece = size > 0x40000000 ? 0x40000000 : static_cast<ULONG>(size);

@@ -33,16 +33,13 @@ openssl pkey -in other.pem -pubout -out other.pub.pem
 # Files: one larger than the program's read chunk (256 KiB) and not a
 # multiple of it, an empty one, names with a blank and with Big5 bytes
 # (the second byte of a character an ASCII letter and a backslash).
-files() {
-  mkdir -p "$1"
-  head -c 300007 /dev/urandom >"$1/QVX.exe"
-  head -c 4096 /dev/urandom >"$1/qvxchart.dll"
-  : >"$1/empty.dat"
-  printf 'symbols\n' >"$1/new data.dat"
-  printf 'big5\n' >"$1/$(printf '\xa4U\xb8\xfc.txt')"
-  printf 'backslash\n' >"$1/$(printf '\xa5\\.dll')"
-}
-files good
+mkdir good
+head -c 300007 /dev/urandom >good/QVX.exe
+head -c 4096 /dev/urandom >good/qvxchart.dll
+: >good/empty.dat
+printf 'symbols\n' >"good/new data.dat"
+printf 'big5\n' >"good/$(printf '\xa4U\xb8\xfc.txt')"
+printf 'backslash\n' >"good/$(printf '\xa5\\.dll')"
 "$SIGN" good --version 5 >/dev/null
 mkdir other-key product
 cp -p good/* other-key/
