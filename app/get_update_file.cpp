@@ -25,18 +25,6 @@ std::string InstallFolder;
 std::string RemoteFolder;
 uint8_t LanguageIndex = 0;
 
-namespace {
-
-// Names compared as Windows compares them: every letter the system knows
-// folded to its capital, not only ASCII ones.
-std::string SystemNameFold(std::string_view name) {
-    std::wstring wide = ToWide(name);
-    if (!wide.empty()) CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
-    return FromWide(wide, CP_UTF8);
-}
-
-}  // namespace
-
 void RegisterApplicationClasses() {
     RegisterControlClasses();
     RegisterMultiLangClasses();

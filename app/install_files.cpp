@@ -25,15 +25,6 @@ constexpr DWORD kMaxJournal = 1 << 20;
 
 }  // namespace
 
-std::wstring FileApiName(const std::string& path) {
-    std::wstring wide = ToWide(path);
-    if (wide.size() >= MAX_PATH - 1) {
-        std::string longForm = LongPathForm(path);
-        if (!longForm.empty()) return ToWide(longForm);
-    }
-    return wide;
-}
-
 bool RemoveFileAt(const std::wstring& name) {
     if (DeleteFileW(name.c_str())) return true;
     DWORD error = GetLastError();

@@ -8,13 +8,10 @@
 #include <functional>
 #include <string>
 
+#include "app/file_api_name.h"
 #include "app/upgrade_transaction.h"
 
 namespace qv {
-
-// The name the file functions take: the long form for paths beyond the
-// classic limit, which the plain form cannot reach.
-std::wstring FileApiName(const std::string& path);
 
 // Removes a file, a read-only one too; true when it is gone (also when it
 // never existed).

@@ -22,6 +22,10 @@ QV_PACKAGES=(
   xvfb xauth fonts-wqy-microhei
   python3 python3-pyftpdlib netbase
   iproute2 util-linux procps
+  # Signed upgrades: openssl signs (scripts/sign-upgrade) and libcrypto
+  # checks the verifier in the native tests; Wine's bcrypt.dll does its
+  # ECDSA through GnuTLS, which it loads at run time.
+  openssl libssl-dev libgnutls30
 )
 
 # Only scripts/screenshot needs these (xdpyinfo; import and convert).

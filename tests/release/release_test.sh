@@ -4,6 +4,7 @@
 #   - SHA256SUMS names the program and its debug file, and both match it;
 #   - the program carries no debug information and no symbols, imports only
 #     DLLs that come with Windows, and its code is the built program's;
+#   - it carries the upgrade signing key the build was configured with;
 #   - the debug file carries the debug information, and a crash address in
 #     the stripped program resolves to its function and source line through
 #     the program's link to that file (and only through it: a program
@@ -12,9 +13,10 @@
 #
 # Usage: release_test.sh <release folder> <built program (with debug
 #                        information)> <objdump> <objcopy> <nm> <addr2line>
+#                        <the signing key's 64 bytes, as built>
 set -u
 
-DIST=$1 BUILT=$2 OBJDUMP=$3 OBJCOPY=$4 NM=$5 ADDR2LINE=$6
+DIST=$1 BUILT=$2 OBJDUMP=$3 OBJCOPY=$4 NM=$5 ADDR2LINE=$6 KEY=$7
 EXE=$DIST/QuotivaUpgrade.exe
 DEBUG=$EXE.debug
 
@@ -66,7 +68,7 @@ else
 fi
 
 # Every import a DLL of Windows itself: no runtime DLL of the compiler.
-SYSTEM_DLLS=" advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll
+SYSTEM_DLLS=" advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll
   oleaut32.dll shell32.dll shlwapi.dll user32.dll uxtheme.dll version.dll winmm.dll ws2_32.dll "
 imports=$("$OBJDUMP" -p "$EXE" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
 [ -n "$imports" ] || fail "no imports found (objdump -p)"
@@ -85,6 +87,15 @@ if [ -s "$WORK/release.text" ] && cmp -s "$WORK/release.text" "$WORK/built.text"
   pass "the program's code is the built program's"
 else
   fail "the program's code differs from the built program's"
+fi
+
+# The key's 64 bytes, once, in the stripped program (its resource UPGRADEKEY).
+copies=$(/usr/bin/python3 -c 'import sys; print(open(sys.argv[1], "rb").read().count(open(sys.argv[2], "rb").read()))' \
+  "$EXE" "$KEY" 2>&1)
+if [ "$(stat -c %s "$KEY" 2>/dev/null)" = 64 ] && [ "$copies" = 1 ]; then
+  pass "the program carries the upgrade signing key"
+else
+  fail "the signing key's bytes are in the program $copies time(s)"
 fi
 
 # ---- the debug file and a crash address ---------------------------------------
