@@ -3,7 +3,7 @@
 
 QV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QV_BUILD=${QV_BUILD:-$QV_ROOT/build}
-QV_WIN_BUILD=$QV_BUILD/win
+QV_WIN_BUILD=${QV_WIN_BUILD:-$QV_BUILD/win}
 QV_NATIVE_BUILD=$QV_BUILD/native
 # What a user receives, made by the Windows build (scripts/release copies
 # it to dist/): the stripped program, its debug file, SHA256SUMS.
@@ -22,6 +22,7 @@ QV_PACKAGES=(
   xvfb xauth fonts-wqy-microhei
   python3 python3-pyftpdlib netbase
   iproute2 util-linux procps
+  openssl osslsigncode
 )
 
 # Only scripts/screenshot needs these (xdpyinfo; import and convert).
