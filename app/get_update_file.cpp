@@ -1,6 +1,7 @@
 #include "app/get_update_file.h"
 
 #include "app/install_probe.h"
+#include "app/signing_key.h"
 #include "app/upgrade_names.h"
 #include "app/upgrade_texts.h"
 #include "framework/application.h"
@@ -25,13 +26,30 @@ std::string InstallFolder;
 std::string RemoteFolder;
 uint8_t LanguageIndex = 0;
 
+namespace {
+bool& SignedRequired() {
+    static bool required = false;
+    return required;
+}
+}  // namespace
+
+namespace {
+bool& Hidden() {
+    static bool hidden = false;
+    return hidden;
+}
+}  // namespace
+
 void RegisterApplicationClasses() {
     RegisterControlClasses();
     RegisterMultiLangClasses();
     RegisterFtpClasses();
 }
 
-GetUpdateFile::GetUpdateFile(Component* owner) : Form(owner) { RegisterHandlers(); }
+GetUpdateFile::GetUpdateFile(Component* owner) : Form(owner) {
+    RegisterHandlers();
+    run_.SetSignedUpgradesRequired(SignedRequired() || UpgradeSigningRequired());
+}
 
 GetUpdateFile::~GetUpdateFile() {
     // The form's components, the FTP client among them, were closed and
@@ -85,6 +103,7 @@ void GetUpdateFile::BindComponents() {
 void GetUpdateFile::Loaded() {
     Form::Loaded();
     BindComponents();
+    if (Hidden()) SetVisible(false);
 }
 
 void GetUpdateFile::FormCreate(Object*) {
@@ -226,11 +245,15 @@ void GetUpdateFile::QueryFolder() { FtpClient1->QueryFolder(); }
 
 void GetUpdateFile::ListFolder() { FtpClient1->ListFolder("", false); }
 
-DownloadStart GetUpdateFile::DownloadFile(const std::string& remote, const std::string& local) {
+DownloadStart GetUpdateFile::DownloadFile(const std::string& remote, const std::string& local, int64_t restartOffset) {
     const bool ready = FtpClient1->IsReady();
     const std::string temporary = InstallFolder + local;
     try {
-        if (FtpClient1->DownloadFile(remote, temporary, dmReplace)) return DownloadStart::Started;
+        // The offset is the client's 32-bit value: a file beyond its range
+        // resumes at the largest offset it can name.
+        FtpClient1->SetRestartOffset(static_cast<int32_t>(std::min<int64_t>(restartOffset, INT32_MAX)));
+        if (FtpClient1->DownloadFile(remote, temporary, restartOffset > 0 ? dmRestart : dmReplace))
+            return DownloadStart::Started;
     } catch (Exception& e) {
         // The report names the installed file, as the user knows it.
         const std::string installed = InstallFolder + remote;
@@ -261,6 +284,25 @@ std::string GetUpdateFile::BeginStaging(const std::string& installed) {
 }
 
 void GetUpdateFile::DiscardStaged(const std::string& staged) { RemoveFileAt(FileApiName(InstallFolder + staged)); }
+
+std::string GetUpdateFile::StageText(const std::string& installed, const std::string& text) {
+    const std::string staged = BeginStaging(installed);
+    OwnedFile file(CreateFileW(FileApiName(InstallFolder + staged).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (!file || !WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written != text.size())
+        throw EFCreateError("Cannot create file " + InstallFolder + installed);
+    return staged;
+}
+
+std::optional<P256PublicKey> GetUpdateFile::SigningKey() { return LoadUpgradeSigningKey(); }
+
+std::optional<FileDigest> GetUpdateFile::Digest(const std::string& path) { return Sha256OfFile(InstallFolder + path); }
+
+void GetUpdateFile::SetSignedUpgradesRequired(bool required) { SignedRequired() = required; }
+
+void GetUpdateFile::SetHidden(bool hidden) { Hidden() = hidden; }
 
 InstallFiles& GetUpdateFile::Files() {
     files_.SetFolder(InstallFolder);

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "app/bcrypt_crypto.h"
 #include "app/install_files.h"
 #include "app/staged_download.h"
 #include "app/upgrade_run.h"
@@ -91,6 +92,12 @@ public:
     // time-out, restart offset 0, binary type.
     void ApplyFtpSettings();
 
+    // Whether this program refuses an upgrade folder without a signed
+    // manifest (set before the window is made; the program's build decides).
+    static void SetSignedUpgradesRequired(bool required);
+    // The window is made hidden, whatever its resource says (a /quiet run).
+    static void SetHidden(bool hidden);
+
     // The upgrade run.
     UpgradeRun& Run() { return run_; }
     const UpgradeRun& Run() const { return run_; }
@@ -125,13 +132,17 @@ private:
     void ChangeFolder(const std::string& folder) override;
     void QueryFolder() override;
     void ListFolder() override;
-    DownloadStart DownloadFile(const std::string& remote, const std::string& local) override;
+    DownloadStart DownloadFile(const std::string& remote, const std::string& local, int64_t restartOffset) override;
     int32_t BytesTransferred() override;
     std::string FoldName(std::string_view name) override;
     void NewStagingRun() override;
     std::string BeginStaging(const std::string& installed) override;
     void DiscardStaged(const std::string& staged) override;
+    std::string StageText(const std::string& installed, const std::string& text) override;
     InstallFiles& Files() override;
+    UpgradeCrypto& Crypto() override { return crypto_; }
+    std::optional<P256PublicKey> SigningKey() override;
+    std::optional<FileDigest> Digest(const std::string& path) override;
     void Trace(std::string_view line) override;
 
     // Finishes or undoes an upgrade a kill interrupted; false when the user
@@ -140,6 +151,7 @@ private:
 
     StagedDownload staged_;
     WindowsInstallFiles files_{std::string()};
+    BcryptUpgradeCrypto crypto_;
     UpgradeRun run_{*this};
 
     void RegisterHandlers();

@@ -2,5 +2,8 @@
 #include <windows.h>
 
 #include "app/program.h"
+#include "framework/win32_text.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return qv::RunUpgradeProgram(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    return qv::RunUpgradeProgram(qv::FromWide(GetCommandLineW()));
+}

@@ -3,8 +3,12 @@
 // ended in order. Its result is the process's exit code.
 #pragma once
 
+#include <string>
+
 namespace qv {
 
-int RunUpgradeProgram();
+// `commandLine`: the whole command line, the program's name first (the
+// program passes GetCommandLine's).
+int RunUpgradeProgram(const std::string& commandLine = std::string());
 
 }  // namespace qv

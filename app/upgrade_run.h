@@ -22,13 +22,27 @@
 //                closes
 // A failed file does not stop the others; a session the server ended, a
 // time-out, Cancel or the window closing leave the installation as it was.
+//
+// Signed upgrades: when the upgrade folder lists "upgrade.manifest", it and
+// its signature are fetched first and verified (the publisher's key, the
+// product, a version not older than the installed one); the files to
+// install are then the manifest's, a file already installed as the
+// manifest says is not fetched, a transfer that breaks off is resumed from
+// its staged bytes, and every file's size and SHA-256 are checked before
+// anything is installed. Any doubt and nothing is installed, with one
+// message that says why. The installed version is recorded with the files.
+// A program built to require signed upgrades refuses a folder without a
+// manifest.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/manifest_verify.h"
 #include "app/upgrade_transaction.h"
 #include "comms/ftp/ftp_types.h"
 
@@ -82,8 +96,10 @@ public:
     virtual void ChangeFolder(const std::string& folder) = 0;
     virtual void QueryFolder() = 0;
     virtual void ListFolder() = 0;
-    // Raises when the local file cannot be opened.
-    virtual DownloadStart DownloadFile(const std::string& remote, const std::string& local) = 0;
+    // Raises when the local file cannot be opened. A restart offset above 0
+    // resumes the local file from there (REST).
+    virtual DownloadStart DownloadFile(const std::string& remote, const std::string& local,
+                                       int64_t restartOffset = 0) = 0;
     virtual int32_t BytesTransferred() = 0;
     // Names compared as the system compares file names.
     virtual std::string FoldName(std::string_view name) = 0;
@@ -98,7 +114,18 @@ public:
     // it cannot be made.
     virtual std::string BeginStaging(const std::string& installed) = 0;
     virtual void DiscardStaged(const std::string& staged) = 0;
+    // Stages a file of this text that will replace `installed`; returns its
+    // path as BeginStaging does.
+    virtual std::string StageText(const std::string& installed, const std::string& text) = 0;
     virtual InstallFiles& Files() = 0;
+
+    // ---- signed upgrades ----
+    virtual UpgradeCrypto& Crypto() = 0;
+    // The publisher's key the program carries; nothing when it has none.
+    virtual std::optional<P256PublicKey> SigningKey() = 0;
+    // Size and SHA-256 of a file below the installation folder; nothing
+    // when it cannot be read.
+    virtual std::optional<FileDigest> Digest(const std::string& path) = 0;
 
     virtual void Trace(std::string_view line) { (void)line; }
 
@@ -116,6 +143,8 @@ public:
     void SetLanguage(int index) { language_ = index; }
     // The upgrade folder on the server ("//QVX_upgrade").
     void SetRemoteFolder(std::string folder) { remoteFolder_ = std::move(folder); }
+    // Refuse an upgrade folder without a signed manifest.
+    void SetSignedUpgradesRequired(bool required) { signedRequired_ = required; }
 
     // ---- what happens ----
     void DownloadClicked();
@@ -141,6 +170,11 @@ public:
     bool QueueFilled() const { return queueFilled_; }
     bool QueueExhausted() const { return queueExhausted_; }
     const std::vector<InstallEntry>& Staged() const { return staged_; }
+    // The upgrade folder listed a manifest: this is a signed upgrade.
+    bool Signed() const { return signed_.active; }
+    // Why a signed upgrade installs nothing (empty while nothing speaks
+    // against it).
+    const std::string& SignedFailure() const { return signed_.failure; }
     // The download under way: its staged file (empty when none).
     const std::string& CurrentStaged() const { return current_.staged; }
 
@@ -160,9 +194,33 @@ private:
     struct Current {
         std::string name;    // as listed
         std::string staged;  // empty: no download under way
+        int64_t offset = 0;  // where this transfer began in the staged file
+    };
+
+    struct Attempt {
+        std::string staged;  // the bytes kept from a transfer that broke off
+        int retries = 0;     // resumptions so far
+        bool fromZero = false;  // the next try starts from 0 (REST got nowhere)
+        bool resumed = false;   // the bytes come from more than one transfer
+        bool wholeRetried = false;  // a resumed file that did not match was fetched once more whole
+    };
+    struct SignedRun {
+        bool active = false;
+        bool verified = false;
+        std::string manifestText, signatureText;
+        UpgradeManifest manifest;
+        std::vector<std::string> listed;  // the folder's names
+        std::map<std::string, Attempt> attempts;
+        std::string failure;
     };
 
     void Transition(UpgradePhase to, std::string_view why);
+    bool FetchingManifest() const;
+    void ManifestArrived();
+    void VerifySigned();
+    void FailSigned(const std::string& text);
+    bool Resume(const std::string& why);
+    uint64_t InstalledVersion();
     void StartUpgrade();
     void DiscardCurrent();
     void DiscardAll();
@@ -185,6 +243,12 @@ private:
     int32_t installed_ = 0;
     Current current_;
     std::vector<InstallEntry> staged_;
+    bool signedRequired_ = false;
+    SignedRun signed_;
 };
+
+// The file in the installation folder that records the version of the last
+// signed upgrade installed; installed with the upgrade's files.
+inline constexpr const char* kInstalledVersionName = "QuotivaUpgrade.version";
 
 }  // namespace qv

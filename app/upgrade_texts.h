@@ -48,6 +48,52 @@ inline constexpr UpgradeText kTextInUse{
     "A\xb5M\xab\xe1\xab\xf6\xa1u\xad\xab\xb8\xd5\xa1v\xa1""F\xab\xf6\xa1u\xa8\xfa\xae\xf8\xa1v\xabh\xabO\xaf""d\xad\xec\xa6\xb3"
     "\xc0\xc9\xae\xd7\xa1""C"};
 
+// Signed upgrades: why nothing was installed. Texts that name a file follow
+// its name.
+// 升級資料夾中沒有經簽署的清單，未安裝任何檔案。
+inline constexpr UpgradeText kTextNoManifest{
+    "The upgrade folder holds no signed manifest; nothing was installed.",
+    "\xa4\xc9\xaf\xc5\xb8\xea\xae\xc6\xa7\xa8\xa4\xa4\xa8S\xa6\xb3\xb8g\xc3\xb1\xb8p\xaa\xba\xb2M\xb3\xe6\xa1""A\xa5\xbc\xa6w"
+    "\xb8\xcb\xa5\xf4\xa6\xf3\xc0\xc9\xae\xd7\xa1""C"};
+// 此升級未經發行者簽署或已被更改，未安裝任何檔案。
+inline constexpr UpgradeText kTextBadSignature{
+    "The upgrade is not signed by the publisher, or was altered; nothing was installed.",
+    "\xa6\xb9\xa4\xc9\xaf\xc5\xa5\xbc\xb8g\xb5o\xa6\xe6\xaa\xcc\xc3\xb1\xb8p\xa9\xce\xa4w\xb3Q\xa7\xf3\xa7\xef\xa1""A\xa5\xbc"
+    "\xa6w\xb8\xcb\xa5\xf4\xa6\xf3\xc0\xc9\xae\xd7\xa1""C"};
+// 此升級屬於其他產品，未安裝任何檔案。
+inline constexpr UpgradeText kTextWrongProduct{
+    "The upgrade is for another product; nothing was installed.",
+    "\xa6\xb9\xa4\xc9\xaf\xc5\xc4\xdd\xa9\xf3\xa8\xe4\xa5L\xb2\xa3\xab~\xa1""A\xa5\xbc\xa6w\xb8\xcb\xa5\xf4\xa6\xf3\xc0\xc9"
+    "\xae\xd7\xa1""C"};
+// 此升級的版本比已安裝的版本舊，未安裝任何檔案。
+inline constexpr UpgradeText kTextOlderVersion{
+    "The upgrade is older than the installed version; nothing was installed.",
+    "\xa6\xb9\xa4\xc9\xaf\xc5\xaa\xba\xaa\xa9\xa5\xbb\xa4\xf1\xa4w\xa6w\xb8\xcb\xaa\xba\xaa\xa9\xa5\xbb\xc2\xc2\xa1""A"
+    "\xa5\xbc\xa6w\xb8\xcb\xa5\xf4\xa6\xf3\xc0\xc9\xae\xd7\xa1""C"};
+// 無法讀取此升級的清單，未安裝任何檔案。
+inline constexpr UpgradeText kTextBadManifest{
+    "The upgrade's manifest cannot be read; nothing was installed.",
+    "\xb5L\xaak\xc5\xaa\xa8\xfa\xa6\xb9\xa4\xc9\xaf\xc5\xaa\xba\xb2M\xb3\xe6\xa1""A\xa5\xbc\xa6w\xb8\xcb\xa5\xf4\xa6\xf3"
+    "\xc0\xc9\xae\xd7\xa1""C"};
+// (the file's name, then) 列於升級清單中，但伺服器上沒有此檔案，未安裝任何檔案。
+inline constexpr UpgradeText kTextNotOnServer{
+    " is named in the upgrade's manifest but missing on the server; nothing was installed.",
+    " \xa6""C\xa9\xf3\xa4\xc9\xaf\xc5\xb2M\xb3\xe6\xa4\xa4\xa1""A\xa6\xfd\xa6\xf8\xaa""A\xbe\xb9\xa4W\xa8S\xa6\xb3\xa6\xb9"
+    "\xc0\xc9\xae\xd7\xa1""A\xa5\xbc\xa6w\xb8\xcb\xa5\xf4\xa6\xf3\xc0\xc9\xae\xd7\xa1""C"};
+// (the file's name, then) 與升級清單不符（大小或 SHA-256），未安裝任何檔案。
+inline constexpr UpgradeText kTextNotAsSigned{
+    " does not match the upgrade's manifest (size or SHA-256); nothing was installed.",
+    " \xbbP\xa4\xc9\xaf\xc5\xb2M\xb3\xe6\xa4\xa3\xb2\xc5\xa1]\xa4j\xa4p\xa9\xce SHA-256\xa1^\xa1""A\xa5\xbc\xa6w\xb8\xcb"
+    "\xa5\xf4\xa6\xf3\xc0\xc9\xae\xd7\xa1""C"};
+// (the file's name, then) 無法完整下載，未安裝任何檔案。
+inline constexpr UpgradeText kTextNotFetched{
+    " could not be downloaded whole; nothing was installed.",
+    " \xb5L\xaak\xa7\xb9\xbe\xe3\xa4U\xb8\xfc\xa1""A\xa5\xbc\xa6w\xb8\xcb\xa5\xf4\xa6\xf3\xc0\xc9\xae\xd7\xa1""C"};
+// Quotiva 已是最新版本，無需下載任何檔案。
+inline constexpr UpgradeText kTextUpToDate{
+    "Quotiva is up to date; nothing needed to be downloaded.",
+    "Quotiva \xa4w\xacO\xb3\xcc\xb7s\xaa\xa9\xa5\xbb\xa1""A\xb5L\xbb\xdd\xa4U\xb8\xfc\xa5\xf4\xa6\xf3\xc0\xc9\xae\xd7\xa1""C"};
+
 // Shown as they are in both languages.
 inline constexpr const char* kTextOperationComplete = "operation complete";
 inline constexpr const char* kTextBeingLogin = "Being Login....";

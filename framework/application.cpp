@@ -38,10 +38,12 @@ void Application::Initialize() {
 }
 
 bool Application::DialogNavigation(MSG& msg) {
-    // Tab and arrow keys move the focus between a form's controls.
+    // Tab, Enter and Esc as the form has them (Form::DialogKey); arrow keys
+    // and the rest of the dialog keys as the dialog manager has them.
     if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
     HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
     if (!root || !GetPropW(root, Form::kFormProperty)) return false;
+    if (auto* form = dynamic_cast<Form*>(Control::FromHandle(root)); form && form->DialogKey(msg)) return true;
     return IsDialogMessageW(root, &msg) != FALSE;
 }
 

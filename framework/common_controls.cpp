@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/scaling_core.h"
 #include "framework/text.h"
 #include "framework/win32_text.h"
 
@@ -113,6 +114,20 @@ Control::CreateParams HeaderControl::GetCreateParams() const { return {WC_HEADER
 
 void HeaderControl::HandleCreated() { sections_.Flush(); }
 
+void HeaderControl::ScaleChanged(int oldDpi) {
+    Control::ScaleChanged(oldDpi);
+    // Sections keep the widths they have (the user may have dragged them),
+    // at the new scale.
+    if (!hwnd_) return;
+    for (int i = 0; i < Header_GetItemCount(hwnd_); ++i) {
+        HDITEMW item{};
+        item.mask = HDI_WIDTH;
+        if (!SendMessageW(hwnd_, HDM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item))) continue;
+        item.cxy = ScaleValue(item.cxy, CurrentDpi(), oldDpi);
+        SendMessageW(hwnd_, HDM_SETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    }
+}
+
 int HeaderSections::Count() const {
     HWND h = control_.Handle();
     return h ? Header_GetItemCount(h) : StringList::Count();
@@ -151,7 +166,7 @@ void HeaderSections::Insert(int index, std::string_view s) {
     HDITEMW item{};
     item.mask = HDI_TEXT | HDI_WIDTH | HDI_FORMAT;
     item.pszText = text.data();
-    item.cxy = control_.sectionWidth_;
+    item.cxy = control_.ScaleToDevice(control_.sectionWidth_);
     item.fmt = HDF_LEFT | HDF_STRING;
     SendMessageW(h, HDM_INSERTITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
     Changed();
@@ -296,6 +311,16 @@ void ListView::HandleDestroying() {
     columnCount_ = 0;
 }
 
+void ListView::ScaleChanged(int oldDpi) {
+    Control::ScaleChanged(oldDpi);
+    // Columns keep the widths they have, at the new scale.
+    if (!hwnd_) return;
+    for (int i = 0; i < columnCount_; ++i) {
+        int width = static_cast<int>(SendMessageW(hwnd_, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(i), 0));
+        SendMessageW(hwnd_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(i), ScaleValue(width, CurrentDpi(), oldDpi));
+    }
+}
+
 void ListView::RequireHandle() const {
     if (!hwnd_) NoWindow(*this);
 }
@@ -306,7 +331,7 @@ int ListView::AddColumn(const std::string& caption, int width) {
     LVCOLUMNW col{};
     col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
     col.pszText = w.data();
-    col.cx = width;
+    col.cx = ScaleToDevice(width);
     col.iSubItem = columnCount_;
     if (SendMessageW(hwnd_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(columnCount_), reinterpret_cast<LPARAM>(&col)) < 0)
         throw Exception("Cannot add a column to " + Name());

@@ -81,6 +81,7 @@ public:
 protected:
     CreateParams GetCreateParams() const override;
     void HandleCreated() override;
+    void ScaleChanged(int oldDpi) override;
 
 private:
     friend class HeaderSections;
@@ -165,6 +166,7 @@ public:
 protected:
     CreateParams GetCreateParams() const override;
     void HandleDestroying() override;
+    void ScaleChanged(int oldDpi) override;
 
 private:
     friend class ListSubItems;

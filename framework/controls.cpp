@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "framework/application.h"
+#include "framework/scaling_core.h"
 #include "framework/text.h"
 #include "framework/win32_text.h"
 
@@ -112,10 +113,13 @@ void Control::SetParent(Control* parent) {
 void Control::CreateHandle() {
     if (hwnd_ || IsTopLevel() || !parent_ || !parent_->ClientHandle()) return;
     RegisterCommonControlClasses();
+    SyncFontScale();
     CreateParams cp = GetCreateParams();
     DWORD style = cp.style | WS_CHILD | WS_CLIPSIBLINGS | (visible_ ? WS_VISIBLE : 0) | (enabled_ ? 0 : WS_DISABLED) |
                   (tabStop_ ? WS_TABSTOP : 0);
-    HWND h = CreateWindowExW(cp.exStyle, cp.className, ToWide(text_).c_str(), style, left_, top_, width_, height_,
+    RECT r = DeviceBounds();
+    HWND h = CreateWindowExW(cp.exStyle, cp.className, ToWide(text_).c_str(), style, r.left, r.top, r.right - r.left,
+                             r.bottom - r.top,
                              parent_->ClientHandle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId())),
                              GetModuleHandleW(nullptr), nullptr);
     if (!h) RaiseLastError("Cannot create the window of " + Name());
@@ -225,7 +229,45 @@ void Control::SetBounds(int left, int top, int width, int height) {
     top_ = top;
     width_ = width;
     height_ = height;
-    if (hwnd_ && !IsTopLevel()) MoveWindow(hwnd_, left, top, width, height, TRUE);
+    if (hwnd_ && !IsTopLevel()) {
+        RECT r = DeviceBounds();
+        MoveWindow(hwnd_, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+    }
+}
+
+int Control::CurrentDpi() const { return parent_ ? parent_->CurrentDpi() : kDesignDpi; }
+
+int Control::DesignDpi() const { return parent_ ? parent_->DesignDpi() : kDesignDpi; }
+
+int Control::ScaleToDevice(int v) const { return ScaleValue(v, CurrentDpi(), DesignDpi()); }
+
+RECT Control::DeviceBounds() const {
+    const int dpi = CurrentDpi(), design = DesignDpi();
+    const Span x = ScaleSpan({left_, width_}, dpi, design);
+    const Span y = ScaleSpan({top_, height_}, dpi, design);
+    return {x.start, y.start, x.start + x.size, y.start + y.size};
+}
+
+void Control::SyncFontScale() {
+    const bool copying = copyingFont_;
+    copyingFont_ = true;
+    try {
+        font_.SetScale(CurrentDpi(), DesignDpi());
+    } catch (...) {
+        copyingFont_ = copying;
+        throw;
+    }
+    copyingFont_ = copying;
+}
+
+void Control::ApplyScale(int oldDpi) {
+    SyncFontScale();
+    ScaleChanged(oldDpi);
+    for (Control* c : children_) c->ApplyScale(oldDpi);
+}
+
+void Control::ScaleChanged(int) {
+    if (hwnd_ && !IsTopLevel()) SetBounds(left_, top_, width_, height_);
 }
 
 void Control::SetVisible(bool v) {
@@ -384,7 +426,10 @@ void Label::AdjustSize() {
     GetTextMetricsW(dc, &tm);
     SelectObject(dc, old);
     ReleaseDC(hwnd_, dc);
-    SetBounds(Left(), Top(), size.cx, tm.tmHeight);
+    // Measured in device pixels; kept in layout units rounded up, so that
+    // the window, scaled back, is never narrower than its text.
+    const int dpi = CurrentDpi(), design = DesignDpi();
+    SetBounds(Left(), Top(), UnscaleSizeUp(size.cx, dpi, design), UnscaleSizeUp(tm.tmHeight, dpi, design));
 }
 
 const PropertyTable& Label::StaticProperties() {
@@ -405,25 +450,45 @@ Image::~Image() {
 Control::CreateParams Image::GetCreateParams() const { return {L"STATIC", SS_ICON | SS_CENTERIMAGE, 0}; }
 
 void Image::SetIconResource(const std::string& v) {
+    const std::string previous = iconResource_;
+    iconResource_ = v;
+    try {
+        LoadIconImage();
+    } catch (...) {
+        iconResource_ = previous;
+        throw;
+    }
+}
+
+void Image::LoadIconImage() {
     HICON icon = nullptr;
-    if (!v.empty()) {
-        icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), ToWide(v).c_str(), IMAGE_ICON, 32, 32, 0));
-        if (!icon) throw Exception("Icon resource " + v + " not found");
+    if (!iconResource_.empty()) {
+        // Loaded at the size it is shown at: the image of that size when
+        // the resource has one, otherwise the nearest one resampled once.
+        const int size = ScaleToDevice(32);
+        icon = static_cast<HICON>(
+            LoadImageW(GetModuleHandleW(nullptr), ToWide(iconResource_).c_str(), IMAGE_ICON, size, size, 0));
+        if (!icon) throw Exception("Icon resource " + iconResource_ + " not found");
     }
     if (icon_) {
         if (hwnd_) SendMessageW(hwnd_, STM_SETICON, 0, 0);
         DestroyIcon(icon_);
     }
     icon_ = icon;
-    iconResource_ = v;
     HandleCreated();
+}
+
+void Image::ScaleChanged(int oldDpi) {
+    LoadIconImage();
+    Control::ScaleChanged(oldDpi);
 }
 
 void Image::HandleCreated() {
     if (!hwnd_) return;
     SendMessageW(hwnd_, STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
     // Setting an icon may resize the control to the icon; keep our bounds.
-    MoveWindow(hwnd_, Left(), Top(), Width(), Height(), TRUE);
+    RECT r = DeviceBounds();
+    MoveWindow(hwnd_, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
 }
 
 const PropertyTable& Image::StaticProperties() {
@@ -469,6 +534,7 @@ const PropertyTable& Button::StaticProperties() {
         StringProperty<Button>("Caption", &Button::Caption, &Button::SetCaption),
         ReferenceProperty<Button, Action>("Action", &Button::GetAction, &Button::SetAction),
         BooleanProperty<Button>("Default", &Button::Default, &Button::SetDefault),
+        BooleanProperty<Button>("Cancel", &Button::Cancel, &Button::SetCancel),
         EventProperty<ButtonControl>("OnClick", &ButtonControl::OnClick),
     });
     return table;
@@ -717,7 +783,8 @@ void StatusBar::ApplyPanels() {
     if (!hwnd_) return;
     int n = std::max<int>(1, static_cast<int>(panelTexts_.size()));
     std::vector<int> edges(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) edges[static_cast<size_t>(i)] = (i + 1 == n) ? -1 : Width() * (i + 1) / n;
+    for (int i = 0; i < n; ++i)
+        edges[static_cast<size_t>(i)] = (i + 1 == n) ? -1 : ScaleToDevice(Width() * (i + 1) / n);
     SendMessageW(hwnd_, SB_SETPARTS, static_cast<WPARAM>(n), reinterpret_cast<LPARAM>(edges.data()));
     for (int i = 0; i < n; ++i) {
         std::wstring t = i < static_cast<int>(panelTexts_.size()) ? ToWide(panelTexts_[static_cast<size_t>(i)]) : L"";
@@ -890,7 +957,10 @@ void ComboBox::HandleCreated() {
 void ComboBox::SetBounds(int left, int top, int width, int height) {
     Control::SetBounds(left, top, width, height);
     // The window's height includes the dropped-down list.
-    if (hwnd_) MoveWindow(hwnd_, left, top, width, height + 160, TRUE);
+    if (hwnd_) {
+        RECT r = DeviceBounds();
+        MoveWindow(hwnd_, r.left, r.top, r.right - r.left, r.bottom - r.top + ScaleToDevice(160), TRUE);
+    }
 }
 
 int ComboBox::ItemIndex() const {
@@ -952,8 +1022,9 @@ void RadioGroup::RebuildButtons() {
     int rowHeight = n > 0 ? std::max(16, (Height() - 24) / n) : 16;
     for (int i = 0; i < n; ++i) {
         DWORD style = WS_CHILD | WS_VISIBLE | BS_AUTORADIOBUTTON | (i == 0 ? (WS_GROUP | WS_TABSTOP) : 0);
-        HWND b = CreateWindowExW(0, L"BUTTON", ToWide(items_.Get(i)).c_str(), style, 8, 16 + i * rowHeight,
-                                 std::max(16, Width() - 16), 16, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(i + 1)),
+        HWND b = CreateWindowExW(0, L"BUTTON", ToWide(items_.Get(i)).c_str(), style, ScaleToDevice(8),
+                                 ScaleToDevice(16 + i * rowHeight), ScaleToDevice(std::max(16, Width() - 16)),
+                                 ScaleToDevice(16), hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(i + 1)),
                                  GetModuleHandleW(nullptr), nullptr);
         if (!b) RaiseLastError("Cannot create a radio button of " + Name());
         SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont().Handle()), FALSE);
@@ -965,6 +1036,11 @@ void RadioGroup::RebuildButtons() {
 void RadioGroup::FontChanged() {
     Control::FontChanged();
     for (HWND b : buttons_) SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont().Handle()), TRUE);
+}
+
+void RadioGroup::ScaleChanged(int oldDpi) {
+    Control::ScaleChanged(oldDpi);
+    RebuildButtons();
 }
 
 void RadioGroup::SetItemIndex(int v) {

@@ -11,6 +11,15 @@
 // child's object (every control window is subclassed), so a button hears
 // its own click. Exceptions that escape a handler go to the application's
 // standard exception report.
+//
+// Display scaling: a control's Left, Top, Width and Height and its font's
+// Height are layout units, pixels at its form's design DPI (PixelsPerInch,
+// 96). Its window gets them scaled to the DPI of the monitor the form is
+// on, rectangles by their edges (scaling_core.h), fonts made at that DPI,
+// so a window keeps its proportions and sharp texts at any display scaling
+// and when it moves to a monitor of another DPI. What a control measures
+// in device pixels (a label's text) goes back into layout units rounded
+// up, so that it is never cut off.
 #pragma once
 
 #include <windows.h>
@@ -81,6 +90,17 @@ public:
 
     void SetFocus();
 
+    // ---- display scaling ----
+    // The DPI this control is laid out at (its form's monitor) and the
+    // design DPI of its layout units; 96 for both outside a form.
+    virtual int CurrentDpi() const;
+    virtual int DesignDpi() const;
+    // A length in layout units in device pixels.
+    int ScaleToDevice(int v) const;
+    // The control's rectangle in its parent's client area, in device
+    // pixels (scaled by its edges).
+    RECT DeviceBounds() const;
+
     // Found from a window handle of this program (nullptr for others).
     static Control* FromHandle(HWND hwnd);
 
@@ -131,6 +151,16 @@ protected:
 
     virtual void FontChanged();
     void ParentFontChanged();
+    // The form's DPI changed from oldDpi to CurrentDpi(): this control's
+    // font, window rectangle and whatever else it sizes in pixels follow,
+    // then its children's.
+    void ApplyScale(int oldDpi);
+    // What a control does beyond font and rectangle (the default puts the
+    // window at its scaled rectangle).
+    virtual void ScaleChanged(int oldDpi);
+    // Makes the font's GDI font at the control's scale (not a change of
+    // the font's attributes: ParentFont stays as it is).
+    void SyncFontScale();
     void ParentColorChanged();
     // Creating the window of a form (top level) is the form's own business.
     virtual bool IsTopLevel() const { return false; }
@@ -200,8 +230,11 @@ public:
 protected:
     CreateParams GetCreateParams() const override;
     void HandleCreated() override;
+    void ScaleChanged(int oldDpi) override;
 
 private:
+    // The icon at the size it is drawn at (32 layout pixels).
+    void LoadIconImage();
     std::string iconResource_;
     HICON icon_ = nullptr;
 };
@@ -227,11 +260,16 @@ protected:
     ActionLink actionLink_;
 };
 
+// Keys (Form::DialogKey): Enter clicks the focused button, or the form's
+// Default button when the focused control is no button and takes no Enter
+// itself; Esc clicks the form's Cancel button.
 class Button : public ButtonControl {
 public:
     explicit Button(Component* owner = nullptr);
     bool Default() const { return default_; }
     void SetDefault(bool v);
+    bool Cancel() const { return cancel_; }
+    void SetCancel(bool v) { cancel_ = v; }
     static const PropertyTable& StaticProperties();
     const PropertyTable& Properties() const override { return StaticProperties(); }
     std::string ClassName() const override { return "Button"; }
@@ -241,6 +279,7 @@ protected:
 
 private:
     bool default_ = false;
+    bool cancel_ = false;
 };
 
 class CheckBox : public ButtonControl {
@@ -470,6 +509,7 @@ protected:
     void HandleCreated() override;
     void HandleDestroying() override;
     void FontChanged() override;
+    void ScaleChanged(int oldDpi) override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:

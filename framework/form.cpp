@@ -2,12 +2,13 @@
 
 #include "framework/application.h"
 #include "framework/menus.h"
+#include "framework/scaling.h"
 #include "framework/text.h"
 #include "framework/win32_text.h"
 
 namespace qv {
 
-Form::Form(Component* owner) : Control(owner) {
+Form::Form(Component* owner) : Control(owner), dpi_(SystemDpi()) {
     visible_ = false;
     parentColor_ = false;
 }
@@ -86,6 +87,10 @@ void Form::HandleNeeded() {
                              Width() > 0 ? Width() : CW_USEDEFAULT, Height() > 0 ? Height() : CW_USEDEFAULT, nullptr,
                              nullptr, GetModuleHandleW(nullptr), this);
     if (!h) throw Exception("Cannot create the window " + ClassName() + " (error " + IntToStr(GetLastError()) + ")");
+    // The monitor the window came up on: its controls and fonts are made
+    // at its DPI.
+    dpi_ = WindowDpi(h);
+    SyncFontScale();
     SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont().Handle()), FALSE);
     if (icon_) {
         SendMessageW(h, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
@@ -144,6 +149,50 @@ LRESULT Form::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             if (lParam == 0 && HIWORD(wParam) == 0 && DispatchMenuCommand(LOWORD(wParam))) return 0;
             break;
+        case WM_ACTIVATE:
+            // Leaving: remember the control that had the focus, to give it
+            // back when the form is active again.
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                HWND focus = GetFocus();
+                if (focus && IsChild(hwnd_, focus)) lastFocus_ = focus;
+            }
+            break;
+        case WM_SETFOCUS: {
+            // The form itself takes no keys: the focus goes on to the
+            // control that had it, or the first of the Tab order.
+            HWND target = lastFocus_;
+            if (!target || !IsChild(hwnd_, target) || !IsWindowVisible(target) || !IsWindowEnabled(target))
+                target = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+            if (target) {
+                ::SetFocus(target);
+                return 0;
+            }
+            break;
+        }
+        case WM_DPICHANGED: {
+            // Moved to a monitor of another DPI: the system suggests the
+            // frame there; the layout follows the new DPI inside it.
+            if (const auto* suggested = reinterpret_cast<const RECT*>(lParam))
+                SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                             suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+            ChangeDpi(HIWORD(wParam));
+            return 0;
+        }
+        case WM_GETDPISCALEDSIZE: {
+            // The frame the window will have at the new DPI, so that the
+            // system's suggestion is exact for a form of a fixed client size.
+            if (clientWidth_ <= 0 || clientHeight_ <= 0 || !lParam) break;
+            const int dpi = static_cast<int>(wParam);
+            RECT r{0, 0, ScaleValue(clientWidth_, dpi, designDpi_), ScaleValue(clientHeight_, dpi, designDpi_)};
+            if (!AdjustWindowRectForDpi(r, static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE)),
+                                        GetMenu(hwnd_) != nullptr,
+                                        static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE)), dpi))
+                break;
+            auto* size = reinterpret_cast<SIZE*>(lParam);
+            size->cx = r.right - r.left;
+            size->cy = r.bottom - r.top;
+            return TRUE;
+        }
         case WM_MOVE:
         case WM_SIZE: {
             RECT r;
@@ -181,7 +230,7 @@ int Form::ClientWidth() const {
     if (hwnd_) {
         RECT r;
         GetClientRect(hwnd_, &r);
-        return r.right - r.left;
+        return ScaleValue(r.right - r.left, designDpi_, dpi_);
     }
     return clientWidth_;
 }
@@ -190,7 +239,7 @@ int Form::ClientHeight() const {
     if (hwnd_) {
         RECT r;
         GetClientRect(hwnd_, &r);
-        return r.bottom - r.top;
+        return ScaleValue(r.bottom - r.top, designDpi_, dpi_);
     }
     return clientHeight_;
 }
@@ -209,13 +258,14 @@ void Form::ApplyClientSize() {
     if (!hwnd_ || clientWidth_ <= 0 || clientHeight_ <= 0) return;
     auto style = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE));
     auto ex = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE));
-    RECT r{0, 0, clientWidth_, clientHeight_};
-    AdjustWindowRectEx(&r, style, GetMenu(hwnd_) != nullptr, ex);
+    const int width = ScaleToDevice(clientWidth_), height = ScaleToDevice(clientHeight_);
+    RECT r{0, 0, width, height};
+    AdjustWindowRectForDpi(r, style, GetMenu(hwnd_) != nullptr, ex, dpi_);
     SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     // Correct for whatever the frame computation missed.
     RECT c;
     GetClientRect(hwnd_, &c);
-    int dw = clientWidth_ - (c.right - c.left), dh = clientHeight_ - (c.bottom - c.top);
+    int dw = width - (c.right - c.left), dh = height - (c.bottom - c.top);
     if (dw != 0 || dh != 0) {
         RECT w;
         GetWindowRect(hwnd_, &w);
@@ -227,6 +277,80 @@ void Form::ApplyClientSize() {
 void Form::SetBounds(int left, int top, int width, int height) {
     Control::SetBounds(left, top, width, height);
     if (hwnd_) SetWindowPos(hwnd_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form::SetPixelsPerInch(int v) {
+    if (v <= 0 || v == designDpi_) return;
+    designDpi_ = v;
+    SyncFontScale();
+    ApplyClientSize();
+    for (Control* c : children_) c->ApplyScale(dpi_);
+}
+
+void Form::ChangeDpi(int dpi) {
+    if (dpi <= 0 || dpi == dpi_) return;
+    const int old = dpi_;
+    dpi_ = dpi;
+    SyncFontScale();
+    ApplyClientSize();
+    for (Control* c : children_) c->ApplyScale(old);
+    if (hwnd_) InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+Button* Form::FindButton(bool (*pred)(const Button&)) const {
+    std::vector<const Control*> pending(children_.begin(), children_.end());
+    while (!pending.empty()) {
+        const Control* c = pending.back();
+        pending.pop_back();
+        auto* b = dynamic_cast<Button*>(const_cast<Control*>(c));
+        if (b && pred(*b) && b->Handle() && IsWindowVisible(b->Handle()) && IsWindowEnabled(b->Handle())) return b;
+        pending.insert(pending.end(), c->children_.begin(), c->children_.end());
+    }
+    return nullptr;
+}
+
+bool Form::DialogKey(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN || !hwnd_ || GetKeyState(VK_MENU) < 0) return false;
+    HWND focus = GetFocus();
+    if (focus && !IsChild(hwnd_, focus)) focus = nullptr;
+    Button* press = nullptr;
+    switch (msg.wParam) {
+        case VK_TAB: {
+            if (GetKeyState(VK_CONTROL) < 0) return false;
+            // Also out of a multi-line text box, which would otherwise
+            // keep the key (it asks for all keys).
+            HWND next = GetNextDlgTabItem(hwnd_, focus, GetKeyState(VK_SHIFT) < 0);
+            if (next && next != focus) {
+                // As the dialog manager does: a text box entered with Tab
+                // has its text selected.
+                if (SendMessageW(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(next, EM_SETSEL, 0, -1);
+                ::SetFocus(next);
+            }
+            return true;
+        }
+        case VK_ESCAPE:
+            press = FindButton([](const Button& b) { return b.Cancel(); });
+            break;
+        case VK_RETURN: {
+            auto* focused = dynamic_cast<Button*>(Control::FromHandle(focus));
+            if (focused && IsWindowEnabled(focus)) {
+                press = focused;
+                break;
+            }
+            // A control that takes Enter itself (a multi-line text box)
+            // keeps it.
+            if (focus && (SendMessageW(focus, WM_GETDLGCODE, VK_RETURN, reinterpret_cast<LPARAM>(&msg)) & DLGC_WANTALLKEYS))
+                return false;
+            press = FindButton([](const Button& b) { return b.Default(); });
+            break;
+        }
+        default: return false;
+    }
+    if (!press) return false;
+    // As a mouse click: the button's own click handling, then its OnClick.
+    // The form may be gone when this returns.
+    SendMessageW(press->Handle(), BM_CLICK, 0, 0);
+    return true;
 }
 
 void Form::SetBorderStyle(FormBorderStyle v) {
@@ -300,7 +424,8 @@ void Form::Show() {
     UpdateWindow(hwnd_);
     SetForegroundWindow(hwnd_);
     // Focus goes to the first control of the Tab order.
-    if (!GetFocus() || GetAncestor(GetFocus(), GA_ROOT) != hwnd_)
+    HWND focus = GetFocus();
+    if (!focus || focus == hwnd_ || GetAncestor(focus, GA_ROOT) != hwnd_)
         if (HWND first = GetNextDlgTabItem(hwnd_, nullptr, FALSE)) ::SetFocus(first);
 }
 
@@ -346,6 +471,7 @@ const PropertyTable& Form::StaticProperties() {
                                             &Form::BorderStyle, &Form::SetBorderStyle),
         ReferenceProperty<Form, MainMenu>("Menu", &Form::Menu, &Form::SetMenu),
         StringProperty<Form>("IconResource", &Form::IconResource, &Form::SetIconResource),
+        IntegerProperty<Form>("PixelsPerInch", &Form::PixelsPerInch, &Form::SetPixelsPerInch),
         EventProperty<Form>("OnCreate", &Form::OnCreate),
         EventProperty<Form>("OnDestroy", &Form::OnDestroy),
         EventProperty<Form>("OnClose", &Form::OnClose),

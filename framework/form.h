@@ -11,6 +11,17 @@
 // component name, case-insensitive) with the window handle of that control,
 // of the form itself for the form's own name, or 0. Window class names are
 // the forms' class names, so a driver finds the window by class.
+//
+// Display scaling (controls.h): the form's layout units are pixels at its
+// design DPI, PixelsPerInch (96). The form takes the DPI of the monitor its
+// window is on when the window is made and again whenever the system moves
+// it to a monitor of another DPI (WM_DPICHANGED): its client area
+// (ClientWidth, ClientHeight, in layout units), every control's rectangle
+// and every font follow. The form's own Left, Top, Width and Height are its
+// frame on the screen, in screen pixels.
+//
+// Keys (DialogKey): Tab and Shift+Tab move the focus in the Tab order,
+// Enter clicks the focused button, Esc the Cancel button.
 #pragma once
 
 #include <windows.h>
@@ -54,6 +65,24 @@ public:
     void SetMenu(MainMenu* menu);
     const std::string& IconResource() const { return iconResource_; }
     void SetIconResource(const std::string& v);
+    // The DPI the form's layout units are pixels at; set it before the
+    // controls.
+    int PixelsPerInch() const { return designDpi_; }
+    void SetPixelsPerInch(int v);
+    int CurrentDpi() const override { return dpi_; }
+    int DesignDpi() const override { return designDpi_; }
+    // Lays the form out for another DPI (what WM_DPICHANGED does, without
+    // moving the window).
+    void ChangeDpi(int dpi);
+
+    // A key pressed in the form, before the focused control sees it (the
+    // application's message loop asks): Tab and Shift+Tab move the focus to
+    // the next or the previous control of the Tab order, from a multi-line
+    // text box too (Ctrl+Tab stays with the control); Enter clicks the
+    // focused push button, or the Default button unless the focused control
+    // takes Enter itself; Esc clicks the Cancel button. A button that is
+    // hidden or disabled is not clicked. True when the key was used.
+    bool DialogKey(const MSG& msg);
 
     void SetVisible(bool v) override;
     void SetBounds(int left, int top, int width, int height) override;
@@ -106,6 +135,8 @@ private:
     void RegisterWindowClass();
     void ApplyClientSize();
     void CenterOnScreen();
+    // The visible, enabled button of the form's controls that pred picks.
+    Button* FindButton(bool (*pred)(const Button&)) const;
 
     HandlerTable handlers_;
     int clientWidth_ = 0, clientHeight_ = 0;
@@ -114,6 +145,9 @@ private:
     MainMenu* menu_ = nullptr;
     std::string iconResource_;
     HICON icon_ = nullptr;
+    int dpi_;
+    int designDpi_ = 96;
+    HWND lastFocus_ = nullptr;
     bool creating_ = false;
     bool shownOnce_ = false;
     bool onDestroyDone_ = false;

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "framework/form_reader.h"
+#include "framework/scaling_core.h"
 #include "framework/win32_text.h"
 
 namespace qv {
@@ -89,10 +90,19 @@ void Font::Assign(const Font& o) {
     Changed();
 }
 
+void Font::SetScale(int dpi, int designDpi) {
+    if (dpi <= 0 || designDpi <= 0 || (dpi == dpi_ && designDpi == designDpi_)) return;
+    dpi_ = dpi;
+    designDpi_ = designDpi;
+    Changed();
+}
+
+int Font::DeviceHeight() const { return ScaleValue(height_, dpi_, designDpi_); }
+
 HFONT Font::Handle() const {
     if (!handle_) {
         LOGFONTW lf{};
-        lf.lfHeight = -height_;
+        lf.lfHeight = -DeviceHeight();
         lf.lfWeight = (style_ & fsBold) ? FW_BOLD : FW_NORMAL;
         lf.lfItalic = (style_ & fsItalic) ? TRUE : FALSE;
         lf.lfUnderline = (style_ & fsUnderline) ? TRUE : FALSE;

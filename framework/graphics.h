@@ -41,7 +41,10 @@ inline constexpr int kChineseBig5Charset = CHINESEBIG5_CHARSET;  // 136
 enum FontStyle : unsigned { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
 
 // A font description and its GDI font. Height is the character height in
-// pixels (the font is asked for that em height, lfHeight = -Height).
+// layout pixels; the GDI font is made at the scale of where the font is
+// shown (SetScale: the monitor's DPI over the form's design DPI), so the
+// font is asked for the em height Height * dpi / designDpi and its glyphs
+// are drawn at the monitor's resolution, not stretched.
 class Font : public Persistent {
 public:
     Font();
@@ -58,9 +61,16 @@ public:
     unsigned Style() const { return style_; }
     void SetStyle(unsigned v);
 
-    // Copies every attribute; one OnChange at most.
+    // Copies every attribute; one OnChange at most. The scale is no
+    // attribute: it belongs to where the font is shown.
     void Assign(const Font& other);
     bool SameAs(const Font& other) const;
+
+    // The scale the GDI font is made at (one OnChange when it changes).
+    void SetScale(int dpi, int designDpi);
+    int ScaleDpi() const { return dpi_; }
+    // The em height of the GDI font in device pixels.
+    int DeviceHeight() const;
 
     // The GDI font, made on first use and remade after a change.
     HFONT Handle() const;
@@ -77,6 +87,8 @@ private:
     Color color_ = clWindowText;
     int charset_ = kDefaultCharset;
     unsigned style_ = 0;
+    int dpi_ = 96;
+    int designDpi_ = 96;
     mutable HFONT handle_ = nullptr;
 };
 

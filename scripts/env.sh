@@ -3,7 +3,7 @@
 
 QV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QV_BUILD=${QV_BUILD:-$QV_ROOT/build}
-QV_WIN_BUILD=$QV_BUILD/win
+QV_WIN_BUILD=${QV_WIN_BUILD:-$QV_BUILD/win}
 QV_NATIVE_BUILD=$QV_BUILD/native
 # What a user receives, made by the Windows build (scripts/release copies
 # it to dist/): the stripped program, its debug file, SHA256SUMS.
@@ -24,8 +24,12 @@ QV_PACKAGES=(
   iproute2 util-linux procps
   # Signed upgrades: openssl signs (scripts/sign-upgrade) and libcrypto
   # checks the verifier in the native tests; Wine's bcrypt.dll does its
-  # ECDSA through GnuTLS, which it loads at run time.
-  openssl libssl-dev libgnutls30
+  # ECDSA through GnuTLS, which it loads at run time. Signed releases:
+  # osslsigncode.
+  openssl libssl-dev libgnutls30 osslsigncode
+  # A second real FTP server for the end-to-end tests (started by the test
+  # itself, in its own network namespace; never as a service).
+  pure-ftpd
 )
 
 # Only scripts/screenshot needs these (xdpyinfo; import and convert).
@@ -52,7 +56,16 @@ qv_install_packages() {
   fi
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
+  # Packages that bring a service (pure-ftpd) must not start it on this
+  # machine: the tests start their servers where they need them.
+  local policy=/usr/sbin/policy-rc.d ours=0 status
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod +x "$policy" && ours=1
+  fi
   apt-get install -y -qq "${missing[@]}" >/dev/null
+  status=$?
+  ((ours)) && rm -f "$policy"
+  return $status
 }
 
 # Configures what is not configured yet and builds; both builds, or only

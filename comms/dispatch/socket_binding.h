@@ -64,6 +64,9 @@ inline u_short htons(u_short v) { return Entry<decltype(&::htons)>(seHtons)(v); 
 inline u_short ntohs(u_short v) { return Entry<decltype(&::ntohs)>(seNtohs)(v); }
 inline unsigned long inet_addr(const char* t) { return Entry<decltype(&::inet_addr)>(seInetAddr)(t); }
 inline char* inet_ntoa(in_addr a) { return Entry<decltype(&::inet_ntoa)>(seInetNtoa)(a); }
+inline int ioctlsocket(SOCKET s, long cmd, u_long* arg) {
+    return Entry<decltype(&::ioctlsocket)>(seIoctlSocket)(s, cmd, arg);
+}
 inline int listen(SOCKET s, int backlog) { return Entry<decltype(&::listen)>(seListen)(s, backlog); }
 inline int recv(SOCKET s, char* b, int n, int f) { return Entry<decltype(&::recv)>(seRecv)(s, b, n, f); }
 inline int send(SOCKET s, const char* b, int n, int f) { return Entry<decltype(&::send)>(seSend)(s, b, n, f); }

@@ -392,6 +392,24 @@ void CustomFtpClient::ConnectData(uint16_t port) {
 
 std::string CustomFtpClient::ListingText() { return std::string(dataBuffer_.data()); }
 
+void CustomFtpClient::KeepArrivedData() {
+    // What the server sent before its failure reply, as far as it is here
+    // or on its way without a wait: until the data connection's end, a
+    // moment with nothing to read, or a bound that a server which keeps
+    // sending cannot push back.
+    // A data connection that never stood has nothing to give, and its
+    // failure to read is no news: the server's reply says what failed.
+    constexpr int64_t kMostKept = int64_t(16) << 20;
+    int64_t kept = 0;
+    closingSockets_ = true;
+    while (dataHandle_ && kept < kMostKept) {
+        int32_t n = ReadDataOnce();
+        if (n <= 0) break;
+        kept += n;
+    }
+    closingSockets_ = false;
+}
+
 bool CustomFtpClient::ReplyLinePending() {
     return replyPacket_ && replyPacket_->MatchState() == pkCollecting && replyPacket_->Core().PacketStart() >= 0;
 }

@@ -206,6 +206,7 @@ private:
     void CloseData(bool complete) override;
     std::string ListingText() override;
     bool ReplyLinePending() override;
+    void KeepArrivedData() override;
     void PostStatus(FtpStatusCode code, const char* text) override;
     void PostError(int32_t code, const char* text) override;
     void PostLog(FtpLogCode code) override;

@@ -454,6 +454,7 @@ void FtpEngine::ErrorRoutine(int32_t code, std::string_view why) {
         ++owedReplies_;
     }
     std::string text = reply_.Text();
+    if (state_ == FtpState::Downloading && !abortFlag_ && transfer_.commandSent) link_.KeepArrivedData();
     ReportError(code, text.c_str(), why);
 }
 

@@ -112,6 +112,10 @@ public:
     virtual void CloseData(bool complete) = 0;
     // The listing received so far.
     virtual std::string ListingText() = 0;
+    // A download the server failed (426, 451 ...) while its data still
+    // arrived: the bytes already received are taken before the data
+    // connection closes (a caller may resume from them), no more.
+    virtual void KeepArrivedData() {}
     // Whether bytes of a reply line wait for their line end (a server in
     // the middle of a reply).
     virtual bool ReplyLinePending() { return false; }

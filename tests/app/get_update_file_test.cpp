@@ -191,6 +191,32 @@ TEST_F(UpgradeWindowTest, CancelClearsAndHidesTheWindowAndAsksToEnd) {
     EXPECT_TRUE(Application::Instance().Terminated());
 }
 
+TEST_F(UpgradeWindowTest, EscFromAnyControlAndEnterOnCancelDoWhatCancelDoes) {
+    EXPECT_TRUE(window->btnCancel->Cancel());
+    EXPECT_FALSE(window->btnDownload->Cancel());
+    struct Case {
+        Control* focus;
+        UINT key;
+    } cases[] = {{window->btnDownload, VK_ESCAPE}, {window->InfoMemo, VK_ESCAPE}, {window->UsePassiveMode, VK_ESCAPE},
+                 {window->btnCancel, VK_RETURN}};
+    for (const Case& c : cases) {
+        window->Show();
+        window->InfoMemo->Lines().Add("x");
+        window->Run().SetDownloadQueue({"file"});
+        c.focus->SetFocus();
+        ASSERT_EQ(GetFocus(), c.focus->Handle());
+        // A quit message left by start-up would end the loop before the key.
+        MSG quit;
+        while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+        PostMessageW(c.focus->Handle(), WM_KEYDOWN, c.key, 1);
+        Application::Instance().ProcessMessages();
+        EXPECT_EQ(window->InfoMemo->Lines().Count(), 0) << c.focus->Name();
+        EXPECT_TRUE(window->Run().DownloadQueue().empty()) << c.focus->Name();
+        EXPECT_FALSE(IsWindowVisible(window->Handle())) << c.focus->Name();
+    }
+}
+
 TEST_F(UpgradeWindowTest, TheRunsComponentsComeFromTheResourceWithTheirSettings) {
     struct TimerCase {
         Timer* timer;

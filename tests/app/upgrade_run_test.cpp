@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+#include "app/ecdsa_signature.h"
+#include "app/upgrade_manifest.h"
 #include "app/upgrade_names.h"
 #include "app/upgrade_texts.h"
 #include "tests/app/memory_install_files.h"
@@ -81,8 +83,9 @@ public:
     void ChangeFolder(const std::string& folder) override { calls.push_back("cwd " + folder); }
     void QueryFolder() override { calls.push_back("pwd"); }
     void ListFolder() override { calls.push_back("nlst"); }
-    DownloadStart DownloadFile(const std::string& remote, const std::string& local) override {
-        calls.push_back("download " + remote + " -> " + local);
+    DownloadStart DownloadFile(const std::string& remote, const std::string& local, int64_t restartOffset) override {
+        calls.push_back("download " + remote + " -> " + local +
+                        (restartOffset > 0 ? " from " + std::to_string(restartOffset) : ""));
         return downloadStart;
     }
     int32_t BytesTransferred() override { return 1234; }
@@ -101,6 +104,49 @@ public:
     }
     InstallFiles& Files() override { return files; }
     void Trace(std::string_view line) override { trace.emplace_back(line); }
+    std::string StageText(const std::string& installed, const std::string& text) override {
+        std::string staged = BeginStaging(installed);
+        files.files[staged] = text;
+        return staged;
+    }
+    UpgradeCrypto& Crypto() override { return crypto; }
+    std::optional<P256PublicKey> SigningKey() override { return key; }
+    std::optional<FileDigest> Digest(const std::string& path) override {
+        auto f = files.files.find(path);
+        if (f == files.files.end()) return std::nullopt;
+        return FileDigest{f->second.size(), FakeCrypto::Hash(f->second)};
+    }
+
+    // A stand-in for SHA-256 and ECDSA that keeps the run's logic honest:
+    // a file's digest depends on every byte, and a signature verifies only
+    // for the digest it was made for under the key it was made with.
+    struct FakeCrypto : UpgradeCrypto {
+        static Sha256Digest Hash(std::string_view bytes) {
+            Sha256Digest d{};
+            for (size_t part = 0; part < 4; ++part) {
+                uint64_t h = 1469598103934665603ull ^ (part * 0x9E3779B97F4A7C15ull);
+                for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+                for (size_t i = 0; i < 8; ++i) d[part * 8 + i] = static_cast<uint8_t>(h >> (8 * i));
+            }
+            return d;
+        }
+        bool Sha256(std::string_view bytes, Sha256Digest& digest) override {
+            digest = Hash(bytes);
+            return true;
+        }
+        bool VerifyP256(const P256PublicKey& k, const Sha256Digest& digest, const P256Signature& signature) override {
+            return std::equal(digest.begin(), digest.end(), signature.begin()) &&
+                   std::equal(k.begin(), k.begin() + 32, signature.begin() + 32);
+        }
+        static std::string Sign(std::string_view text, const P256PublicKey& k) {
+            P256Signature signature{};
+            Sha256Digest digest = Hash(text);
+            std::copy(digest.begin(), digest.end(), signature.begin());
+            std::copy(k.begin(), k.begin() + 32, signature.begin() + 32);
+            return WriteDerSignature(signature);
+        }
+    } crypto;
+    std::optional<P256PublicKey> key = P256PublicKey{7, 7, 7};
 
     // The calls from `from` on, and forgets them.
     Lines Take() {
@@ -385,6 +431,226 @@ TEST_F(UpgradeRunTest, AClientThatTakesNoDownloadLeavesNothingStaged) {
                                   "discard ~qv9000.tmp"}));
     EXPECT_TRUE(run.CurrentStaged().empty());
     EXPECT_EQ(host.files.files, kOld);
+}
+
+// ---- signed upgrades -------------------------------------------------------------------
+
+class SignedRunTest : public UpgradeRunTest {
+public:
+    // The upgrade folder: these files, a manifest of them at this version,
+    // signed with the program's key (or another one).
+    void Publish(std::map<std::string, std::string> files, uint64_t version, bool otherKey = false) {
+        served = std::move(files);
+        UpgradeManifest m;
+        m.product = "Quotiva";
+        m.version = version;
+        for (const auto& [name, content] : served)
+            m.files.push_back({name, content.size(), RecordingHost::FakeCrypto::Hash(content)});
+        manifest = PrintManifest(m);
+        P256PublicKey signer = *host.key;
+        if (otherKey) signer[0] ^= 1;
+        signature = RecordingHost::FakeCrypto::Sign(manifest, signer);
+    }
+    // The listing shows the folder; the manifest and signature arrive.
+    void ListAndVerify(const std::string& extraListing = "") {
+        std::string listing = std::string(kManifestFileName) + "\r\n" + std::string(kManifestSignatureFileName) + "\r\n";
+        for (const auto& [name, content] : served) listing += name + "\r\n";
+        ToQueueFilled(listing + extraListing);
+        run.Timer2();
+        Arrive(manifest);
+        Arrive(signature);
+    }
+    // The download under way brings the served bytes (or these).
+    void Serve(std::optional<std::string> bytes = std::nullopt) {
+        const std::string name = host.trace.empty() ? "" : CurrentName();
+        Arrive(bytes ? *bytes : served.at(name));
+    }
+    std::string CurrentName() const {
+        for (auto line = host.trace.rbegin(); line != host.trace.rend(); ++line)
+            if (line->rfind("download ", 0) == 0) {
+                std::string rest = line->substr(9);
+                return rest.substr(0, rest.find(" from "));
+            }
+        return "";
+    }
+    std::map<std::string, std::string> served;
+    std::string manifest, signature;
+};
+
+TEST_F(SignedRunTest, OnlyWhatIsSignedAndNotCurrentIsFetchedAndTheVersionIsRecordedWithIt) {
+    host.files.files["qvxchart.dll"] = "NEW DLL";  // current already
+    Publish({{"QVX.exe", "NEW EXE"}, {"qvxchart.dll", "NEW DLL"}}, 7);
+    ListAndVerify("unsigned.txt\r\n");
+    EXPECT_TRUE(run.Signed());
+    // The listed file the manifest does not name is left alone, and the
+    // current one is not fetched.
+    EXPECT_EQ(run.DownloadQueue(), Lines{"QVX.exe"});
+    Serve();
+    host.Take();
+    run.Timer1();
+    EXPECT_EQ(host.Take(), (Lines{"timer 1 off", "logout", "logout",
+                                  "notice Require file had been completely downloaded", "close"}));
+    EXPECT_EQ(host.files.files, (std::map<std::string, std::string>{{"QVX.exe", "NEW EXE"},
+                                                                     {"qvxchart.dll", "NEW DLL"},
+                                                                     {kInstalledVersionName, "quotiva-installed-version 7\n"}}));
+    EXPECT_TRUE(run.SignedFailure().empty());
+}
+
+TEST_F(SignedRunTest, ASecondRunFindsEverythingCurrentAndSaysSo) {
+    host.files.files = {{"QVX.exe", "NEW EXE"}, {kInstalledVersionName, "quotiva-installed-version 7\n"}};
+    Publish({{"QVX.exe", "NEW EXE"}}, 7);
+    ListAndVerify();
+    EXPECT_TRUE(run.DownloadQueue().empty());
+    EXPECT_TRUE(run.QueueExhausted());
+    host.Take();
+    run.Timer1();
+    EXPECT_EQ(host.Take(), (Lines{"timer 1 off", "logout", "logout",
+                                  "notice Quotiva is up to date; nothing needed to be downloaded.", "close"}));
+    // Only the manifest and its signature were fetched.
+    int downloads = 0;
+    for (const std::string& line : host.trace) downloads += line.rfind("download ", 0) == 0;
+    EXPECT_EQ(downloads, 2);
+}
+
+struct Refusal {
+    const char* name;
+    std::function<void(SignedRunTest&)> tamper;
+    std::string notice;
+};
+
+class SignedRunRefusals : public SignedRunTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(SignedRunRefusals, NothingIsFetchedOrInstalledAndOneMessageSaysWhy) {
+    host.files.files[kInstalledVersionName] = "quotiva-installed-version 5\n";
+    Publish({{"QVX.exe", "NEW EXE"}, {"qvxchart.dll", "NEW DLL"}}, 6);
+    GetParam().tamper(*this);
+    const auto before = host.files.files;
+    ListAndVerify();
+    EXPECT_EQ(run.SignedFailure(), GetParam().notice);
+    EXPECT_TRUE(run.QueueExhausted());
+    run.Timer1();
+    int notices = 0;
+    for (const std::string& call : host.calls) notices += call.rfind("notice ", 0) == 0;
+    EXPECT_EQ(notices, 1);
+    EXPECT_NE(std::find(host.calls.begin(), host.calls.end(), "notice " + GetParam().notice), host.calls.end());
+    EXPECT_EQ(host.files.files, before);
+    for (const std::string& line : host.trace) EXPECT_NE(line, "download QVX.exe");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SignedRunRefusals,
+    ::testing::Values(
+        Refusal{"another_key", [](SignedRunTest& t) { t.Publish(t.served, 6, true); },
+                kTextBadSignature.english},
+        Refusal{"manifest_edited_after_signing", [](SignedRunTest& t) { t.manifest[t.manifest.size() - 2] ^= 1; },
+                kTextBadSignature.english},
+        Refusal{"signature_cut_short", [](SignedRunTest& t) { t.signature.resize(t.signature.size() - 1); },
+                kTextBadSignature.english},
+        Refusal{"older_than_installed", [](SignedRunTest& t) { t.Publish(t.served, 4); },
+                kTextOlderVersion.english},
+        Refusal{"no_key_in_the_program", [](SignedRunTest& t) { t.host.key.reset(); }, kTextBadSignature.english}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SignedRunTest, AFileTheManifestNamesButTheFolderLacksFailsTheRun) {
+    Publish({{"QVX.exe", "NEW EXE"}, {"gone.dll", "X"}}, 1);
+    std::string listing = std::string(kManifestFileName) + "\r\n" + std::string(kManifestSignatureFileName) + "\r\nQVX.exe\r\n";
+    ToQueueFilled(listing);
+    run.Timer2();
+    Arrive(manifest);
+    Arrive(signature);
+    EXPECT_EQ(run.SignedFailure(), "gone.dll" + std::string(kTextNotOnServer.english));
+    EXPECT_TRUE(run.DownloadQueue().empty());
+}
+
+TEST_F(SignedRunTest, OneChangedByteInAServedFileInstallsNothingAndNamesTheFile) {
+    Publish({{"QVX.exe", "NEW EXE"}, {"qvxchart.dll", "NEW DLL"}}, 1);
+    ListAndVerify();
+    Serve();
+    Serve("NEW DLM");
+    EXPECT_EQ(run.SignedFailure(), "qvxchart.dll" + std::string(kTextNotAsSigned.english));
+    run.Timer1();
+    EXPECT_EQ(host.files.files, kOld);
+    EXPECT_EQ(run.InstalledCount(), 0);
+}
+
+TEST_F(SignedRunTest, ATransferThatBreaksOffGoesOnFromItsStagedBytes) {
+    Publish({{"QVX.exe", "0123456789"}}, 1);
+    ListAndVerify();
+    // Six bytes arrive, then the server's 426; the client is still there.
+    const std::string staged = run.CurrentStaged();
+    host.files.files[staged] = "012345";
+    host.Take();
+    run.Error(426, "426 Connection closed; transfer aborted.\r\n");
+    EXPECT_EQ(host.Take(), (Lines{"status QVX.exe", "download QVX.exe -> " + staged + " from 6"}));
+    // The resumed transfer brings the rest.
+    host.files.files[staged] = "0123456789";
+    run.Status(scTransferComplete, nullptr);
+    run.Timer1();
+    EXPECT_EQ(host.files.files.at("QVX.exe"), "0123456789");
+}
+
+TEST_F(SignedRunTest, ARestThatGetsNowhereStartsFromZero) {
+    Publish({{"QVX.exe", "0123456789"}}, 1);
+    ListAndVerify();
+    const std::string staged = run.CurrentStaged();
+    host.files.files[staged] = "0123";
+    run.Error(10054, nullptr);  // the data connection broke: resumed from 4
+    host.Take();
+    run.Error(502, "502 REST not implemented.\r\n");  // the REST brought nothing
+    EXPECT_EQ(host.Take(), (Lines{"status QVX.exe", "download QVX.exe -> " + staged}));
+    host.files.files[staged] = "0123456789";
+    run.Status(scTransferComplete, nullptr);
+    EXPECT_TRUE(run.SignedFailure().empty());
+    run.Timer1();
+    EXPECT_EQ(host.files.files.at("QVX.exe"), "0123456789");
+}
+
+TEST_F(SignedRunTest, APiecedFileThatDoesNotMatchIsFetchedOnceMoreWhole) {
+    Publish({{"QVX.exe", "0123456789"}}, 1);
+    ListAndVerify();
+    const std::string staged = run.CurrentStaged();
+    host.files.files[staged] = "01234";
+    run.Error(426, "426 Aborted\r\n");
+    host.files.files[staged] = "01234XXXXX";  // the server's rest was another file's
+    host.Take();
+    run.Status(scTransferComplete, nullptr);
+    EXPECT_EQ(host.Take(), (Lines{"status QVX.exe", "download QVX.exe -> " + staged}));
+    host.files.files[staged] = "0123456789";
+    run.Status(scTransferComplete, nullptr);
+    EXPECT_TRUE(run.SignedFailure().empty());
+    run.Timer1();
+    EXPECT_EQ(host.files.files.at("QVX.exe"), "0123456789");
+}
+
+TEST_F(SignedRunTest, AfterTwoResumptionsAThirdBreakGivesUpAndInstallsNothing) {
+    Publish({{"QVX.exe", "0123456789"}, {"qvxchart.dll", "NEW DLL"}}, 1);
+    ListAndVerify();
+    Serve();  // QVX.exe
+    const std::string staged = run.CurrentStaged();
+    for (int part = 1; part <= 3; ++part) {
+        host.files.files[staged] = std::string(static_cast<size_t>(part), 'x');
+        run.Error(426, "426 Aborted\r\n");
+    }
+    EXPECT_EQ(run.SignedFailure(), "qvxchart.dll" + std::string(kTextNotFetched.english));
+    EXPECT_NE(std::find(host.calls.begin(), host.calls.end(), "error box 426 426 Aborted\r\n"), host.calls.end());
+    run.Timer1();
+    EXPECT_EQ(host.files.files, kOld);
+}
+
+TEST_F(SignedRunTest, ARequiredSignatureRefusesAFolderWithoutAManifest) {
+    run.SetSignedUpgradesRequired(true);
+    ToQueueFilled("QVX.exe\r\n");
+    EXPECT_EQ(run.SignedFailure(), kTextNoManifest.english);
+    EXPECT_TRUE(run.DownloadQueue().empty());
+    run.Timer2();
+    run.Timer1();
+    EXPECT_EQ(host.files.files, kOld);
+}
+
+TEST_F(SignedRunTest, WithoutAManifestAndNotRequiredTheFolderIsTakenAsListedButNeverItsRecords) {
+    ToQueueFilled("QVX.exe\r\nupgrade.manifest.sig\r\nQuotivaUpgrade.version\r\n");
+    EXPECT_FALSE(run.Signed());
+    EXPECT_EQ(run.DownloadQueue(), Lines{"QVX.exe"});
 }
 
 }  // namespace

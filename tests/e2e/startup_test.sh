@@ -3,6 +3,11 @@
 #
 # Usage: startup_test.sh <QuotivaUpgrade.exe> <ui_driver.exe> <this folder>
 #
+# QV_E2E_DPI names the DPI the prefix's display is set to (default 96;
+# tests/support/run_at_dpi.sh makes a prefix at another): the window's
+# layout is checked for it, and at another DPI than 96 only the layout and
+# the keyboard cases run.
+#
 # Each case points the drive links D: to I: of the prefix (WINEPREFIX) at
 # fresh temporary folders and lays out installations there. C: stays the
 # prefix's own drive_c (Wine needs its windows folder): a case that installs
@@ -66,6 +71,10 @@ install() {
   echo "installed" >"$root/$path"
 }
 
+DPI=${QV_E2E_DPI:-96}
+# scaled <length at 96 DPI>: the length at the display's DPI, rounded.
+scaled() { echo $((($1 * DPI + 48) / 96)); }
+
 passed=0
 failed=0
 failures=()
@@ -89,6 +98,80 @@ run_case() {
 }
 
 # ---- cases ----------------------------------------------------------------
+
+# The window laid out for the display's DPI: the client area and every
+# control but the labels (they size themselves to their texts) where the
+# design puts them, scaled, within a pixel.
+fresh_drives layout
+install d
+rect() { echo "expect-rect $1 $(scaled "$2") $(scaled "$3") $(scaled "$4") $(scaled "$5") 1"; }
+run_case "layout_at_${DPI}_dpi" <<EOF
+start $EXE
+wait-window GetUpdateFile
+expect-text StatusBar1 "D:\\\\Zentra\\\\main\\\\"
+expect-rect . 0 0 $(scaled 506) $(scaled 334)
+$(rect ProgramIcon 16 12 33 33)
+$(rect InfoMemo 16 104 209 137)
+$(rect Memo1 280 104 201 137)
+$(rect StatusBar1 72 256 409 19)
+$(rect btnDownload 16 296 90 25)
+$(rect UsePassiveMode 120 300 121 17)
+$(rect UseSpareSystem 256 300 121 17)
+$(rect btnCancel 396 296 90 25)
+click btnCancel
+wait-exit
+EOF
+
+# The keyboard: Tab walks the controls in their Tab order (out of the
+# multi-line text boxes too, which keep no tab character), Space ticks the
+# focused check box, Esc acts as Cancel from any control, Enter presses the
+# focused button.
+fresh_drives keys
+install d
+run_case tab_order_and_esc <<EOF
+start $EXE
+wait-window GetUpdateFile
+expect-focus InfoMemo
+key TAB
+expect-focus btnCancel
+key TAB
+expect-focus btnDownload
+key TAB
+expect-focus Memo1
+key TAB
+expect-focus UseSpareSystem
+key SPACE
+expect-checked UseSpareSystem 1
+key TAB
+expect-focus UsePassiveMode
+key TAB
+expect-focus InfoMemo
+expect-text InfoMemo ""
+expect-text Memo1 ""
+key TAB
+key TAB
+expect-focus btnDownload
+expect-no-msgbox 200
+key ESC
+wait-exit
+expect-exit-code 0
+EOF
+
+run_case enter_on_cancel <<EOF
+start $EXE
+wait-window GetUpdateFile
+key TAB
+expect-focus btnCancel
+key ENTER
+wait-exit
+expect-exit-code 0
+EOF
+
+if [ "$DPI" != 96 ]; then
+  echo "startup at $DPI DPI: $passed passed, $failed failed"
+  [ $failed = 0 ]
+  exit
+fi
 
 fresh_drives none
 run_case no_installation <<EOF

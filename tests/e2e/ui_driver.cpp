@@ -53,6 +53,19 @@
 //   print-rect <control>          print "rect <control> <left> <top> <width>
 //                                 <height>" in screen pixels (the window's
 //                                 frame for ".")
+//   expect-rect <control> <left> <top> <width> <height> [<tolerance>]
+//                                 the control's rectangle in the window's
+//                                 client area, in device pixels ("." the
+//                                 client area itself: 0 0 and its size),
+//                                 each number within the tolerance
+//                                 (default 0)
+//   key <key>                     press and release a key (TAB, ESC, ENTER,
+//                                 SPACE) in the program's focused control
+//                                 (its window when no control has the
+//                                 focus): WM_KEYDOWN and WM_KEYUP posted to
+//                                 it, as the keyboard would queue them
+//   expect-focus <control>        wait until the control has the keyboard
+//                                 focus in the program
 //   wait-file <path>              wait until the file exists (a script
 //                                 outside can signal the driver this way);
 //                                 its last part may hold the wildcards *
@@ -79,6 +92,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -307,6 +321,16 @@ public:
             if (!GetWindowRect(Control(w[1]), &r)) throw Failure{"cannot read the rectangle of " + w[1]};
             std::cout << "rect " << w[1] << " " << r.left << " " << r.top << " " << (r.right - r.left) << " "
                       << (r.bottom - r.top) << "\n";
+        } else if (cmd == "expect-rect") {
+            if (w.size() != 6 && w.size() != 7) throw Failure{"expect-rect takes 5 or 6 arguments"};
+            ExpectRect(w[1], {std::stoi(w[2]), std::stoi(w[3]), std::stoi(w[4]), std::stoi(w[5])},
+                       w.size() == 7 ? std::stoi(w[6]) : 0);
+        } else if (cmd == "key") {
+            need(1);
+            PressKey(w[1]);
+        } else if (cmd == "expect-focus") {
+            need(1);
+            ExpectFocus(w[1]);
         } else if (cmd == "wait-file") {
             need(1);
             DWORD until = GetTickCount() + timeout_;
@@ -644,6 +668,75 @@ private:
         }
     }
 
+    // The program's keyboard focus: the focused window of the current
+    // window's thread (another process's focus is asked of its thread).
+    HWND Focus() const {
+        DWORD thread = GetWindowThreadProcessId(Window(), nullptr);
+        GUITHREADINFO info{};
+        info.cbSize = sizeof(info);
+        if (!GetGUIThreadInfo(thread, &info)) throw Failure{"cannot read the program's focus"};
+        return info.hwndFocus;
+    }
+
+    void PressKey(const std::string& name) {
+        static const std::pair<const char*, UINT> kKeys[] = {
+            {"TAB", VK_TAB}, {"ESC", VK_ESCAPE}, {"ESCAPE", VK_ESCAPE}, {"ENTER", VK_RETURN}, {"RETURN", VK_RETURN},
+            {"SPACE", VK_SPACE}};
+        UINT vk = 0;
+        for (auto& [n, v] : kKeys)
+            if (_stricmp(n, name.c_str()) == 0) vk = v;
+        if (!vk) throw Failure{"unknown key " + name};
+        HWND target = Focus();
+        if (!target) target = Window();
+        // lParam as the keyboard fills it: repeat count 1, the scan code,
+        // and for the release the previous-state and transition bits.
+        const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)) << 16;
+        const LPARAM down = 1 | scan;
+        const LPARAM up = down | (static_cast<LPARAM>(1) << 30) | (static_cast<LPARAM>(1) << 31);
+        if (!PostMessageW(target, WM_KEYDOWN, vk, down) || !PostMessageW(target, WM_KEYUP, vk, up))
+            throw Failure{"cannot send " + name + " to " + Describe(target)};
+    }
+
+    void ExpectFocus(const std::string& name) {
+        HWND expected = Control(name);
+        DWORD until = GetTickCount() + timeout_;
+        HWND focus = nullptr;
+        for (;;) {
+            focus = Focus();
+            if (focus == expected) return;
+            if (GetTickCount() >= until) break;
+            CheckAlive("the focus on " + name);
+            Sleep(50);
+        }
+        throw Failure{"the focus is on " + FocusName(focus) + ", expected " + name};
+    }
+
+    // The focused window by its class and text.
+    std::string FocusName(HWND focus) const {
+        if (!focus) return "no window";
+        return Describe(focus) + " " + Visible(Text(focus));
+    }
+
+    void ExpectRect(const std::string& name, const RECT& expected, int tolerance) {
+        HWND h = Control(name);
+        RECT r{};
+        if (name == ".") {
+            if (!GetClientRect(h, &r)) throw Failure{"cannot read the client area"};
+        } else {
+            if (!GetWindowRect(h, &r)) throw Failure{"cannot read the rectangle of " + name};
+            MapWindowPoints(nullptr, Window(), reinterpret_cast<POINT*>(&r), 2);
+        }
+        const int actual[] = {r.left, r.top, r.right - r.left, r.bottom - r.top};
+        const int wanted[] = {expected.left, expected.top, expected.right, expected.bottom};
+        for (int i = 0; i < 4; ++i)
+            if (std::abs(actual[i] - wanted[i]) > tolerance)
+                throw Failure{name + " lies at " + std::to_string(actual[0]) + " " + std::to_string(actual[1]) + " " +
+                              std::to_string(actual[2]) + " " + std::to_string(actual[3]) + ", expected " +
+                              std::to_string(wanted[0]) + " " + std::to_string(wanted[1]) + " " +
+                              std::to_string(wanted[2]) + " " + std::to_string(wanted[3]) + " within " +
+                              std::to_string(tolerance)};
+    }
+
     HWND FindMessageBox() const { return FindTopLevel("#32770", true); }
 
     HWND MessageBox() const {
@@ -719,6 +812,12 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Rectangles in the program's device pixels: a driver unaware of
+    // display scaling would be shown them scaled down to 96 DPI.
+    using SetContextFn = BOOL(WINAPI*)(HANDLE);
+    if (auto setContext = reinterpret_cast<SetContextFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext"))))
+        setContext(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));
     if (argc != 2) {
         std::cerr << "usage: ui_driver <script file | ->\n";
         return 2;

@@ -54,6 +54,23 @@ ALL_CASES=(
   kill_at_commit_changes_1
   kill_at_commit_changes_2
   kill_at_commit_changes_3
+  signed_upgrade_then_current
+  signed_changed_byte_in_a_file
+  signed_other_key
+  signed_manifest_edited
+  signed_older_version
+  required_signature_without_manifest
+  signed_resume_after_a_cut
+  signed_upgrade_pure_ftpd
+  quiet_upgraded
+  quiet_nothing_to_upgrade
+  quiet_not_installed
+  quiet_login_refused
+  quiet_file_failed
+  quiet_files_in_use
+  quiet_not_verified
+  auto_presses_download
+  usage
 )
 
 if [ "${1:-}" != --inside ]; then
@@ -1006,6 +1023,304 @@ EOF
 case_kill_at_commit_changes_1() { kill_at_commit_changes 1; }
 case_kill_at_commit_changes_2() { kill_at_commit_changes 2; }
 case_kill_at_commit_changes_3() { kill_at_commit_changes 3; }
+
+# ---- signed upgrades ----------------------------------------------------------
+# The folder signed with the publisher's tool (the demo key unless told).
+sign_folder() {
+  "$QV_ROOT/scripts/sign-upgrade" "$ROOT/QVX_upgrade" "$@" >"$C/sign.log" 2>&1 ||
+    { fail "signing failed: $(cat "$C/sign.log")"; return 1; }
+}
+
+signed_server_up() {
+  ftp_up --file QVX_upgrade/QVX.exe=300000 --file QVX_upgrade/qvxchart.dll=70000 --file QVX_upgrade/qvxnews.dat=5000 "$@"
+}
+
+# What a signed upgrade that installs nothing shows: one message, then the
+# program ends without the completion message; the installation and the
+# server's files as they were.
+expect_signed_refusal() {
+  local message=$1 exe=${2:-$EXE}
+  drive <<EOF
+timeout 40000
+start $exe
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "$message"
+expect-msgbox-caption "Quotiva Internet Upgrading System"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+  expect_no_staging_files
+}
+
+# A signed folder installs byte for byte, with its version recorded and
+# nothing of the manifest; a second run right after finds every file current
+# and fetches none of them.
+case_signed_upgrade_then_current() {
+  signed_server_up || return
+  sign_folder --version 3 || return
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "所需檔案已下載完成"
+expect-lines Memo1 "QVX.exe" "qvxchart.dll" "qvxnews.dat"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  for f in QVX.exe qvxchart.dll qvxnews.dat; do expect_same "$(served "$f")" "$INSTALLED/$f"; done
+  [ "$(cat "$INSTALLED/QuotivaUpgrade.version" 2>/dev/null)" = "quotiva-installed-version 3" ] ||
+    fail "version record: $(cat "$INSTALLED/QuotivaUpgrade.version" 2>/dev/null)"
+  expect_installation_files QVX.exe qvxchart.dll qvxnews.dat quotiva.ini data/symbols.dat QuotivaUpgrade.version
+  local before
+  before=$(grep -c -- "<- RETR" "$C/ftp/server.log")
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "Quotiva 已是最新版本，無需下載任何檔案。"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  local second
+  second=$(grep -- "<- RETR" "$C/ftp/server.log" | tail -n +$((before + 1)) | sed 's/.*<- RETR //' | sort | tr '\n' ' ')
+  [ "$second" = "upgrade.manifest upgrade.manifest.sig " ] || fail "the second run fetched: $second"
+}
+
+# One changed byte in a served file: nothing is installed, one message names
+# the file.
+case_signed_changed_byte_in_a_file() {
+  keep_copy
+  signed_server_up || return
+  sign_folder || return
+  printf 'X' | dd of="$(served qvxchart.dll)" bs=1 seek=1000 conv=notrunc 2>/dev/null
+  expect_signed_refusal "qvxchart.dll 與升級清單不符（大小或 SHA-256），未安裝任何檔案。"
+}
+
+# Signed with another key, a manifest edited after signing, an older version
+# than the installed one: nothing is fetched but the manifest, nothing is
+# installed.
+case_signed_other_key() {
+  keep_copy
+  signed_server_up || return
+  openssl ecparam -name prime256v1 -genkey -noout -out "$C/other.pem" 2>/dev/null || { fail "no key"; return; }
+  sign_folder --key "$C/other.pem" || return
+  expect_signed_refusal "此升級未經發行者簽署或已被更改，未安裝任何檔案。"
+  expect_no_log "<- RETR QVX.exe"
+}
+
+case_signed_manifest_edited() {
+  keep_copy
+  signed_server_up || return
+  sign_folder --version 7 || return
+  sed -i 's/^version 7$/version 8/' "$ROOT/QVX_upgrade/upgrade.manifest"
+  expect_signed_refusal "此升級未經發行者簽署或已被更改，未安裝任何檔案。"
+  expect_no_log "<- RETR QVX.exe"
+}
+
+case_signed_older_version() {
+  printf 'quotiva-installed-version 5\n' >"$INSTALLED/QuotivaUpgrade.version"
+  keep_copy
+  signed_server_up || return
+  sign_folder --version 4 || return
+  expect_signed_refusal "此升級的版本比已安裝的版本舊，未安裝任何檔案。"
+  expect_no_log "<- RETR QVX.exe"
+}
+
+# A program built to require signed upgrades and a folder without a
+# manifest: nothing is fetched or installed.
+case_required_signature_without_manifest() {
+  keep_copy
+  [ -n "${QV_REQUIRE_SIGNED_EXE:-}" ] || { fail "QV_REQUIRE_SIGNED_EXE is not set"; return; }
+  signed_server_up || return
+  local exe
+  exe=\"$(winepath -w "$QV_REQUIRE_SIGNED_EXE" 2>/dev/null | sed 's/\\/\\\\/g')\"
+  expect_signed_refusal "升級資料夾中沒有經簽署的清單，未安裝任何檔案。" "$exe"
+  expect_no_log "<- RETR"
+}
+
+# A 3 MB file cut at half (the server closes the data connection and answers
+# 426): the program resumes it with REST from its staged bytes, and the
+# second transfer carries the other half only.
+case_signed_resume_after_a_cut() {
+  ftp_up --file QVX_upgrade/QVX.exe=3145728 --file QVX_upgrade/qvxchart.dll=70000 \
+    --cut-first "QVX.exe:1572864:0:426 Connection closed; transfer aborted." || return
+  sign_folder || return
+  drive <<EOF
+timeout 60000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "所需檔案已下載完成"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_same "$(served qvxchart.dll)" "$INSTALLED/qvxchart.dll"
+  expect_log "<- REST 1572864"
+  local second
+  second=$(grep -E 'RETR .*/QVX\.exe completed=1 bytes=' "$C/ftp/server.log" | tail -1 | sed 's/.*bytes=\([0-9]*\).*/\1/')
+  echo "    the resumed transfer carried ${second:-?} of 3145728 bytes"
+  [ -n "$second" ] && [ "$second" -le $((3145728 * 55 / 100)) ] || fail "the resumed transfer carried ${second:-no} bytes"
+  expect_no_staging_files
+}
+
+# Another real server: pure-ftpd (virtual users, chrooted), the same signed
+# folder installs byte for byte.
+case_signed_upgrade_pure_ftpd() {
+  mkdir -p "$ROOT/QVX_upgrade"
+  head -c 300000 /dev/urandom >"$ROOT/QVX_upgrade/QVX.exe"
+  head -c 70000 /dev/urandom >"$ROOT/QVX_upgrade/qvxchart.dll"
+  sign_folder || return
+  local state=$C/pure uid gid
+  mkdir -p "$state"
+  uid=$(id -u nobody) gid=$(id -g nobody)
+  chmod -R a+rX "$ROOT" "$C"
+  printf 'kd52wm71\nkd52wm71\n' | pure-pw useradd qvmain -f "$state/passwd" -u "$uid" -g "$gid" -d "$ROOT" >/dev/null 2>&1 &&
+    pure-pw mkdb "$state/pureftpd.pdb" -f "$state/passwd" >/dev/null 2>&1 ||
+    { fail "pure-ftpd's user could not be made"; return; }
+  pure-ftpd -S 127.0.0.1,21 -l "puredb:$state/pureftpd.pdb" -E -A -u 1 -p 30000:30100 -g "$state/pid" -B ||
+    { fail "pure-ftpd did not start"; return; }
+  local tries=0
+  until (exec 3<>/dev/tcp/127.0.0.1/21) 2>/dev/null; do
+    ((++tries > 50)) && { fail "pure-ftpd does not listen"; return; }
+    sleep 0.1
+  done
+  drive <<EOF
+timeout 40000
+start $EXE
+wait-window GetUpdateFile
+click btnDownload
+expect-msgbox "所需檔案已下載完成"
+expect-lines Memo1 "QVX.exe" "qvxchart.dll"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  kill "$(cat "$state/pid")" 2>/dev/null
+  expect_same "$ROOT/QVX_upgrade/QVX.exe" "$INSTALLED/QVX.exe"
+  expect_same "$ROOT/QVX_upgrade/qvxchart.dll" "$INSTALLED/qvxchart.dll"
+  expect_missing "$INSTALLED/upgrade.manifest"
+  expect_no_staging_files
+}
+
+# ---- administrators: /auto, /quiet, /? ------------------------------------------
+# Runs the program with /quiet and its log in the case's folder; the exit
+# code must be the one given, and the log must end with the outcome.
+quiet_run() {
+  local code=$1 outcome=$2 exe=${3:-$EXE}
+  local log=$C/quiet.log
+  local winlog
+  winlog=$(winepath -w "$log" 2>/dev/null | sed 's/\\/\\\\/g')
+  drive <<EOF
+timeout 60000
+start $exe /quiet "/log:$winlog"
+expect-no-msgbox 1500
+wait-exit
+expect-exit-code $code
+EOF
+  [ -f "$log" ] || { fail "no log file"; return; }
+  grep -qF "outcome: $outcome (exit code $code)" "$log" || fail "the log ends: $(tail -3 "$log")"
+}
+
+case_quiet_upgraded() {
+  ftp_up --file QVX_upgrade/QVX.exe=100000 --file QVX_upgrade/qvxchart.dll=70000 || return
+  quiet_run 0 "upgraded"
+  expect_same "$(served QVX.exe)" "$INSTALLED/QVX.exe"
+  expect_same "$(served qvxchart.dll)" "$INSTALLED/qvxchart.dll"
+  grep -q "box: Quotiva Internet Upgrading System: 所需檔案已下載完成" "$C/quiet.log" ||
+    fail "the completion message is not in the log"
+  grep -q "run: staged QVX.exe" "$C/quiet.log" || fail "the files are not in the log"
+}
+
+case_quiet_nothing_to_upgrade() {
+  keep_copy
+  ftp_up --dir QVX_upgrade || return
+  quiet_run 1 "nothing to upgrade"
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+}
+
+case_quiet_not_installed() {
+  rm -rf "$INSTALLED"
+  quiet_run 2 "Quotiva not installed"
+}
+
+case_quiet_login_refused() {
+  keep_copy
+  USERS=(--user qvmain:another --user qvspare:qrt418)
+  ftp_up --dir QVX_upgrade --file QVX_upgrade/QVX.exe=1000 || return
+  quiet_run 3 "no session (server unreachable or login refused)"
+  grep -q "box: FTP Error: 530" "$C/quiet.log" || fail "the refusal is not in the log"
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+}
+
+case_quiet_file_failed() {
+  ftp_up --file QVX_upgrade/a.dat=5000 --file QVX_upgrade/b.dll=6000 --refuse b.dll || return
+  quiet_run 4 "a file failed"
+  expect_same "$(served a.dat)" "$INSTALLED/a.dat"
+  expect_missing "$INSTALLED/b.dll"
+}
+
+case_quiet_files_in_use() {
+  keep_copy
+  ftp_up --file QVX_upgrade/QVX.exe=100000 || return
+  local log=$C/quiet.log winlog
+  winlog=$(winepath -w "$log" 2>/dev/null | sed 's/\\/\\\\/g')
+  drive <<EOF
+timeout 60000
+hold-file "D:\\\\Zentra\\\\main\\\\QVX.exe"
+start $EXE /quiet "/log:$winlog"
+wait-exit
+expect-exit-code 5
+EOF
+  grep -q "outcome: files in use, nothing installed (exit code 5)" "$log" || fail "the log ends: $(tail -3 "$log")"
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+}
+
+case_quiet_not_verified() {
+  keep_copy
+  signed_server_up || return
+  sign_folder || return
+  printf 'X' | dd of="$(served QVX.exe)" bs=1 seek=10 conv=notrunc 2>/dev/null
+  quiet_run 6 "upgrade not verified, nothing installed"
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+}
+
+# /auto: the window, and "Download File" pressed by itself.
+case_auto_presses_download() {
+  ftp_up --file QVX_upgrade/QVX.exe=100000 || return
+  drive <<EOF
+timeout 40000
+start $EXE /auto
+wait-window GetUpdateFile
+expect-msgbox "所需檔案已下載完成"
+answer-msgbox OK
+wait-exit
+expect-exit-code 0
+EOF
+  expect_same "$(served QVX.exe)" "$INSTALLED/QVX.exe"
+}
+
+# /? prints the usage (to the standard output it was started with), and
+# an argument the program does not take is an error with the usage.
+case_usage() {
+  wine "$EXE_UNIX" "/?" >"$C/usage.txt" 2>/dev/null
+  local rc=$?
+  [ $rc = 0 ] || fail "/? ended with $rc"
+  grep -q "QuotivaUpgrade.exe \[/auto | /quiet \[/log:FILE\] | /?\]" "$C/usage.txt" || fail "usage: $(head -2 "$C/usage.txt")"
+  grep -q "5 files in use" "$C/usage.txt" || fail "the usage names no exit codes"
+  wine "$EXE_UNIX" /frobnicate >"$C/wrong.txt" 2>/dev/null
+  rc=$?
+  [ $rc = 64 ] || fail "a wrong argument ended with $rc"
+  grep -q "Unknown argument: /frobnicate" "$C/wrong.txt" || fail "no word on the wrong argument"
+}
 
 for case in "$@"; do
   if ! declare -F "case_$case" >/dev/null; then

@@ -43,6 +43,9 @@ Options shared by run and start (see --help):
                              ended, and answers REPLY (e.g. "426 Connection
                              closed; transfer aborted.") DELAY seconds later
                              instead of 226 (repeatable)
+  --cut-first NAME:BYTES:DELAY:REPLY
+                             as --cut, for the first RETR of NAME only: the
+                             next one (a resumed transfer) goes as usual
   --die-after NAME:BYTES     RETR of NAME sends its first BYTES bytes, then
                              the whole server process ends at once (its
                              sockets close as the system closes them), as a
@@ -145,6 +148,10 @@ def make_handler(options):
     login_delay = options.delay_login
     # name -> (bytes sent, what happens when they are out)
     faults = {name: (size, ('reply', delay, reply)) for name, size, delay, reply in options.cut}
+    once = set()
+    for name, size, delay, reply in options.cut_first:
+        faults[name] = (size, ('reply', delay, reply))
+        once.add(name)
     faults.update({name: (size, ('die',)) for name, size in options.die_after})
 
     class Handler(FTPHandler):
@@ -230,6 +237,8 @@ def make_handler(options):
             if name not in faults:
                 return super().ftp_RETR(file)
             size, ending = faults[name]
+            if name in once:
+                del faults[name]
             # A REST before it counts here as for any RETR, and only here.
             rest = self._restart_position
             self._restart_position = 0
@@ -364,6 +373,7 @@ def add_server_options(p):
     p.add_argument('--passive-ports', default=None,
                    type=lambda s: tuple(int(x) for x in s.split('-', 1)))
     p.add_argument('--cut', action='append', default=[], metavar='NAME:BYTES:DELAY:REPLY', type=parse_cut)
+    p.add_argument('--cut-first', action='append', default=[], metavar='NAME:BYTES:DELAY:REPLY', type=parse_cut)
     p.add_argument('--die-after', action='append', default=[], metavar='NAME:BYTES', type=parse_die_after)
     p.add_argument('--refuse-sessions', default=None, metavar='REPLY')
     p.add_argument('--reply-421', action='append', default=[], metavar='NAME')
