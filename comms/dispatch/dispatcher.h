@@ -292,6 +292,7 @@ private:
     bool CheckDataAndAvail();
     bool StatusCondition(StatusTrigger& t, int32_t& value);
     void StoreFetched(int32_t k, int32_t at);
+    int32_t SetControlLine(const bool& automatic, bool& stored, bool state, LineEscape set, LineEscape clear);
     int32_t WriteTraceFile(const std::string& fileName, bool hex, bool allHex, bool append);
     int32_t WriteLogFile(const std::string& fileName, bool hex, bool allHex, bool append);
 

@@ -6,21 +6,20 @@ namespace qv {
 
 // ---- line operations ---------------------------------------------------
 
-int32_t BaseDispatcher::SetDtrLine(bool state) {
+// A line the dispatcher drives, unless the device drives it itself
+// (automatic): 1 then, and nothing changes.
+int32_t BaseDispatcher::SetControlLine(const bool& automatic, bool& stored, bool state, LineEscape set,
+                                       LineEscape clear) {
     LockGuard guard(dataLock_);
-    if (dtrAuto_) return 1;
-    int32_t r = DeviceEscape(state ? leSetDtr : leClearDtr);
-    dtrState_ = state;
+    if (automatic) return 1;
+    int32_t r = DeviceEscape(state ? set : clear);
+    stored = state;
     return r < 0 ? kErrBadArgument : r;
 }
 
-int32_t BaseDispatcher::SetRtsLine(bool state) {
-    LockGuard guard(dataLock_);
-    if (rtsAuto_) return 1;
-    int32_t r = DeviceEscape(state ? leSetRts : leClearRts);
-    rtsState_ = state;
-    return r < 0 ? kErrBadArgument : r;
-}
+int32_t BaseDispatcher::SetDtrLine(bool state) { return SetControlLine(dtrAuto_, dtrState_, state, leSetDtr, leClearDtr); }
+
+int32_t BaseDispatcher::SetRtsLine(bool state) { return SetControlLine(rtsAuto_, rtsState_, state, leSetRts, leClearRts); }
 
 int32_t BaseDispatcher::ConfigHardwareFlow(int32_t fullMark, int32_t resumeMark, uint32_t options) {
     if (fullMark < resumeMark || fullMark > inSize_) return kErrBadArgument;

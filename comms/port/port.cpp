@@ -4,7 +4,6 @@
 #include <exception>
 
 #include "comms/base/comm_errors.h"
-#include "comms/base/comm_misc.h"
 #include "framework/application.h"
 
 namespace qv {
