@@ -46,13 +46,14 @@ MessageWindow::MessageWindow(const wchar_t* className, Lifetime* owner) : owner_
 
 MessageWindow::~MessageWindow() {
     if (!window_) return;
-    // The objects of owned messages that will never be handled.
-    for (UINT message : owned_) {
-        MSG m;
-        while (PeekMessageW(&m, window_, message, message, PM_REMOVE)) delete ParcelAt(m.lParam);
-    }
     // Messages that the destruction itself sends find no object any more.
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    // The objects of owned messages that will never be handled (posted
+    // messages only: nothing is dispatched from here).
+    for (UINT message : owned_) {
+        MSG m;
+        while (PeekMessageW(&m, window_, message, message, PM_REMOVE | PM_QS_POSTMESSAGE)) delete ParcelAt(m.lParam);
+    }
     DestroyWindow(window_);
 }
 
