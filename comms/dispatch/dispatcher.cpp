@@ -72,7 +72,8 @@ void BaseDispatcher::Endgame() {
         delete this;
         return;
     }
-    // A close that had to wait: the owner finishes its own close now.
+    // A close that had to wait: the owner finishes its own close now. This
+    // is the one place the message is posted.
     HWND window = owner_ ? owner_->DispatcherOwnerWindow() : nullptr;
     if (releaseDeferred_ && window) PostMessageW(window, MsgPortDeferredClose, 0, static_cast<LPARAM>(handle_) << 16);
 }
