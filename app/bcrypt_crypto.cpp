@@ -95,7 +95,7 @@ std::optional<FileDigest> Sha256OfFile(const std::string& path, DWORD* error) {
         if (error) *error = code;
         return std::nullopt;
     };
-    OwnedFile file(CreateFileW(FileApiName(path).c_str(), GENERIC_READ,
+    OwnedFile file(CreateFileW(FileApiPath(path).c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return fail(GetLastError());

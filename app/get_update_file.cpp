@@ -8,6 +8,7 @@
 #include "framework/control_classes.h"
 #include "framework/exception.h"
 #include "framework/files.h"
+#include "framework/nested_wait.h"
 #include "framework/win32_text.h"
 
 #ifndef QUOTIVA_MAIN_SERVER_NAME
@@ -182,15 +183,7 @@ void GetUpdateFile::Pause(unsigned milliseconds) {
     // screen reader, a test driver, the system asking whether the window
     // still responds) are served, so the window shows what the step before
     // the pause wrote into it ("Please wait", the listing).
-    const DWORD start = GetTickCount();
-    for (;;) {
-        const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= milliseconds) break;
-        MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds - elapsed, QS_SENDMESSAGE | QS_PAINT, 0);
-        MSG msg;
-        // Peeking serves the sent messages; only paint messages are taken.
-        while (PeekMessageW(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageW(&msg);
-    }
+    WaitNestedFor(NestedWaitServes::PaintAndSent, milliseconds);
 }
 
 void GetUpdateFile::ShowNotice(const std::string& text) {
@@ -283,11 +276,11 @@ std::string GetUpdateFile::BeginStaging(const std::string& installed) {
     return staged_.Keep().substr(InstallFolder.size());
 }
 
-void GetUpdateFile::DiscardStaged(const std::string& staged) { RemoveFileAt(FileApiName(InstallFolder + staged)); }
+void GetUpdateFile::DiscardStaged(const std::string& staged) { RemoveFileAt(FileApiPath(InstallFolder + staged)); }
 
 std::string GetUpdateFile::StageText(const std::string& installed, const std::string& text) {
     const std::string staged = BeginStaging(installed);
-    OwnedFile file(CreateFileW(FileApiName(InstallFolder + staged).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    OwnedFile file(CreateFileW(FileApiPath(InstallFolder + staged).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     if (!file || !WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||

@@ -48,7 +48,7 @@ void WindowsInstallFiles::BeforeChange(const std::string& change) {
     if (ChangeHook()) ChangeHook()(change);
 }
 
-std::wstring WindowsInstallFiles::Full(const std::string& path) const { return FileApiName(folder_ + path); }
+std::wstring WindowsInstallFiles::Full(const std::string& path) const { return FileApiPath(folder_ + path); }
 
 PathKind WindowsInstallFiles::Kind(const std::string& path) {
     DWORD attributes = GetFileAttributesW(Full(path).c_str());

@@ -18,14 +18,14 @@ StagedDownload::~StagedDownload() { Discard(); }
 void StagedDownload::RemoveLeftovers(const std::string& folder) {
     if (!cleanedFolders_.insert(folder).second) return;
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(FileApiName(folder + "~qv*.tmp").c_str(), &found);
+    HANDLE search = FindFirstFileW(FileApiPath(folder + "~qv*.tmp").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         std::string name = FromWide(found.cFileName);
         // Only names of exactly the program's form; a file another running
         // copy of the program is writing is open and stays.
-        if (IsStagingFileName(name)) RemoveFileAt(FileApiName(folder + name));
+        if (IsStagingFileName(name)) RemoveFileAt(FileApiPath(folder + name));
     } while (FindNextFileW(search, &found));
     FindClose(search);
 }
@@ -37,7 +37,7 @@ std::string StagedDownload::Begin(const std::string& installedFile) {
     // Creating the file claims its name: no other file is written over.
     for (unsigned tries = 0; tries <= 0xFFFF; ++tries) {
         std::string temporary = StagingFileName(folder, nextNumber_++);
-        OwnedFile file(CreateFileW(FileApiName(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        OwnedFile file(CreateFileW(FileApiPath(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) {
             file.Close();
@@ -50,7 +50,7 @@ std::string StagedDownload::Begin(const std::string& installedFile) {
         // Taken (by a file, or a folder): the next name. Anything else is
         // the folder's (missing, not writable): no name will do.
         if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-        if (error == ERROR_ACCESS_DENIED && GetFileAttributesW(FileApiName(temporary).c_str()) != INVALID_FILE_ATTRIBUTES)
+        if (error == ERROR_ACCESS_DENIED && GetFileAttributesW(FileApiPath(temporary).c_str()) != INVALID_FILE_ATTRIBUTES)
             continue;
         break;
     }
@@ -67,7 +67,7 @@ std::string StagedDownload::Keep() {
 void StagedDownload::Discard() {
     if (!active_) return;
     active_ = false;
-    RemoveFileAt(FileApiName(temporaryFile_));
+    RemoveFileAt(FileApiPath(temporaryFile_));
 }
 
 }  // namespace qv

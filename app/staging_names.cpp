@@ -67,25 +67,4 @@ std::string KeptFileName(std::string_view folder, uint16_t number) {
 
 bool IsKeptFileName(std::string_view name) { return IsProgramFileName(name, kKeptExtension); }
 
-std::string LongPathForm(std::string_view path) {
-    auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    if (path.size() < 3 || !isLetter(path[0]) || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return {};
-    std::string out = "\\\\?\\";
-    out += path.substr(0, 2);
-    for (size_t start = 3; start <= path.size();) {
-        size_t end = NextSeparator(path, start);
-        if (end == std::string_view::npos) end = path.size();
-        std::string_view part = path.substr(start, end - start);
-        if (part == "..") return {};
-        if (!part.empty() && part != ".") {
-            out += '\\';
-            out += part;
-        }
-        start = end + 1;
-    }
-    // A folder keeps its trailing separator, and the root is "\\?\D:\".
-    if (FolderOfPath(path).size() == path.size() || out.size() == 6) out += '\\';
-    return out;
-}
-
 }  // namespace qv

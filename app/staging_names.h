@@ -35,10 +35,4 @@ bool IsStagingFileName(std::string_view name);
 std::string KeptFileName(std::string_view folder, uint16_t number);
 bool IsKeptFileName(std::string_view name);
 
-// The "\\?\" form of an absolute drive path ("D:\..." or "D:/..."), which
-// the file functions accept beyond the classic path length limit: "/" made
-// "\", empty and "." parts left out. Empty when the path is not of that
-// form or has a ".." part (the long form does not resolve it).
-std::string LongPathForm(std::string_view path);
-
 }  // namespace qv

@@ -1,5 +1,5 @@
-// Files of the Win32 side: whether a path names an existing file, and the
-// owned file handle.
+// Files of the Win32 side: the name a path is given to the file functions
+// by, whether a path names an existing file, and the owned file handle.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +9,13 @@
 #include "framework/owned_handle.h"
 
 namespace qv {
+
+// The UTF-16 name the file functions take for a path of the program's text:
+// the one rule for paths beyond the classic length limit
+// (framework/long_path.h). Every function here goes through it; code that
+// calls a file function itself (FindFirstFileW, MoveFileExW ...) passes
+// FileApiPath(path).c_str().
+std::wstring FileApiPath(const std::string& path);
 
 // True only for an existing file (a folder of that name does not count).
 // An empty removable drive answers false at once, without the system's
@@ -31,8 +38,8 @@ struct FileCloser {
 };
 using OwnedFile = OwnedHandle<FileCloser>;
 
-// CreateFileW with the path converted from the program's code page; not
-// valid when it failed (GetLastError says why).
+// CreateFileW with FileApiPath(path); not valid when it failed
+// (GetLastError says why).
 OwnedFile OpenOwnedFile(const std::string& path, DWORD access, DWORD share, DWORD disposition,
                         DWORD attributes = FILE_ATTRIBUTE_NORMAL);
 

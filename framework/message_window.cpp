@@ -48,6 +48,12 @@ MessageWindow::~MessageWindow() {
     if (!window_) return;
     // Messages that the destruction itself sends find no object any more.
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    // The objects of owned messages that will never be handled (posted
+    // messages only: nothing is dispatched from here).
+    for (UINT message : owned_) {
+        MSG m;
+        while (PeekMessageW(&m, window_, message, message, PM_REMOVE | PM_QS_POSTMESSAGE)) delete ParcelAt(m.lParam);
+    }
     DestroyWindow(window_);
 }
 
@@ -73,7 +79,24 @@ LRESULT MessageWindow::Send(UINT message, WPARAM wParam, LPARAM lParam) const {
 void MessageWindow::TakePosted(const std::function<void(const MSG&)>& take) {
     if (!window_) return;
     MSG m;
-    while (PeekMessageW(&m, window_, 0, 0, PM_REMOVE)) take(m);
+    while (PeekMessageW(&m, window_, 0, 0, PM_REMOVE)) {
+        std::unique_ptr<Parcel> parcel(Owned(m.message) ? ParcelAt(m.lParam) : nullptr);
+        take(m);
+    }
+}
+
+void MessageWindow::MarkOwned(UINT message) {
+    if (!Owned(message)) owned_.push_back(message);
+}
+
+bool MessageWindow::Owned(UINT message) const {
+    return std::find(owned_.begin(), owned_.end(), message) != owned_.end();
+}
+
+bool MessageWindow::PostParcel(UINT message, WPARAM wParam, std::unique_ptr<Parcel> parcel) const {
+    if (!Post(message, wParam, reinterpret_cast<LPARAM>(parcel.get()))) return false;
+    (void)parcel.release();  // the message owns it now
+    return true;
 }
 
 LRESULT CALLBACK MessageWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -83,6 +106,9 @@ LRESULT CALLBACK MessageWindow::Proc(HWND window, UINT message, WPARAM wParam, L
 }
 
 LRESULT MessageWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    // An owned message's object goes when its handling ends, however it
+    // ends, unless the handler took it.
+    std::unique_ptr<Parcel> parcel(Owned(message) ? ParcelAt(lParam) : nullptr);
     auto it = std::find_if(handlers_.begin(), handlers_.end(), [&](const auto& h) { return h.first == message; });
     if (it == handlers_.end() && !fallback_) return DefWindowProcW(window_, message, wParam, lParam);
     // The handler runs from a copy: it may replace itself, or its owner may

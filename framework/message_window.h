@@ -28,20 +28,41 @@
 //       }
 //   };
 //
-// Messages posted to the window and never handled (the window went first)
-// are dropped by the system; a poster whose messages own memory (lParam)
-// takes them back with TakePosted before the window goes.
+// A message that carries an object (a text, a record) is an OwnedMessage<T>:
+// posted with Post, the message owns the object; the handler registered
+// with On receives it as a std::unique_ptr<T>, and when nobody takes it (no
+// handler, the handler throws, the window goes before the message is
+// handled) the window frees it. Nothing is reclaimed by hand:
+//
+//   inline constexpr OwnedMessage<std::string> MsgStatusText{WM_USER + 1};
+//   window_.On(MsgStatusText, [this](WPARAM code, std::unique_ptr<std::string> text) {
+//       Show(code, text ? *text : std::string());
+//       return LRESULT(0);
+//   });
+//   window_.Post(MsgStatusText, code, std::make_unique<std::string>(line));
+//
+// Such a message is only ever posted through Post: its lParam belongs to
+// the window (never send it, never post it by hand). Other messages posted
+// to the window and never handled are dropped by the system.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
+#include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "framework/lifetime.h"
 
 namespace qv {
+
+// A message number whose messages carry an object of type T (see above).
+template <class T>
+struct OwnedMessage {
+    UINT id;
+};
 
 class MessageWindow {
 public:
@@ -67,8 +88,35 @@ public:
     bool Post(UINT message, WPARAM wParam, LPARAM lParam) const;
     LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) const;
     // Removes every message still posted to the window and hands each to
-    // `take` (to free what its lParam owns).
+    // `take`; the object an owned message carries is freed after that.
     void TakePosted(const std::function<void(const MSG&)>& take);
+
+    // The handler of an owned message: it receives the object (none when
+    // none was posted) and owns it from then on. An empty handler removes
+    // it; objects still arriving are then freed unread.
+    template <class T>
+    using OwnedHandler = std::function<LRESULT(WPARAM wParam, std::unique_ptr<T> object)>;
+    template <class T>
+    void On(OwnedMessage<T> message, std::type_identity_t<OwnedHandler<T>> handler) {
+        MarkOwned(message.id);
+        if (!handler) {
+            On(message.id, Handler());
+            return;
+        }
+        On(message.id, [handler = std::move(handler)](WPARAM wParam, LPARAM lParam) {
+            auto* parcel = dynamic_cast<ParcelOf<T>*>(ParcelAt(lParam));
+            return handler(wParam, parcel ? std::move(parcel->object) : nullptr);
+        });
+    }
+    // Posts an owned message with its object (which may be none). False
+    // when it could not be posted; the object is freed then.
+    template <class T>
+    bool Post(OwnedMessage<T> message, WPARAM wParam, std::type_identity_t<std::unique_ptr<T>> object) {
+        MarkOwned(message.id);
+        auto parcel = std::make_unique<ParcelOf<T>>();
+        parcel->object = std::move(object);
+        return PostParcel(message.id, wParam, std::move(parcel));
+    }
 
     // Registers a class (once per process; extraBytes: window bytes of the
     // class). Making a window registers its class itself; start-up code
@@ -77,6 +125,20 @@ public:
     static void UnregisterClass(const wchar_t* className);
 
 private:
+    // What the lParam of an owned message points at: the object, in a box
+    // that the window can free whatever its type.
+    struct Parcel {
+        virtual ~Parcel() = default;
+    };
+    template <class T>
+    struct ParcelOf : Parcel {
+        std::unique_ptr<T> object;
+    };
+    static Parcel* ParcelAt(LPARAM lParam) { return reinterpret_cast<Parcel*>(lParam); }
+    void MarkOwned(UINT message);
+    bool Owned(UINT message) const;
+    bool PostParcel(UINT message, WPARAM wParam, std::unique_ptr<Parcel> parcel) const;
+
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -84,6 +146,7 @@ private:
     Lifetime* owner_;
     std::vector<std::pair<UINT, Handler>> handlers_;
     Fallback fallback_;
+    std::vector<UINT> owned_;  // message numbers whose lParam is a Parcel
 };
 
 }  // namespace qv

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "framework/nested_wait.h"
+
 namespace qv {
 
 uint32_t TicksPerMillisecond = 0;
@@ -48,31 +50,31 @@ void StartTickTimer(TickTimer& timer, int32_t ticks) { StartTickTimerAt(timer, t
 
 bool TickTimerExpired(const TickTimer& timer) { return TickTimerExpiredAt(timer, CurrentTick()); }
 
-uint32_t PumpOneMessage() {
-    MSG msg;
-    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) return 0;
-    if (msg.message == WM_QUIT) {
-        PostQuitMessage(static_cast<int>(msg.wParam));
-    } else {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
+namespace {
+
+// A handled message as the pump reports it: (low 16 bits of its window) *
+// 65536 + low 16 bits of its number; 0 for none.
+uint32_t PumpCode(const MSG& msg) {
     uint32_t window = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(msg.hwnd)) & 0xFFFF;
     return window * 65536 + (msg.message & 0xFFFF);
+}
+
+}  // namespace
+
+uint32_t PumpOneMessage() {
+    MSG msg;
+    return ServeOneMessage(msg) ? PumpCode(msg) : 0;
 }
 
 uint32_t DelayTicks(int32_t ticks, bool pump) {
     if (ticks < 1) return 0;
     TickTimer timer;
     StartTickTimer(timer, ticks);
-    uint32_t result = 0;
-    for (;;) {
-        if (pump) result = PumpOneMessage();
-        if (result == WM_QUIT || TickTimerExpired(timer)) return result;
-        // Nothing pending: give the processor away instead of spinning; a
-        // message arriving meanwhile ends the wait at once.
-        if (result == 0) MsgWaitForMultipleObjects(0, nullptr, FALSE, kMillisecondsPerTick / 5, pump ? QS_ALLINPUT : 0);
-    }
+    // The timer counts whole ticks: it is looked at five times a tick.
+    MSG last{};
+    WaitNested(pump ? NestedWaitServes::OneMessage : NestedWaitServes::Nothing,
+               [&] { return TickTimerExpired(timer) ? DWORD(0) : DWORD(kMillisecondsPerTick / 5); }, &last);
+    return PumpCode(last);
 }
 
 }  // namespace qv

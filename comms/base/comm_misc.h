@@ -26,6 +26,9 @@ inline int32_t CurrentTick() { return TickOf(MillisecondClock()); }
 void StartTickTimer(TickTimer& timer, int32_t ticks);
 bool TickTimerExpired(const TickTimer& timer);
 
+// The comms layer's names for the framework's nested wait
+// (framework/nested_wait.h).
+//
 // Handles at most one pending message of the calling thread. Returns 0 when
 // none was pending; otherwise (low 16 bits of its window) * 65536 + low 16
 // bits of its message number. A quit request (18) is posted again so the main
@@ -33,6 +36,7 @@ bool TickTimerExpired(const TickTimer& timer);
 uint32_t PumpOneMessage();
 // Waits min(ticks, MaxTimerTicks) ticks, pumping one message per turn when
 // pump is set; stops early (returning 18) when a quit request is seen.
+// Returns what the last turn's pump returned.
 uint32_t DelayTicks(int32_t ticks, bool pump);
 
 }  // namespace qv

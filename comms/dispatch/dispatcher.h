@@ -15,8 +15,9 @@
 //    the release (dispatch machinery stopped, ring freed) is its endgame,
 //    which runs at once or, when the close was asked for while its own
 //    code is on the stack (a delivery, a poll, a report to the owner),
-//    when that ends; the owner's window is then posted
-//    MsgPortDeferredClose to finish its own close.
+//    when that ends; only then, once, the owner's window is posted
+//    MsgPortDeferredClose to finish its own close (ClosePending tells the
+//    owner, right after CloseDevice, that this message is to come).
 //  - Every delivery, poll and report to the owner holds a use (the scopes
 //    below); a handler may call anything, including CloseDevice.
 //  - The owner destroys it with Destroy (never delete): it closes what is
@@ -34,11 +35,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <typeinfo>
 #include <vector>
 
-#include "comms/base/comm_misc_core.h"
 #include "comms/dispatch/byte_ring.h"
+#include "comms/dispatch/dispatch_records.h"
 #include "comms/dispatch/trace_log.h"
 #include "framework/lifetime.h"
 #include "framework/win32_lock.h"
@@ -52,9 +52,8 @@ inline constexpr UINT MsgTriggerAvail = 0x7E01;
 inline constexpr UINT MsgTriggerData = 0x7E02;
 inline constexpr UINT MsgTriggerTimer = 0x7E03;
 inline constexpr UINT MsgTriggerStatus = 0x7E04;
-// The port's notify-list window messages and its deferred close.
-inline constexpr UINT MsgPortOpening = 0x7E08;
-inline constexpr UINT MsgPortClosing = 0x7E09;
+// A close that had to wait for the dispatcher's release is over: posted
+// once, by the dispatcher, to its owner's window (lParam: handle * 65536).
 inline constexpr UINT MsgPortDeferredClose = 0x7E0A;
 
 // Result codes of this layer.
@@ -68,46 +67,9 @@ inline constexpr int32_t kErrBadTriggerHandle = -5003;
 // The availability trigger's handle.
 inline constexpr int32_t kAvailTriggerHandle = 1;
 
-// ---- method handlers ---------------------------------------------------
-// An event handler registered with AddEventHandler: a plain function and the
-// object it runs on. Handlers are compared by their code only (removal
-// finds the first entry with the same code), so bind one member function
-// per purpose:
-//
-//   d->AddEventHandler(DispatchMethod::Bind<&DataPacketManager::DataHandler>(this));
-//   d->RemoveEventHandler(DispatchMethod::Bind<&DataPacketManager::DataHandler>(this));
-//
-// The member function has the signature void (UINT Msg, WPARAM, LPARAM).
-struct DispatchMethod {
-    using Code = void (*)(void* object, UINT msg, WPARAM wParam, LPARAM lParam);
-    Code code = nullptr;
-    void* object = nullptr;
-
-    explicit operator bool() const { return code != nullptr; }
-    void operator()(UINT msg, WPARAM wParam, LPARAM lParam) const { code(object, msg, wParam, lParam); }
-    bool SameCode(const DispatchMethod& other) const { return code == other.code; }
-
-    template <auto Member, class T>
-    static DispatchMethod Bind(T* object) {
-        return DispatchMethod{&Thunk<Member, T>, object};
-    }
-
-private:
-    template <auto Member, class T>
-    static void Thunk(void* object, UINT msg, WPARAM wParam, LPARAM lParam) {
-        (static_cast<T*>(object)->*Member)(msg, wParam, lParam);
-    }
-};
-
-// A procedure handler: a plain function.
-using DispatchProc = void (*)(UINT msg, WPARAM wParam, LPARAM lParam);
-
-// What AdjustHandlerFlags is told (the port: whether any of its trigger
-// events is assigned).
-enum HandlerFlagChange : int32_t { hcRecount = 0, hcPortHandlerOn = 1, hcPortHandlerOff = 2 };
-
-// DeviceEscape functions: the RTS and DTR lines.
-enum LineEscape : int32_t { leSetRts = 3, leClearRts = 4, leSetDtr = 5, leClearDtr = 6 };
+// The modem-status byte's carrier-detect bit. A socket device has no modem
+// lines: it sets this bit while its connection is open.
+inline constexpr uint8_t kModemCarrierDetect = 0x80;
 
 // ---- owner link --------------------------------------------------------
 // What the dispatcher knows of its owner (the port component): the window
@@ -119,70 +81,6 @@ public:
 
 protected:
     ~DispatcherOwner() = default;
-};
-
-// ---- records -----------------------------------------------------------
-
-struct LineSettings {
-    int32_t Baud = 19200;
-    uint8_t Parity = 0;
-    uint8_t DataBits = 8;
-    uint8_t StopBits = 1;      // stop-bits code
-    uint32_t FlowFlags = 0;    // kFlow* bits
-    uint8_t XonChar = 17;
-    uint8_t XoffChar = 19;
-    int32_t XonLimit = 0;
-    int32_t XoffLimit = 0;
-};
-// Flow-control bits of LineSettings::FlowFlags.
-inline constexpr uint32_t kFlowDtrHandshake = 1, kFlowRtsHandshake = 2, kFlowWaitDsr = 4, kFlowWaitCts = 8,
-                          kFlowXonXoffIn = 16, kFlowXonXoffOut = 32, kFlowDtrOn = 64, kFlowRtsOn = 128;
-
-struct TimerTrigger {
-    int32_t Handle = 0;
-    TickTimer Timer;
-    int32_t Ticks = 0;
-    bool Active = false;
-};
-
-// A data-match trigger fires when the received bytes contain its pattern.
-struct DataTrigger {
-    int32_t Handle = 0;
-    std::string Pattern;
-    bool IgnoreCase = false;
-    int32_t Matched = 0;  // pattern bytes matched by the latest bytes
-};
-
-// Status trigger kinds (the low three bits of its handle).
-inline constexpr int32_t kStatusModem = 1, kStatusLine = 2, kStatusOutputFree = 3, kStatusOutputUsed = 4,
-                         kStatusOutputSent = 5;
-
-// A status trigger fires once per activation when its condition holds:
-// modem status bits under Mask changed; a line error under Mask is set;
-// free output space reached Value; pending output fell to Value; a block
-// was sent.
-struct StatusTrigger {
-    int32_t Handle = 0;
-    int32_t Value = 0;
-    uint32_t Mask = 0;
-    uint8_t ModemSnapshot = 0;
-    bool Active = false;
-    bool Hit = false;
-};
-
-// The triggers a port carries across a close.
-struct TriggerSaveArea {
-    int32_t AvailThreshold = 0;
-    bool Saved = false;  // lists present
-    std::vector<TimerTrigger> Timers;
-    std::vector<DataTrigger> DataTriggers;
-    std::vector<StatusTrigger> StatusTriggers;
-};
-
-// Status counts the device reports.
-struct DeviceCounts {
-    int32_t InputCount = 0;
-    int32_t OutputCount = 0;
 };
 
 class BaseDispatcher : public Lifetime {
@@ -350,6 +248,8 @@ protected:
     // Only Destroy frees a dispatcher; by then its device is closed, so
     // the destructors only release.
     ~BaseDispatcher() override;
+    // The one writer of a modem-status bit after the open.
+    void SetModemStatusBit(uint8_t bit, bool on);
     // The release (see above); frees the dispatcher when it has no owner.
     void Endgame() override;
     void SetStarted(bool value) { started_ = value; }
@@ -381,6 +281,9 @@ protected:
     CriticalSection bufferLock_;
 
 private:
+    // A new dispatcher's slot in the registry (its handle), and leaving it.
+    static int32_t Register(BaseDispatcher* d);
+    static void Unregister(BaseDispatcher* d);
     int32_t NewTriggerHandle();
     bool TriggerHandleUsed(int32_t base) const;
     // Each check returns whether it delivered; result is that delivery's.
@@ -389,6 +292,7 @@ private:
     bool CheckDataAndAvail();
     bool StatusCondition(StatusTrigger& t, int32_t& value);
     void StoreFetched(int32_t k, int32_t at);
+    int32_t SetControlLine(const bool& automatic, bool& stored, bool state, LineEscape set, LineEscape clear);
     int32_t WriteTraceFile(const std::string& fileName, bool hex, bool allHex, bool append);
     int32_t WriteLogFile(const std::string& fileName, bool hex, bool allHex, bool append);
 

@@ -44,6 +44,17 @@ WsConnection::WsConnection(DeviceSocket* owner, OwnedSocket own, int32_t inSize,
     stream_.TerminalType = owner->TerminalType;
 }
 
+void WsConnection::SetState(ConnectionState state) {
+    state_ = state;
+    if (dispatcher_) dispatcher_->SetModemStatusBit(kModemCarrierDetect, state == csOpen);
+}
+
+void WsConnection::SetDispatcher(WinsockDispatcher* d) {
+    if (dispatcher_ && dispatcher_ != d) dispatcher_->SetModemStatusBit(kModemCarrierDetect, false);
+    dispatcher_ = d;
+    if (d) d->SetModemStatusBit(kModemCarrierDetect, state_ == csOpen);
+}
+
 void WsConnection::CloseSockets() {
     OwnedSocket peer = LetPeerGo();
     peer.Close();
@@ -66,7 +77,7 @@ int32_t WsConnection::LinkSend(const uint8_t* data, int32_t count) {
 }
 
 void WsConnection::LinkLog(uint8_t type, uint8_t subtype, int32_t value, const uint8_t* data, int32_t length) {
-    if (ConnDispatcher && ConnDispatcher->LoggingOn()) ConnDispatcher->AddLogEntry(type, subtype, length, data, value);
+    if (dispatcher_ && dispatcher_->LoggingOn()) dispatcher_->AddLogEntry(type, subtype, length, data, value);
 }
 
 int32_t WsConnection::ReadFromConnection(uint8_t* buffer, int32_t size) {
@@ -125,12 +136,6 @@ WsConnection* WinsockDispatcher::Connection() const {
     if (!ds || deviceId_ < 0) return nullptr;
     WsConnection* c = ds->ConnectionOf(deviceId_);
     return c && c->OwnSocket() == deviceId_ ? c : nullptr;
-}
-
-void WinsockDispatcher::SetConnState(WsConnection& c, uint8_t state) {
-    c.ConnState = state;
-    if (state == csOpen) modemStatus_ |= 0x80;
-    else modemStatus_ &= static_cast<uint8_t>(~0x80);
 }
 
 LRESULT WinsockDispatcher::NotifyOwner(WPARAM wParam, LPARAM lParam) {
@@ -234,7 +239,7 @@ bool WinsockDispatcher::DeviceSetup(int32_t, int32_t) {
     }
     c->IsClient = isClient_;
     c->Stream().TelnetOn = telnetOn_;
-    c->ConnDispatcher = this;
+    c->SetDispatcher(this);
     return true;
 }
 
@@ -309,7 +314,7 @@ WsConnection* DeviceSocket::CreateConnection(int32_t inSize, int32_t outSize) {
 
 void DeviceSocket::ForgetConnection(WsConnection* c) {
     LockGuard guard(connLock_);
-    c->ConnDispatcher = nullptr;
+    c->SetDispatcher(nullptr);
     Free(c);  // leaves the list at once; goes when its running operation ends
 }
 
@@ -318,7 +323,7 @@ int32_t DeviceSocket::CloseConnection(SocketHandle own) {
     WsConnection* c = ConnectionOf(own);
     if (!c || c->OwnSocket() != own) return -1;
     Use use(*c);  // its sockets close after it has left every lookup
-    c->ConnState = csClosed;
+    c->SetState(csClosed);
     ForgetConnection(c);
     c->CloseSockets();
     return 0;
@@ -327,7 +332,7 @@ int32_t DeviceSocket::CloseConnection(SocketHandle own) {
 void DeviceSocket::DrainBeforeClose(SocketHandle s) {
     for (int round = 0; round < 64; ++round) {
         WsConnection* c = ConnectionOf(s);
-        if (!c || !c->ConnDispatcher || c->ConnState != csOpen) return;
+        if (!c || !c->ConnDispatcher() || c->ConnState != csOpen) return;
         uint64_t before = c->Progress();
         WakeDispatcher(c->OwnSocket());
         c = ConnectionOf(s);
@@ -337,7 +342,7 @@ void DeviceSocket::DrainBeforeClose(SocketHandle s) {
 
 void DeviceSocket::HandleAccept(SocketHandle s) {
     WsConnection* c = ConnectionOf(s);
-    WinsockDispatcher* d = c ? c->ConnDispatcher : nullptr;
+    WinsockDispatcher* d = c ? c->ConnDispatcher() : nullptr;
     if (!c || !d || s != c->OwnSocket()) {
         CommSocket::HandleAccept(s);
         return;
@@ -359,7 +364,7 @@ void DeviceSocket::HandleAccept(SocketHandle s) {
     LRESULT answer = NotifyPort(s, kReportPeerWaiting, static_cast<LPARAM>(address));
     if (c->Retiring() || d->Retiring()) return;  // closed meanwhile; its close closed the peer
     if (answer == 1) {
-        d->SetConnState(*c, csOpen);
+        c->SetState(csOpen);
     } else {
         c->LetPeerGo().Close();
         d->ZeroRemoteAddr();
@@ -370,8 +375,7 @@ void DeviceSocket::HandleAccept(SocketHandle s) {
 void DeviceSocket::HandleConnect(SocketHandle s) {
     WsConnection* c = ConnectionOf(s);
     if (!c) return;
-    if (c->ConnDispatcher) c->ConnDispatcher->SetConnState(*c, csOpen);
-    else c->ConnState = csOpen;
+    c->SetState(csOpen);
     if (c->IsClient) c->PeerIsOwnSocket();
     NotifyPort(s, kReportConnected, 0);
     CommSocket::HandleConnect(s);
@@ -389,10 +393,8 @@ void DeviceSocket::HandleClose(SocketHandle s) {
 }
 
 OwnedSocket DeviceSocket::PeerGone(WsConnection& c) {
-    if (WinsockDispatcher* d = WinsockByDevice(c.OwnSocket())) {
-        d->ZeroRemoteAddr();
-        d->SetConnState(c, csClosed);
-    }
+    if (WinsockDispatcher* d = WinsockByDevice(c.OwnSocket())) d->ZeroRemoteAddr();
+    c.SetState(csClosed);
     return c.LetPeerGo();
 }
 

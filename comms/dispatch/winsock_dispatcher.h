@@ -60,8 +60,17 @@ public:
     // Closes the accepted socket (server), then the own one.
     void CloseSockets();
 
-    WinsockDispatcher* ConnDispatcher = nullptr;
-    uint8_t ConnState = csClosed;
+    // The connection's state. Written only by SetState, so that the
+    // carrier-detect bit of its dispatcher's modem status always says the
+    // same (the bit is set while the state is csOpen).
+    const uint8_t& ConnState = state_;
+    void SetState(ConnectionState state);
+    // The dispatcher whose device this connection is (none until its
+    // setup, and again once the device has closed). Linking shows the
+    // connection's state in the dispatcher's modem status; unlinking
+    // clears it there.
+    WinsockDispatcher* ConnDispatcher() const { return dispatcher_; }
+    void SetDispatcher(WinsockDispatcher* d);
     bool IsClient = true;
     int32_t OutPending = 0;
 
@@ -87,6 +96,8 @@ private:
     void LinkLog(uint8_t type, uint8_t subtype, int32_t value, const uint8_t* data, int32_t length) override;
 
     DeviceSocket* device_;
+    uint8_t state_ = csClosed;
+    WinsockDispatcher* dispatcher_ = nullptr;
     OwnedSocket own_;
     OwnedSocket accepted_;
     bool peerIsOwn_ = false;
@@ -113,7 +124,6 @@ public:
     // use of the dispatcher if it goes on using it (the end of the report
     // may end the dispatcher).
     LRESULT NotifyOwner(WPARAM wParam, LPARAM lParam);
-    void SetConnState(WsConnection& c, uint8_t state);
     void ZeroRemoteAddr() { remote_ = sockaddr_in{}; }
     sockaddr_in& RemoteAddrRecord() { return remote_; }
 
@@ -137,6 +147,7 @@ protected:
     ~WinsockDispatcher() override = default;
 
 private:
+    friend class WsConnection;  // shows its state as carrier detect
     WsConnection* Connection() const;
 
     sockaddr_in remote_{};

@@ -4,7 +4,6 @@
 #include <exception>
 
 #include "comms/base/comm_errors.h"
-#include "comms/base/comm_misc.h"
 #include "framework/application.h"
 
 namespace qv {
@@ -109,7 +108,8 @@ BaseDispatcher* CustomComPort::CreateDispatcher() {
 }
 
 int32_t CustomComPort::OpenDevice() {
-    // The serial form; unreachable while CreateDispatcher refuses dlWin32.
+    // The serial form, as the slot of a port without a layer of its own:
+    // this build has no serial layer (CreateDispatcher refused it already).
     return kErrNoDeviceLayer;
 }
 
@@ -131,9 +131,9 @@ void CustomComPort::OpenPort() {
         else if (r == -2 || r == -3) r = kErrBadId;
         if (r != 0) {
             CheckErrorCode(this, r);
-            throw ECommException(r);  // reached only while loading: the open fails all the same
+            throw ECommException(r);  // a positive result (no layer gives one) fails the open too
         }
-        state_ = psOpen;
+        Transition(psOpen);
         UpdateHandlerFlags();
         force_ = true;
         SetTracing(tracing_);
@@ -143,10 +143,8 @@ void CustomComPort::OpenPort() {
         SetXonChar(xonChar_);
         SetXoffChar(xoffChar_);
         SetTriggerLength(triggerLength_);
-        if (deviceLayer_ != 1) {
-            SetDTR(dtr_);
-            SetRTS(rts_);
-        }
+        SetDTR(dtr_);
+        SetRTS(rts_);
         ApplyDeviceOption(false);
         SetRs485Mode(rs485Mode_);
         SetDispatchPriority(dispatchPriority_);
@@ -163,7 +161,6 @@ void CustomComPort::OpenPort() {
     } catch (...) {
         force_ = false;
         open_ = false;
-        state_ = psClosed;
         if (notified) {
             // Those told of the open hear of its end, so that nothing stays
             // attached to the dispatcher that goes now.
@@ -176,13 +173,19 @@ void CustomComPort::OpenPort() {
             dispatcher_->SaveTriggers(savedTriggers_);
             triggersSaved_ = true;
         }
-        if (portWindow_) {
-            if (dispatcher_) dispatcher_->RemoveWindowHandler(portWindow_->Handle());
-            portWindow_.reset();
-        }
-        DestroyDispatcher();
+        Transition(psClosed);
         throw;
     }
+}
+
+void CustomComPort::Transition(PortState to) {
+    // Into psClosed from wherever the port was: what the open made goes
+    // first, the window (off the dispatcher), then the dispatcher.
+    if (to == psClosed) {
+        SetPortWindow(false);
+        DestroyDispatcher();
+    }
+    state_ = to;
 }
 
 void CustomComPort::DestroyDispatcher() {
@@ -206,34 +209,24 @@ void CustomComPort::ClosePort() {
     };
     guarded([&] { SetTracing(tlDump); });
     guarded([&] { SetLogging(tlDump); });
-    state_ = psClosing;
+    Transition(psClosing);
     guarded([&] { PortClosing(); });
     if (dispatcher_) {
         dispatcher_->SaveTriggers(savedTriggers_);
         triggersSaved_ = true;
         dispatcher_->CloseDevice();
-        if (dispatcher_->ClosePending()) {
-            if (portWindow_) portWindow_->Post(MsgPortDeferredClose, 0, static_cast<LPARAM>(dispatcher_->Handle()) << 16);
-            if (!Destroying()) PumpOneMessage();
-            if (failure) std::rethrow_exception(failure);
-            return;
-        }
     }
-    SetPortWindow(false);
-    DestroyDispatcher();
-    state_ = psClosed;
+    // Closed from inside the dispatcher's own delivery: it is released when
+    // that ends, and its MsgPortDeferredClose ends the close then.
+    if (!dispatcher_ || !dispatcher_->ClosePending()) Transition(psClosed);
     if (failure) std::rethrow_exception(failure);
 }
 
 void CustomComPort::FinishDeferredClose(BaseDispatcher* d) {
-    if (state_ != psClosing || d != dispatcher_) return;  // a late message: that close is over
-    // Released as soon as its delivery has ended; until then the
-    // dispatcher posts this message again itself once it has stopped, so
-    // the queue never has to be kept busy meanwhile.
-    if (!d->Ended()) return;
-    SetPortWindow(false);
-    DestroyDispatcher();
-    state_ = psClosed;
+    // The dispatcher posts this once its release has run; a message for
+    // another close (an earlier dispatcher) finds nothing to do.
+    if (state_ != psClosing || d != dispatcher_ || !d->Ended()) return;
+    Transition(psClosed);
     if (reopenPending_) {
         reopenPending_ = false;
         OpenPort();
@@ -267,11 +260,9 @@ void CustomComPort::SetPortWindow(bool create) {
 }
 
 void CustomComPort::NotifyListCall(bool opening) {
-    std::vector<PortNotifyEntry> list = notifyList_;
-    for (auto it = list.rbegin(); it != list.rend(); ++it) {
-        if (it->Window) SendMessageW(it->Window, opening ? MsgPortOpening : MsgPortClosing, 0, 0);
-        else if (it->Callback.code) it->Callback.code(it->Callback.object, this, opening);
-    }
+    std::vector<PortNotifyCallback> list = notifyList_;
+    for (auto it = list.rbegin(); it != list.rend(); ++it)
+        if (it->code) it->code(it->object, this, opening);
 }
 
 void CustomComPort::PortOpened() {
@@ -311,11 +302,11 @@ void CustomComPort::ServiceDevice() {
     if (BaseDispatcher* d = ValidDispatcher()) d->DevicePoll();
 }
 
-void CustomComPort::AddPortNotify(PortNotifyCallback callback) { notifyList_.push_back({nullptr, callback}); }
+void CustomComPort::AddPortNotify(PortNotifyCallback callback) { notifyList_.push_back(callback); }
 
 void CustomComPort::RemovePortNotify(PortNotifyCallback::Code code) {
     for (size_t i = notifyList_.size(); i-- > 0;)
-        if (notifyList_[i].Callback.code == code) notifyList_.erase(notifyList_.begin() + static_cast<ptrdiff_t>(i));
+        if (notifyList_[i].code == code) notifyList_.erase(notifyList_.begin() + static_cast<ptrdiff_t>(i));
 }
 
 uint16_t CustomComPort::LineError() {

@@ -6,10 +6,14 @@
 // PutString, and tells the objects on its notify list when it opens and
 // closes.
 //
-// Setting Open is the only way to open or close. A close requested while
-// the dispatcher is delivering (from inside an event handler) is finished
-// later in the port window (message MsgPortDeferredClose); Open := true in
-// the meantime reopens right after it.
+// Setting Open is the only way to open or close. State has one writer
+// (Transition), and every way out of the open state (a close, a close that
+// had to wait, a failed open) ends in the same step: the window, then the
+// dispatcher go, and the port is psClosed. A close requested while the
+// dispatcher is delivering (from inside an event handler) waits in
+// psClosing until the dispatcher has been released; the dispatcher then
+// posts MsgPortDeferredClose to the port window, once, and the close ends
+// there. Open := true in the meantime reopens right after it.
 //
 // The serial device layer is not built: CreateDispatcher for dlWin32 fails
 // with -3001 ("No device layer specified"). CustomWinsockPort supplies the
@@ -70,11 +74,6 @@ private:
     static void Thunk(void* object, CustomComPort* port, bool opening) {
         (static_cast<T*>(object)->*Member)(port, opening);
     }
-};
-
-struct PortNotifyEntry {
-    HWND Window = nullptr;  // a window entry (sent 0x7E08 / 0x7E09); none here
-    PortNotifyCallback Callback;
 };
 
 class CustomComPort : public BaseComponent, public DispatcherOwner {
@@ -207,7 +206,7 @@ public:
     void AddPortNotify(PortNotifyCallback callback);
     // Removes every entry with this callback code, whatever its object.
     void RemovePortNotify(PortNotifyCallback::Code code);
-    const std::vector<PortNotifyEntry>& NotifyList() const { return notifyList_; }
+    const std::vector<PortNotifyCallback>& NotifyList() const { return notifyList_; }
     // Line error code and break flag (cleared by reading); 0 and false
     // unless open.
     uint16_t LineError();
@@ -258,6 +257,8 @@ protected:
     MessageWindow* PortMessageWindow() { return portWindow_ ? &*portWindow_ : nullptr; }
 
 private:
+    // The only writer of State (see above).
+    void Transition(PortState to);
     void HandleTriggerMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     void FinishDeferredClose(BaseDispatcher* d);
     void DestroyDispatcher();
@@ -268,7 +269,7 @@ private:
     PortState state_ = psClosed;
     bool reopenPending_ = false;
     bool openWhenLoaded_ = false;
-    std::vector<PortNotifyEntry> notifyList_;
+    std::vector<PortNotifyCallback> notifyList_;
     bool triggersSaved_ = false;
     TriggerSaveArea savedTriggers_;
     std::optional<MessageWindow> portWindow_;  // "commPortWindow", while open

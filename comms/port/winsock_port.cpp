@@ -33,7 +33,7 @@ void CustomWinsockPort::ValidatePortNumber() {
 void CustomWinsockPort::ApplyDeviceOption(bool) {}
 
 int32_t CustomWinsockPort::OpenDevice() {
-    if (GetDeviceLayer() != dlWinsock) return CustomComPort::OpenDevice();
+    // Only reached with the dispatcher CreateDispatcher made: a TCP one.
     DeviceSocket* ds = DeviceSocketInstance();
     if (!ds) throw ESocketException::Startup(kErrWinsockNotInitialized);
     uint32_t address = 0;

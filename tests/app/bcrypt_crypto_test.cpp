@@ -1,6 +1,7 @@
 // The program's crypto under Wine: bcrypt.dll's SHA-256 and ECDSA, the
 // SHA-256 of files on disk, and the key the build put into the resources.
 // Also the verifier tests' backend for this build (verify_test_support.h).
+#include "framework/files.h"
 #include "app/bcrypt_crypto.h"
 
 #include <windows.h>
@@ -46,12 +47,12 @@ class Sha256OfFileTest : public ::testing::Test {
 protected:
     void SetUp() override { folder = test::MakeTestFolder("qv-sha256"); }
     void TearDown() override {
-        for (const std::string& f : made) DeleteFileW(FileApiName(f).c_str());
-        RemoveDirectoryW(FileApiName(folder).c_str());
+        for (const std::string& f : made) DeleteFileW(FileApiPath(f).c_str());
+        RemoveDirectoryW(FileApiPath(folder).c_str());
     }
     std::string Make(const std::string& name, const std::string& bytes) {
         const std::string path = folder + name;
-        HANDLE h = CreateFileW(FileApiName(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        HANDLE h = CreateFileW(FileApiPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         EXPECT_NE(h, INVALID_HANDLE_VALUE) << path;
         DWORD written = 0;
         if (!bytes.empty()) WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
@@ -98,7 +99,7 @@ TEST_F(Sha256OfFileTest, ReachesNamesBeyondTheClassicPathLimitAndBig5Names) {
 
 TEST_F(Sha256OfFileTest, AFileOpenForWritingElsewhereIsRead) {
     const std::string path = Make("open.dat", "abc");
-    HANDLE writer = CreateFileW(FileApiName(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE writer = CreateFileW(FileApiPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     std::optional<FileDigest> digest = Sha256OfFile(path);

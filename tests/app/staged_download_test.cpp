@@ -9,6 +9,7 @@
 #include "app/install_files.h"
 #include "app/staging_names.h"
 #include "framework/exception.h"
+#include "framework/files.h"
 #include "framework/win32_text.h"
 #include "tests/app/app_test_files.h"
 
@@ -17,10 +18,7 @@ namespace {
 
 // Files addressed by their wide (long-form where needed) names, for the
 // names the narrow test helpers cannot reach.
-std::wstring Wide(const std::string& path) {
-    std::string longForm = LongPathForm(path);
-    return ToWide(longForm.empty() ? path : longForm);
-}
+std::wstring Wide(const std::string& path) { return FileApiPath(path); }
 
 std::string WideFileBytes(const std::string& path) {
     HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -49,28 +49,5 @@ TEST(IsStagingFileName, ExactlyThePrefixFourHexDigitsAndTheExtension) {
     for (const Case& c : cases) EXPECT_EQ(IsStagingFileName(c.name), c.staging) << c.name;
 }
 
-TEST(LongPathForm, AbsoluteDrivePathsOnlyWithBackslashesAndNoDotParts) {
-    struct Case {
-        const char* path;
-        const char* longForm;
-    };
-    const Case cases[] = {
-        {"D:\\Zentra\\main\\QVX.exe", "\\\\?\\D:\\Zentra\\main\\QVX.exe"},
-        {"D:\\Zentra\\main\\sub/new.dll", "\\\\?\\D:\\Zentra\\main\\sub\\new.dll"},
-        {"d:/a//b/./c", "\\\\?\\d:\\a\\b\\c"},
-        {"D:\\Zentra\\main\\", "\\\\?\\D:\\Zentra\\main\\"},
-        {"D:\\", "\\\\?\\D:\\"},
-        {"D:\\\xa5\x5c\xaf\xe0.dll", "\\\\?\\D:\\\xa5\x5c\xaf\xe0.dll"},
-        // Not of that form, or not to be resolved in the long form.
-        {"D:x.dll", ""},
-        {"\\Zentra\\QVX.exe", ""},
-        {"QVX.exe", ""},
-        {"", ""},
-        {"D:\\Zentra\\..\\QVX.exe", ""},
-        {"1:\\x", ""},
-    };
-    for (const Case& c : cases) EXPECT_EQ(LongPathForm(c.path), c.longForm) << c.path;
-}
-
 }  // namespace
 }  // namespace qv

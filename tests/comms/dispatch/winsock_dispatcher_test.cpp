@@ -226,6 +226,40 @@ TEST_F(WinsockTest, ServerRefusesAPeerTheOwnerDoesNotWant) {
     EXPECT_EQ(d->RemoteAddr().sin_addr.s_addr, 0u);
 }
 
+// The carrier-detect bit says what the connection's state says, whoever
+// changes the state: also when the device's own close ends the connection
+// (a dispatcher outlives its device until its owner destroys it).
+TEST_F(WinsockTest, TheCarrierBitEndsWithTheConnection) {
+    struct Case {
+        const char* name;
+        bool server;
+    } cases[] = {{"client", false}, {"server with an accepted peer", true}};
+    for (const Case& c : cases) {
+        RawSocket serverPeer;
+        if (c.server) {
+            uint16_t port = UnusedLoopbackPort();
+            d = new WinsockDispatcher(&owner);
+            d->SetConnectParams(0, htons(port), true, false);
+            ASSERT_EQ(d->OpenSocketDevice(4096, 4096), 0) << c.name;
+            serverPeer = ConnectPeer(port);
+            ASSERT_TRUE(PumpUntil([&] { return owner.Count(MsgSocketEvent, kReportPeerWaiting) == 1; })) << c.name;
+        } else {
+            OpenClient();
+        }
+        WsConnection* connection = DeviceSocketInstance()->ConnectionOf(d->DeviceId());
+        ASSERT_NE(connection, nullptr) << c.name;
+        EXPECT_EQ(connection->ConnState, csOpen) << c.name;
+        EXPECT_TRUE(d->ModemStatus() & kModemCarrierDetect) << c.name;
+        d->CloseDevice();
+        EXPECT_EQ(d->DeviceId(), -1) << c.name;
+        EXPECT_FALSE(d->ModemStatus() & kModemCarrierDetect) << c.name;
+        d->Destroy();
+        d = nullptr;
+        owner.messages.clear();
+        PumpPending();
+    }
+}
+
 TEST_F(WinsockTest, BurstLargerThanTheRings) {
     OpenClient(false);
     collector.take = false;

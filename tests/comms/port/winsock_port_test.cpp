@@ -378,6 +378,69 @@ TEST(ComPort, DeferredCloseThenCloseAgainStaysClosed) {
     EXPECT_EQ(port.Count("open"), 1);
 }
 
+// Counts the messages of one number that the thread takes from its queue
+// (a message hook sees every one, whoever takes it).
+class TakenMessages {
+public:
+    explicit TakenMessages(UINT message) : message_(message) {
+        current_ = this;
+        hook_ = SetWindowsHookExW(WH_GETMESSAGE, &Hook, nullptr, GetCurrentThreadId());
+    }
+    ~TakenMessages() {
+        UnhookWindowsHookEx(hook_);
+        current_ = nullptr;
+    }
+    bool Hooked() const { return hook_ != nullptr; }
+    int count = 0;
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        auto* m = reinterpret_cast<const MSG*>(lParam);
+        if (code >= 0 && wParam == PM_REMOVE && current_ && m->message == current_->message_) ++current_->count;
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static inline TakenMessages* current_ = nullptr;
+    UINT message_;
+    HHOOK hook_ = nullptr;
+};
+
+// A close from inside a handler runs nothing else on the way (no message of
+// anyone else's is handled inside SetOpen) and ends with one message, which
+// the dispatcher posts once it has been released.
+TEST(ComPort, ADeferredCloseRunsNoOtherMessageAndEndsWithOne) {
+    constexpr UINT kOthers = WM_USER + 21;
+    MessageWindow others(L"qvOthersTestWindow", nullptr);
+    int othersHandled = 0;
+    others.On(kOthers, [&](WPARAM, LPARAM) {
+        ++othersHandled;
+        return LRESULT(0);
+    });
+    LoopbackServer server;
+    TestPort port;
+    RawSocket& peer = Connect(port, server);
+    PumpPending();
+    TakenMessages closes(MsgPortDeferredClose);
+    ASSERT_TRUE(closes.Hooked());
+    int othersInsideClose = -1;
+    bool closeQueuedInHandler = true;
+    port.SetOnDataAvailable([&](Object*, uint16_t) {
+        others.Post(kOthers, 0, 0);
+        port.SetOpen(false);
+        othersInsideClose = othersHandled;
+        MSG m;
+        closeQueuedInHandler = PeekMessageW(&m, nullptr, MsgPortDeferredClose, MsgPortDeferredClose, PM_NOREMOVE);
+    });
+    SendRaw(peer.Get(), S("x"));
+    ASSERT_TRUE(PumpUntil([&] { return port.State() == psClosed; }));
+    PumpFor(100);
+    EXPECT_EQ(othersInsideClose, 0);
+    EXPECT_FALSE(closeQueuedInHandler);  // nothing is posted before the release
+    EXPECT_EQ(closes.count, 1);
+    EXPECT_EQ(othersHandled, 1);
+    EXPECT_EQ(port.CurrentDispatcher(), nullptr);
+    EXPECT_EQ(port.events, (std::vector<std::string>{"open", "connect", "close", "disconnect"}));
+}
+
 TEST(ComPort, DestroyingAPortWhoseCloseIsDeferred) {
     LoopbackServer server;
     auto* port = new TestPort;
