@@ -66,11 +66,11 @@ inline PROCESS_MEMORY_COUNTERS MemoryNow() {
 }
 
 // The line bench/run reads; close_seconds -1 when the file's close cannot be
-// timed apart.
+// timed apart; `extra` (" name=value ...") adds a program's own figures.
 inline void PrintResult(const char* mode, long long bytes, double seconds, double closeSeconds, long long reads,
-                        SIZE_T peakWorkingSet) {
-    std::printf("RESULT mode=%s bytes=%lld seconds=%.6f close_seconds=%.6f reads=%lld peak_working_set=%llu\n", mode,
-                bytes, seconds, closeSeconds, reads, static_cast<unsigned long long>(peakWorkingSet));
+                        SIZE_T peakWorkingSet, const char* extra = "") {
+    std::printf("RESULT mode=%s bytes=%lld seconds=%.6f close_seconds=%.6f reads=%lld peak_working_set=%llu%s\n",
+                mode, bytes, seconds, closeSeconds, reads, static_cast<unsigned long long>(peakWorkingSet), extra);
     std::fflush(stdout);
 }
 

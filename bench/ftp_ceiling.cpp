@@ -1,12 +1,13 @@
-// The ceiling of the FTP download benchmark: the fastest download that the
-// client's receive rules allow, measured with plain Winsock.
+// The ceiling of the FTP download benchmark, kept as a second reference: the
+// fastest download that the client's old receive rule allowed (one recv of at
+// most 32,769 bytes per read notification), measured with plain Winsock.
 //
 // The control connection is blocking (its few replies cost nothing); the data
-// connection follows the client's rules exactly: asynchronous notifications
-// to a message-only window (WSAAsyncSelect), one recv of at most 32,769 bytes
-// per read notification, each block written straight to the local file, and
-// on close the rest drained into the file. Any FTP client built on these
-// rules can at best come near this figure.
+// connection follows that rule exactly: asynchronous notifications to a
+// message-only window (WSAAsyncSelect), one recv of at most 32,769 bytes per
+// read notification, each block written straight to the local file, and on
+// close the rest drained into the file. Any FTP client built on that rule
+// could at best come near this figure.
 //
 // Usage: ftp_ceiling --port N --user NAME --password TEXT --file REMOTE
 //                    --out LOCAL [--active] [--host ADDRESS]

@@ -57,6 +57,7 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
     auto text = [](LPARAM lParam) { return std::unique_ptr<char[]>(reinterpret_cast<char*>(lParam)); };
     window_.On(WM_TIMER, [this](WPARAM wParam, LPARAM) -> LRESULT {
         if (wParam == kFtpConnectTimerId && connectTimerRunning_) engine_.ConnectTimerExpired();
+        if (wParam == kFtpPaceTimerId && paceTimerRunning_) PaceTimer();
         return 0;
     });
     window_.On(MsgFtpError, [this, text](WPARAM wParam, LPARAM lParam) -> LRESULT {
@@ -126,6 +127,7 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
 void CustomFtpClient::BeforeDestruction() {
     // Component::Destroying() holds from here on: no status, error or reply
     // is reported any more.
+    StopPaceTimer();
     CloseSockets();
     ReleaseLocalFile(false);
     // Closing runs DisconnectEvent, which still needs the reply packet (it
@@ -418,15 +420,15 @@ int32_t CustomFtpClient::ReadDataOnce() {
     if (!dataHandle_) return 0;
     if (engine_.State() == FtpState::Downloading) {
         if (!localFile_ || engine_.AbortFlag()) return 0;
-        if (dataBuffer_.size() < kFtpBufferSize) dataBuffer_.assign(kFtpBufferSize, 0);
-        int32_t n =
-            dataSocket_->SockReceive(dataHandle_.Get(), dataBuffer_.data(), static_cast<int32_t>(kFtpBufferSize), 0);
+        if (!downloadBlock_) downloadBlock_.reset(new char[kFtpDownloadBlockSize]);
+        int32_t n = dataSocket_->SockReceive(dataHandle_.Get(), downloadBlock_.get(),
+                                             static_cast<int32_t>(kFtpDownloadBlockSize), 0);
         if (n <= 0) return n;
         // A block the transfer must not take (more than the server said
         // the file holds) is not written: the transfer has failed.
         if (!engine_.DataArriving(n)) return 0;
         DWORD written = 0;
-        if (!WriteFile(localFile_.Get(), dataBuffer_.data(), static_cast<DWORD>(n), &written, nullptr) ||
+        if (!WriteFile(localFile_.Get(), downloadBlock_.get(), static_cast<DWORD>(n), &written, nullptr) ||
             written != static_cast<DWORD>(n)) {
             DWORD error = GetLastError();
             // Short of an error number (a short write) the disk is full.
@@ -468,6 +470,7 @@ int32_t CustomFtpClient::ReadDataOnce() {
 }
 
 void CustomFtpClient::CloseData(bool complete) {
+    StopPaceTimer();
     CloseSockets();
     ReleaseLocalFile(complete);
 }
@@ -570,7 +573,31 @@ void CustomFtpClient::DataError(Object*, SocketHandle, int32_t errorCode) {
 }
 
 void CustomFtpClient::DataRead(Object*, SocketHandle s) {
-    if (dataHandle_ && s == dataHandle_.Get() && engine_.Transferring()) ReadDataOnce();
+    if (!dataHandle_ || s != dataHandle_.Get() || !engine_.Transferring()) return;
+    if (engine_.State() == FtpState::Downloading) {
+        if (!paceTimerRunning_) StartPaceTimer();
+        // Resting: the pace timer reads next.
+        if (!pacer_.ReadNow(MillisecondClock())) return;
+    }
+    ReadDataOnce();
+}
+
+void CustomFtpClient::StartPaceTimer() {
+    pacer_.Start(MillisecondClock());
+    paceTimerRunning_ = SetTimer(window_.Handle(), kFtpPaceTimerId, kFtpPaceMilliseconds, nullptr) != 0;
+}
+
+void CustomFtpClient::StopPaceTimer() {
+    if (!paceTimerRunning_) return;
+    paceTimerRunning_ = false;
+    KillTimer(window_.Handle(), kFtpPaceTimerId);
+}
+
+void CustomFtpClient::PaceTimer() {
+    bool othersWaiting = (HIWORD(GetQueueStatus(QS_TIMER)) & QS_TIMER) != 0;
+    if (pacer_.PaceTimer(MillisecondClock(), othersWaiting) && dataHandle_ &&
+        engine_.State() == FtpState::Downloading)
+        ReadDataOnce();
 }
 
 // ---- published class ----------------------------------------------------------------

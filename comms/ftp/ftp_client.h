@@ -44,6 +44,7 @@
 #include "comms/dispatch/comm_socket.h"
 #include "comms/ftp/ftp_engine.h"
 #include "comms/ftp/ftp_log.h"
+#include "comms/ftp/ftp_read_pacer.h"
 #include "comms/ftp/ftp_types.h"
 #include "comms/port/data_packet.h"
 #include "comms/port/winsock_port.h"
@@ -68,8 +69,17 @@ inline constexpr UINT MsgFtpTimeout = WM_USER + 0x0F05;  // the transfer timer r
 inline constexpr UINT MsgFtpReplyTooLong = WM_USER + 0x0F06;  // a reply line with no end in sight
 // The connect timer: window timer number 1 of the hidden window.
 inline constexpr UINT_PTR kFtpConnectTimerId = 1;
+// The pace timer of a download (ftp_read_pacer.h): number 2, every 10 ms
+// (the shortest a window timer has) while a download runs.
+inline constexpr UINT_PTR kFtpPaceTimerId = 2;
+inline constexpr UINT kFtpPaceMilliseconds = 10;
 // TransferTimeout's initial value: about 60 s in 55 ms ticks.
 inline constexpr int32_t kFtpDefaultTransferTimeout = 1092;
+// A download reads at most this much per read notification, and reports
+// each block it read as one scProgress. Under the socket library's
+// notifications every read costs about the same whatever its size, so the
+// size of a block sets the speed.
+inline constexpr size_t kFtpDownloadBlockSize = size_t(256) << 10;
 
 class CustomFtpClient : public CustomWinsockPort, private FtpEngineLink {
 public:
@@ -179,6 +189,10 @@ public:
     SocketHandle ListeningSocket() const { return listenHandle_.Get(); }
     bool LocalFileOpen() const { return localFile_.Valid(); }
     int32_t TransferTimerHandle() const { return transferTimer_; }
+    // The current (or last) download's pacing: how often it rested so that
+    // the thread's other messages got their turn.
+    const FtpReadPacer& ReadPacer() const { return pacer_; }
+    bool PaceTimerRunning() const { return paceTimerRunning_; }
 
     void Notification(Component* component, Operation operation) override;
 
@@ -228,6 +242,9 @@ private:
     void DataClose(Object* sender, SocketHandle s);
     void DataError(Object* sender, SocketHandle s, int32_t errorCode);
     void DataRead(Object* sender, SocketHandle s);
+    void StartPaceTimer();
+    void StopPaceTimer();
+    void PaceTimer();
 
     FtpEngine engine_{*this};
 
@@ -252,9 +269,14 @@ private:
     // Active mode: the control connection's peer, the only host whose data
     // connection is taken (network order).
     uint32_t serverAddress_ = 0;
-    // The data buffer: one block of a download, or the listing text, which
-    // may grow beyond one block (always zero-terminated inside it).
+    // The listing text, which may grow beyond one block (always
+    // zero-terminated inside it).
     std::vector<char> dataBuffer_;
+    // One block of a download (kFtpDownloadBlockSize bytes), made with the
+    // first download.
+    std::unique_ptr<char[]> downloadBlock_;
+    FtpReadPacer pacer_;
+    bool paceTimerRunning_ = false;
     OwnedFile localFile_;
     bool replacing_ = false;
     // The client is closing its own sockets: their failures are not reported.

@@ -324,10 +324,83 @@ TEST_F(FtpSession, ProgressCountsEveryBlock) {
     std::string path = local.File("big.bin");
     ASSERT_TRUE(Download("big.bin", path, dmReplace)) << r.History();
     EXPECT_EQ(FileContent(path), server.ServedFile("big.bin"));
-    // A 3 MiB file takes at least 96 blocks of at most 32,769 bytes.
-    EXPECT_GE(seen.size(), 96u);
+    // Every block is reported, and no block is larger than one read takes:
+    // a 3 MiB file takes at least 3 MiB / kFtpDownloadBlockSize of them.
+    EXPECT_GE(seen.size(), (3u << 20) / kFtpDownloadBlockSize);
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
     EXPECT_EQ(r.client->BytesTransferred(), 3 * 1024 * 1024);
+}
+
+// A window timer of the thread that the client runs on, counting its
+// WM_TIMER messages.
+class ThreadTimer {
+public:
+    explicit ThreadTimer(UINT ms) {
+        window_.On(WM_TIMER, [this](WPARAM, LPARAM) -> LRESULT {
+            ++ticks;
+            return 0;
+        });
+        SetTimer(window_.Handle(), 1, ms, nullptr);
+    }
+    ~ThreadTimer() { KillTimer(window_.Handle(), 1); }
+    int ticks = 0;
+
+private:
+    MessageWindow window_{L"QvTestTimerWindow", nullptr};
+};
+
+TEST_F(FtpSession, ALargeDownloadLeavesTheThreadsTimersTheirTurn) {
+    // A server on the same machine sends faster than the client writes:
+    // every read finds the next block waiting and the next read
+    // notification is posted at once. The thread's own timer must still
+    // come while the download runs (WM_TIMER comes only when no posted
+    // message waits), and the pacing must neither lose nor reorder a byte.
+    for (bool passive : {true, false}) {
+        SCOPED_TRACE(passive ? "passive" : "active");
+        r.client->SetPassiveMode(passive);
+        if (!r.client->LoggedIn()) {
+            ASSERT_TRUE(r.LogInAndWait()) << r.History();
+        }
+        ThreadTimer timer(10);
+        int ticksAtFirstBlock = -1, ticksAtLastBlock = -1;
+        size_t blocks = 0;
+        r.onEvent = [&](const FtpEvent& e) {
+            if (e.kind != FtpEvent::Status || e.code != scProgress) return;
+            if (ticksAtFirstBlock < 0) ticksAtFirstBlock = timer.ticks;
+            ticksAtLastBlock = timer.ticks;
+            ++blocks;
+        };
+        std::string path = local.File(passive ? "large-p.bin" : "large-a.bin");
+        ASSERT_TRUE(Download("large.bin", path, dmReplace)) << r.History();
+        r.onEvent = nullptr;
+        // One report per block read, none of more than a block.
+        EXPECT_GE(blocks, (size_t(64) << 20) / kFtpDownloadBlockSize);
+        EXPECT_EQ(r.client->BytesTransferred(), 64 << 20);
+        EXPECT_GT(ticksAtLastBlock - ticksAtFirstBlock, 0) << "no WM_TIMER between the first and the last block";
+        // The pace timer goes with the transfer: an idle client runs none.
+        EXPECT_FALSE(r.client->PaceTimerRunning());
+        EXPECT_FALSE(r.client->ReadPacer().Resting());
+        EXPECT_TRUE(FileContent(path) == server.ServedFile("large.bin")) << "the file differs from the served one";
+        EXPECT_TRUE(DeleteFileA(path.c_str()));
+    }
+
+    // An abort in the middle of the file stops the pace timer as well.
+    r.client->SetPassiveMode(true);
+    std::string path = local.File("large-abort.bin");
+    size_t from = r.events.size();
+    bool aborted = false;
+    r.onEvent = [&](const FtpEvent& e) {
+        if (e.kind == FtpEvent::Status && e.code == scProgress && !aborted) {
+            aborted = true;
+            EXPECT_TRUE(r.client->AbortTransfer());
+        }
+    };
+    ASSERT_TRUE(r.client->DownloadFile("large.bin", path, dmReplace));
+    ASSERT_TRUE(r.WaitFor([&] { return aborted && r.client->ProcessState() == FtpState::Ready; })) << r.History();
+    r.onEvent = nullptr;
+    EXPECT_FALSE(r.client->PaceTimerRunning());
+    EXPECT_FALSE(r.client->LocalFileOpen());
+    EXPECT_EQ(r.Count(FtpEvent::Status, scTransferComplete, from), 0) << r.History();
 }
 
 TEST_F(FtpSession, MissingAndRefusedFilesLeaveTheClientReadyWithTheFileClosed) {
