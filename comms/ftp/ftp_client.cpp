@@ -116,12 +116,9 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
     replyPacket_->OnStringPacket = [this](Object* s, const std::string& line) { ReplyReader(s, line); };
     replyPacket_->SetEnabled(false);
 
-    // A history log already placed beside this client links itself to it,
-    // as one placed after it does through Notification.
-    if (Owner())
-        for (int i = 0; i < Owner()->ComponentCount() && !ftpLog_; ++i)
-            if (auto* log = dynamic_cast<FtpLog*>(Owner()->Components(i)); log && !log->GetFtpClient())
-                SetFtpLog(log);
+    // A history log already placed beside this client links with it, as
+    // one placed after it does through its own constructor.
+    FtpLog::LinkBeside(*this);
 }
 
 void CustomFtpClient::BeforeDestruction() {
@@ -134,7 +131,7 @@ void CustomFtpClient::BeforeDestruction() {
     // goes with the other owned components, after this).
     CustomWinsockPort::BeforeDestruction();
     StopConnectTimer();
-    if (ftpLog_ && ftpLog_->GetFtpClient() == this) ftpLog_->SetFtpClient(nullptr);
+    // The log has heard of this end (above); no line goes to it any more.
     ftpLog_ = nullptr;
 }
 
@@ -150,19 +147,29 @@ CustomFtpClient::~CustomFtpClient() {
 void CustomFtpClient::SetFtpLog(FtpLog* value) {
     if (value == ftpLog_) return;
     ftpLog_ = value;
-    if (value) {
-        FreeNotification(value);
-        value->SetFtpClient(this);
-    }
+    // The log hears of this client's end, and this client of the log's
+    // (free notifications go both ways).
+    if (value) value->SetFtpClient(this);
 }
 
 void CustomFtpClient::Notification(Component* component, Operation operation) {
     CustomWinsockPort::Notification(component, operation);
     if (operation == Operation::opRemove) {
-        if (component == ftpLog_) ftpLog_ = nullptr;
-    } else if (!ftpLog_ && component != this) {
-        if (auto* log = dynamic_cast<FtpLog*>(component); log && !log->GetFtpClient()) SetFtpLog(log);
+        if (component && component == ftpLog_) ftpLog_ = nullptr;
+    } else {
+        FtpLog::LinkFree(this, component);
     }
+}
+
+FtpHistoryValues CustomFtpClient::HistoryValues() const {
+    FtpHistoryValues values;
+    values.ServerAddress = ServerAddress();
+    values.UserName = UserName();
+    values.RemoteFileName = RemoteFileName();
+    values.LocalFileName = LocalFileName();
+    values.BytesTransferred = BytesTransferred();
+    values.RestartOffset = RestartOffset();
+    return values;
 }
 
 // ---- the control connection ------------------------------------------------
@@ -304,7 +311,7 @@ void CustomFtpClient::StopConnectTimer() {
 // ---- data connection ------------------------------------------------------------------
 
 FtpDataPrepared CustomFtpClient::PrepareData(bool passive) {
-    if (engine_.State() == FtpState::Listing) {
+    if (engine_.Operation() == FtpOperation::Listing) {
         // Back to one block, all zeros: a longer listing before may have
         // grown it.
         dataBuffer_.assign(kFtpBufferSize, 0);
@@ -418,7 +425,7 @@ bool CustomFtpClient::ReplyLinePending() {
 
 int32_t CustomFtpClient::ReadDataOnce() {
     if (!dataHandle_) return 0;
-    if (engine_.State() == FtpState::Downloading) {
+    if (engine_.Operation() == FtpOperation::Download) {
         if (!localFile_ || engine_.AbortFlag()) return 0;
         if (!downloadBlock_) downloadBlock_.reset(new char[kFtpDownloadBlockSize]);
         int32_t n = dataSocket_->SockReceive(dataHandle_.Get(), downloadBlock_.get(),
@@ -440,7 +447,7 @@ int32_t CustomFtpClient::ReadDataOnce() {
         engine_.DataReceived(n);
         return n;
     }
-    if (engine_.State() == FtpState::Listing) {
+    if (engine_.Operation() == FtpOperation::Listing) {
         // The text stays zero-terminated inside the buffer: there is always
         // one byte after the received ones, and the buffer grows when the
         // listing reaches its end.
@@ -574,7 +581,7 @@ void CustomFtpClient::DataError(Object*, SocketHandle, int32_t errorCode) {
 
 void CustomFtpClient::DataRead(Object*, SocketHandle s) {
     if (!dataHandle_ || s != dataHandle_.Get() || !engine_.Transferring()) return;
-    if (engine_.State() == FtpState::Downloading) {
+    if (engine_.Operation() == FtpOperation::Download) {
         if (!paceTimerRunning_) StartPaceTimer();
         // Resting: the pace timer reads next.
         if (!pacer_.ReadNow(MillisecondClock())) return;
@@ -596,7 +603,7 @@ void CustomFtpClient::StopPaceTimer() {
 void CustomFtpClient::PaceTimer() {
     bool othersWaiting = (HIWORD(GetQueueStatus(QS_TIMER)) & QS_TIMER) != 0;
     if (pacer_.PaceTimer(MillisecondClock(), othersWaiting) && dataHandle_ &&
-        engine_.State() == FtpState::Downloading)
+        engine_.Operation() == FtpOperation::Download)
         ReadDataOnce();
 }
 

@@ -81,7 +81,7 @@ inline constexpr int32_t kFtpDefaultTransferTimeout = 1092;
 // size of a block sets the speed.
 inline constexpr size_t kFtpDownloadBlockSize = size_t(256) << 10;
 
-class CustomFtpClient : public CustomWinsockPort, private FtpEngineLink {
+class CustomFtpClient : public CustomWinsockPort, public FtpHistorySource, private FtpEngineLink {
 public:
     explicit CustomFtpClient(Component* owner);
     ~CustomFtpClient() override;
@@ -149,8 +149,8 @@ public:
     FtpFileType FileType() const { return engine_.Settings().FileType; }
     void SetFileType(FtpFileType value) { engine_.Settings().FileType = value; }
     // The history log; setting it also sets the log's FtpClient to this.
-    FtpLog* GetFtpLog() const { return ftpLog_; }
-    void SetFtpLog(FtpLog* value);
+    FtpLog* GetFtpLog() const override { return ftpLog_; }
+    void SetFtpLog(FtpLog* value) override;
     const std::string& Password() const { return engine_.Settings().Password; }
     void SetPassword(const std::string& value) { engine_.Settings().Password = value; }
     bool PassiveMode() const { return engine_.Settings().PassiveMode; }
@@ -174,6 +174,9 @@ public:
     std::function<void(const std::string& line)> OnEngineTrace;
 
     // ---- state for the history log, tests and diagnostics ----
+    // What a history line quotes: the server, the user, the names of the
+    // last download, its bytes and restart offset.
+    FtpHistoryValues HistoryValues() const override;
     FtpState ProcessState() const { return engine_.State(); }
     bool LoggedIn() const { return engine_.LoggedIn(); }
     bool AbortFlag() const { return engine_.AbortFlag(); }
