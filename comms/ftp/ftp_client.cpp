@@ -1,7 +1,6 @@
 #include "comms/ftp/ftp_client.h"
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
 
 #include "comms/base/comm_errors.h"
@@ -21,17 +20,14 @@ namespace {
 // (and its terminating zero); a listing that goes beyond fails.
 constexpr size_t kMaxListingBuffer = static_cast<size_t>(kFtpMaxListingLength) + 1;
 
-// A private, zero-terminated copy of a text for a posted message; none
-// stays none.
-char* CopyText(const char* text) {
-    if (!text) return nullptr;
-    size_t n = std::strlen(text);
-    char* copy = new char[n + 1];
-    std::memcpy(copy, text, n + 1);
-    return copy;
+// A private copy of a text for a posted message, up to its first zero
+// byte; none stays none.
+std::unique_ptr<std::string> CopyText(const char* text) {
+    return text ? std::make_unique<std::string>(text) : nullptr;
 }
 
-bool CarriesText(UINT msg) { return msg == MsgFtpStatus || msg == MsgFtpError || msg == MsgFtpReply; }
+// The text a handler is given: zero-terminated, or none.
+const char* TextOf(const std::unique_ptr<std::string>& text) { return text ? text->c_str() : nullptr; }
 
 bool EndsLine(const std::string& line) {
     return line.size() >= 2 && line[line.size() - 2] == '\r' && line[line.size() - 1] == '\n';
@@ -52,17 +48,15 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
     SetOpenOnDemand(false);
 
     // The events, each delivered from the message loop; a text copy goes
-    // when its handling ends, however it ends. What a handler throws goes
-    // to the standard exception report.
-    auto text = [](LPARAM lParam) { return std::unique_ptr<char[]>(reinterpret_cast<char*>(lParam)); };
+    // when its handling ends, however it ends (the window owns it until
+    // then). What a handler throws goes to the standard exception report.
     window_.On(WM_TIMER, [this](WPARAM wParam, LPARAM) -> LRESULT {
         if (wParam == kFtpConnectTimerId && connectTimerRunning_) engine_.ConnectTimerExpired();
         if (wParam == kFtpPaceTimerId && paceTimerRunning_) PaceTimer();
         return 0;
     });
-    window_.On(MsgFtpError, [this, text](WPARAM wParam, LPARAM lParam) -> LRESULT {
-        auto copy = text(lParam);
-        if (OnFtpError) OnFtpError(this, CodeOf(wParam), copy.get());
+    window_.On(MsgFtpError, [this](WPARAM wParam, std::unique_ptr<std::string> text) -> LRESULT {
+        if (OnFtpError) OnFtpError(this, CodeOf(wParam), TextOf(text));
         return 0;
     });
     window_.On(MsgFtpLog, [this](WPARAM wParam, LPARAM) -> LRESULT {
@@ -71,17 +65,15 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
         else if (OnFtpLog) OnFtpLog(this, code);
         return 0;
     });
-    window_.On(MsgFtpReply, [this, text](WPARAM wParam, LPARAM lParam) -> LRESULT {
-        auto copy = text(lParam);
+    window_.On(MsgFtpReply, [this](WPARAM wParam, std::unique_ptr<std::string> text) -> LRESULT {
         int32_t code = CodeOf(wParam);
-        const char* line = copy ? copy.get() : "";
+        const char* line = text ? text->c_str() : "";
         engine_.ReplyLine(code, line);
         if (OnFtpReply && !Destroying()) OnFtpReply(this, code, line);
         return 0;
     });
-    window_.On(MsgFtpStatus, [this, text](WPARAM wParam, LPARAM lParam) -> LRESULT {
-        auto copy = text(lParam);
-        if (OnFtpStatus) OnFtpStatus(this, static_cast<FtpStatusCode>(wParam), copy.get());
+    window_.On(MsgFtpStatus, [this](WPARAM wParam, std::unique_ptr<std::string> text) -> LRESULT {
+        if (OnFtpStatus) OnFtpStatus(this, static_cast<FtpStatusCode>(wParam), TextOf(text));
         return 0;
     });
     window_.On(MsgFtpTimeout, [this](WPARAM, LPARAM) -> LRESULT {
@@ -133,13 +125,6 @@ void CustomFtpClient::BeforeDestruction() {
     StopConnectTimer();
     // The log has heard of this end (above); no line goes to it any more.
     ftpLog_ = nullptr;
-}
-
-CustomFtpClient::~CustomFtpClient() {
-    // Texts of messages that will never be handled are freed here.
-    window_.TakePosted([](const MSG& m) {
-        if (CarriesText(m.message)) delete[] reinterpret_cast<char*>(m.lParam);
-    });
 }
 
 // ---- properties -----------------------------------------------------------
@@ -202,8 +187,7 @@ void CustomFtpClient::ReplyReader(Object*, const std::string& line) {
     int32_t code = FtpReplyCode(line);
     // The copy ends at the line's first zero byte, as every reader of the
     // zero-terminated text would see it.
-    char* copy = CopyText(line.c_str());
-    if (!window_.Post(MsgFtpReply, CodeParam(code), reinterpret_cast<LPARAM>(copy))) delete[] copy;
+    window_.Post(MsgFtpReply, CodeParam(code), CopyText(line.c_str()));
 }
 
 void CustomFtpClient::ConnectEvent() {
@@ -232,20 +216,16 @@ void CustomFtpClient::ErrorEvent(int32_t errorCode) {
 
 void CustomFtpClient::PostStatus(FtpStatusCode code, const char* text) {
     if (Destroying()) return;
-    PostText(MsgFtpStatus, static_cast<WPARAM>(code), CopyText(text));
+    window_.Post(MsgFtpStatus, static_cast<WPARAM>(code), CopyText(text));
 }
 
 void CustomFtpClient::PostError(int32_t code, const char* text) {
     if (Destroying()) return;
-    PostText(MsgFtpError, CodeParam(code), CopyText(text));
+    window_.Post(MsgFtpError, CodeParam(code), CopyText(text));
 }
 
 void CustomFtpClient::PostLog(FtpLogCode code) {
     window_.Post(MsgFtpLog, static_cast<WPARAM>(code & 0x7F), 0);
-}
-
-void CustomFtpClient::PostText(UINT msg, WPARAM code, const char* text) {
-    if (!window_.Post(msg, code, reinterpret_cast<LPARAM>(text))) delete[] text;
 }
 
 void CustomFtpClient::FireStatus(FtpStatusCode code) {
