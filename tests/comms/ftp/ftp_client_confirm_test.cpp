@@ -338,5 +338,31 @@ TEST_F(FtpConfirm, TheTraceShowsEveryTransition) {
     ExpectPeerPassed();
 }
 
+TEST_F(FtpConfirm, AReplyThatDoesNotAnswerTypeIsAnErrorAndNothingFollows) {
+    // A 350 answers REST, not TYPE: the download ends with it, and neither
+    // PASV nor RETR goes out (the peer checks the silence).
+    std::string script = kPeerLogin;
+    script += "expect \"TYPE I\"\nreply \"350 Restarting at 0\"\nexpect-silence 0.5\n";
+    script += kPeerQuit;
+    r.client->SetPassiveMode(true);
+    std::vector<std::string> trace;
+    r.client->OnEngineTrace = [&](const std::string& line) { trace.push_back(line); };
+    StartScript(script);
+    ASSERT_TRUE(r.LogInAndWait()) << r.History();
+    trace.clear();
+    size_t from = r.events.size();
+    ASSERT_TRUE(r.client->DownloadFile("f.bin", local.File("f.bin"), dmReplace));
+    ASSERT_TRUE(r.WaitEvent(FtpEvent::Error, 350, from)) << r.History();
+    PumpFor(700);
+    EXPECT_EQ(Outcomes(from), (std::vector<std::string>{"error 350"})) << r.History();
+    EXPECT_EQ(r.client->ProcessState(), FtpState::Ready);
+    EXPECT_FALSE(r.client->LocalFileOpen());
+    EXPECT_EQ(trace, (std::vector<std::string>{"[Ready] -> [Preparing] (DownloadFile)",
+                                               "[Preparing] -> [Type] (data socket made)", "[Type] -> [Ready] (350)"}))
+        << ::testing::PrintToString(trace);
+    r.LogOutAndSettle();
+    ExpectPeerPassed();
+}
+
 }  // namespace
 }  // namespace qv::test
