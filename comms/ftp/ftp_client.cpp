@@ -1,7 +1,6 @@
 #include "comms/ftp/ftp_client.h"
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
 
 #include "comms/base/comm_errors.h"
@@ -21,17 +20,14 @@ namespace {
 // (and its terminating zero); a listing that goes beyond fails.
 constexpr size_t kMaxListingBuffer = static_cast<size_t>(kFtpMaxListingLength) + 1;
 
-// A private, zero-terminated copy of a text for a posted message; none
-// stays none.
-char* CopyText(const char* text) {
-    if (!text) return nullptr;
-    size_t n = std::strlen(text);
-    char* copy = new char[n + 1];
-    std::memcpy(copy, text, n + 1);
-    return copy;
+// A private copy of a text for a posted message, up to its first zero
+// byte; none stays none.
+std::unique_ptr<std::string> CopyText(const char* text) {
+    return text ? std::make_unique<std::string>(text) : nullptr;
 }
 
-bool CarriesText(UINT msg) { return msg == MsgFtpStatus || msg == MsgFtpError || msg == MsgFtpReply; }
+// The text a handler is given: zero-terminated, or none.
+const char* TextOf(const std::unique_ptr<std::string>& text) { return text ? text->c_str() : nullptr; }
 
 bool EndsLine(const std::string& line) {
     return line.size() >= 2 && line[line.size() - 2] == '\r' && line[line.size() - 1] == '\n';
@@ -52,17 +48,15 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
     SetOpenOnDemand(false);
 
     // The events, each delivered from the message loop; a text copy goes
-    // when its handling ends, however it ends. What a handler throws goes
-    // to the standard exception report.
-    auto text = [](LPARAM lParam) { return std::unique_ptr<char[]>(reinterpret_cast<char*>(lParam)); };
+    // when its handling ends, however it ends (the window owns it until
+    // then). What a handler throws goes to the standard exception report.
     window_.On(WM_TIMER, [this](WPARAM wParam, LPARAM) -> LRESULT {
         if (wParam == kFtpConnectTimerId && connectTimerRunning_) engine_.ConnectTimerExpired();
         if (wParam == kFtpPaceTimerId && paceTimerRunning_) PaceTimer();
         return 0;
     });
-    window_.On(MsgFtpError, [this, text](WPARAM wParam, LPARAM lParam) -> LRESULT {
-        auto copy = text(lParam);
-        if (OnFtpError) OnFtpError(this, CodeOf(wParam), copy.get());
+    window_.On(MsgFtpError, [this](WPARAM wParam, std::unique_ptr<std::string> text) -> LRESULT {
+        if (OnFtpError) OnFtpError(this, CodeOf(wParam), TextOf(text));
         return 0;
     });
     window_.On(MsgFtpLog, [this](WPARAM wParam, LPARAM) -> LRESULT {
@@ -71,17 +65,15 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
         else if (OnFtpLog) OnFtpLog(this, code);
         return 0;
     });
-    window_.On(MsgFtpReply, [this, text](WPARAM wParam, LPARAM lParam) -> LRESULT {
-        auto copy = text(lParam);
+    window_.On(MsgFtpReply, [this](WPARAM wParam, std::unique_ptr<std::string> text) -> LRESULT {
         int32_t code = CodeOf(wParam);
-        const char* line = copy ? copy.get() : "";
+        const char* line = text ? text->c_str() : "";
         engine_.ReplyLine(code, line);
         if (OnFtpReply && !Destroying()) OnFtpReply(this, code, line);
         return 0;
     });
-    window_.On(MsgFtpStatus, [this, text](WPARAM wParam, LPARAM lParam) -> LRESULT {
-        auto copy = text(lParam);
-        if (OnFtpStatus) OnFtpStatus(this, static_cast<FtpStatusCode>(wParam), copy.get());
+    window_.On(MsgFtpStatus, [this](WPARAM wParam, std::unique_ptr<std::string> text) -> LRESULT {
+        if (OnFtpStatus) OnFtpStatus(this, static_cast<FtpStatusCode>(wParam), TextOf(text));
         return 0;
     });
     window_.On(MsgFtpTimeout, [this](WPARAM, LPARAM) -> LRESULT {
@@ -116,12 +108,9 @@ CustomFtpClient::CustomFtpClient(Component* owner) : CustomWinsockPort(owner) {
     replyPacket_->OnStringPacket = [this](Object* s, const std::string& line) { ReplyReader(s, line); };
     replyPacket_->SetEnabled(false);
 
-    // A history log already placed beside this client links itself to it,
-    // as one placed after it does through Notification.
-    if (Owner())
-        for (int i = 0; i < Owner()->ComponentCount() && !ftpLog_; ++i)
-            if (auto* log = dynamic_cast<FtpLog*>(Owner()->Components(i)); log && !log->GetFtpClient())
-                SetFtpLog(log);
+    // A history log already placed beside this client links with it, as
+    // one placed after it does through its own constructor.
+    FtpLog::LinkBeside(*this);
 }
 
 void CustomFtpClient::BeforeDestruction() {
@@ -134,15 +123,8 @@ void CustomFtpClient::BeforeDestruction() {
     // goes with the other owned components, after this).
     CustomWinsockPort::BeforeDestruction();
     StopConnectTimer();
-    if (ftpLog_ && ftpLog_->GetFtpClient() == this) ftpLog_->SetFtpClient(nullptr);
+    // The log has heard of this end (above); no line goes to it any more.
     ftpLog_ = nullptr;
-}
-
-CustomFtpClient::~CustomFtpClient() {
-    // Texts of messages that will never be handled are freed here.
-    window_.TakePosted([](const MSG& m) {
-        if (CarriesText(m.message)) delete[] reinterpret_cast<char*>(m.lParam);
-    });
 }
 
 // ---- properties -----------------------------------------------------------
@@ -150,19 +132,29 @@ CustomFtpClient::~CustomFtpClient() {
 void CustomFtpClient::SetFtpLog(FtpLog* value) {
     if (value == ftpLog_) return;
     ftpLog_ = value;
-    if (value) {
-        FreeNotification(value);
-        value->SetFtpClient(this);
-    }
+    // The log hears of this client's end, and this client of the log's
+    // (free notifications go both ways).
+    if (value) value->SetFtpClient(this);
 }
 
 void CustomFtpClient::Notification(Component* component, Operation operation) {
     CustomWinsockPort::Notification(component, operation);
     if (operation == Operation::opRemove) {
-        if (component == ftpLog_) ftpLog_ = nullptr;
-    } else if (!ftpLog_ && component != this) {
-        if (auto* log = dynamic_cast<FtpLog*>(component); log && !log->GetFtpClient()) SetFtpLog(log);
+        if (component && component == ftpLog_) ftpLog_ = nullptr;
+    } else {
+        FtpLog::LinkFree(this, component);
     }
+}
+
+FtpHistoryValues CustomFtpClient::HistoryValues() const {
+    FtpHistoryValues values;
+    values.ServerAddress = ServerAddress();
+    values.UserName = UserName();
+    values.RemoteFileName = RemoteFileName();
+    values.LocalFileName = LocalFileName();
+    values.BytesTransferred = BytesTransferred();
+    values.RestartOffset = RestartOffset();
+    return values;
 }
 
 // ---- the control connection ------------------------------------------------
@@ -195,8 +187,7 @@ void CustomFtpClient::ReplyReader(Object*, const std::string& line) {
     int32_t code = FtpReplyCode(line);
     // The copy ends at the line's first zero byte, as every reader of the
     // zero-terminated text would see it.
-    char* copy = CopyText(line.c_str());
-    if (!window_.Post(MsgFtpReply, CodeParam(code), reinterpret_cast<LPARAM>(copy))) delete[] copy;
+    window_.Post(MsgFtpReply, CodeParam(code), CopyText(line.c_str()));
 }
 
 void CustomFtpClient::ConnectEvent() {
@@ -225,20 +216,16 @@ void CustomFtpClient::ErrorEvent(int32_t errorCode) {
 
 void CustomFtpClient::PostStatus(FtpStatusCode code, const char* text) {
     if (Destroying()) return;
-    PostText(MsgFtpStatus, static_cast<WPARAM>(code), CopyText(text));
+    window_.Post(MsgFtpStatus, static_cast<WPARAM>(code), CopyText(text));
 }
 
 void CustomFtpClient::PostError(int32_t code, const char* text) {
     if (Destroying()) return;
-    PostText(MsgFtpError, CodeParam(code), CopyText(text));
+    window_.Post(MsgFtpError, CodeParam(code), CopyText(text));
 }
 
 void CustomFtpClient::PostLog(FtpLogCode code) {
     window_.Post(MsgFtpLog, static_cast<WPARAM>(code & 0x7F), 0);
-}
-
-void CustomFtpClient::PostText(UINT msg, WPARAM code, const char* text) {
-    if (!window_.Post(msg, code, reinterpret_cast<LPARAM>(text))) delete[] text;
 }
 
 void CustomFtpClient::FireStatus(FtpStatusCode code) {
@@ -304,7 +291,7 @@ void CustomFtpClient::StopConnectTimer() {
 // ---- data connection ------------------------------------------------------------------
 
 FtpDataPrepared CustomFtpClient::PrepareData(bool passive) {
-    if (engine_.State() == FtpState::Listing) {
+    if (engine_.Operation() == FtpOperation::Listing) {
         // Back to one block, all zeros: a longer listing before may have
         // grown it.
         dataBuffer_.assign(kFtpBufferSize, 0);
@@ -418,7 +405,7 @@ bool CustomFtpClient::ReplyLinePending() {
 
 int32_t CustomFtpClient::ReadDataOnce() {
     if (!dataHandle_) return 0;
-    if (engine_.State() == FtpState::Downloading) {
+    if (engine_.Operation() == FtpOperation::Download) {
         if (!localFile_ || engine_.AbortFlag()) return 0;
         if (!downloadBlock_) downloadBlock_.reset(new char[kFtpDownloadBlockSize]);
         int32_t n = dataSocket_->SockReceive(dataHandle_.Get(), downloadBlock_.get(),
@@ -440,7 +427,7 @@ int32_t CustomFtpClient::ReadDataOnce() {
         engine_.DataReceived(n);
         return n;
     }
-    if (engine_.State() == FtpState::Listing) {
+    if (engine_.Operation() == FtpOperation::Listing) {
         // The text stays zero-terminated inside the buffer: there is always
         // one byte after the received ones, and the buffer grows when the
         // listing reaches its end.
@@ -574,7 +561,7 @@ void CustomFtpClient::DataError(Object*, SocketHandle, int32_t errorCode) {
 
 void CustomFtpClient::DataRead(Object*, SocketHandle s) {
     if (!dataHandle_ || s != dataHandle_.Get() || !engine_.Transferring()) return;
-    if (engine_.State() == FtpState::Downloading) {
+    if (engine_.Operation() == FtpOperation::Download) {
         if (!paceTimerRunning_) StartPaceTimer();
         // Resting: the pace timer reads next.
         if (!pacer_.ReadNow(MillisecondClock())) return;
@@ -596,7 +583,7 @@ void CustomFtpClient::StopPaceTimer() {
 void CustomFtpClient::PaceTimer() {
     bool othersWaiting = (HIWORD(GetQueueStatus(QS_TIMER)) & QS_TIMER) != 0;
     if (pacer_.PaceTimer(MillisecondClock(), othersWaiting) && dataHandle_ &&
-        engine_.State() == FtpState::Downloading)
+        engine_.Operation() == FtpOperation::Download)
         ReadDataOnce();
 }
 

@@ -61,9 +61,9 @@ using FtpReplyEvent = std::function<void(Object* Sender, int32_t ReplyCode, cons
 using FtpLogEvent = std::function<void(Object* Sender, FtpLogCode LogCode)>;
 
 // Messages of the client's hidden window.
-inline constexpr UINT MsgFtpStatus = WM_USER + 0x0F01;   // wParam code, lParam text copy or 0
-inline constexpr UINT MsgFtpError = WM_USER + 0x0F02;    // wParam code, lParam text copy or 0
-inline constexpr UINT MsgFtpReply = WM_USER + 0x0F03;    // wParam code, lParam line copy
+inline constexpr OwnedMessage<std::string> MsgFtpStatus{WM_USER + 0x0F01};  // wParam code, the text or none
+inline constexpr OwnedMessage<std::string> MsgFtpError{WM_USER + 0x0F02};   // wParam code, the text or none
+inline constexpr OwnedMessage<std::string> MsgFtpReply{WM_USER + 0x0F03};   // wParam code, the line
 inline constexpr UINT MsgFtpLog = WM_USER + 0x0F04;      // wParam code (7 bits)
 inline constexpr UINT MsgFtpTimeout = WM_USER + 0x0F05;  // the transfer timer ran out
 inline constexpr UINT MsgFtpReplyTooLong = WM_USER + 0x0F06;  // a reply line with no end in sight
@@ -81,10 +81,9 @@ inline constexpr int32_t kFtpDefaultTransferTimeout = 1092;
 // size of a block sets the speed.
 inline constexpr size_t kFtpDownloadBlockSize = size_t(256) << 10;
 
-class CustomFtpClient : public CustomWinsockPort, private FtpEngineLink {
+class CustomFtpClient : public CustomWinsockPort, public FtpHistorySource, private FtpEngineLink {
 public:
     explicit CustomFtpClient(Component* owner);
-    ~CustomFtpClient() override;
     // Closes the data connection, the local file and the control
     // connection while the client is whole; no status, error or reply is
     // reported from here on.
@@ -149,8 +148,8 @@ public:
     FtpFileType FileType() const { return engine_.Settings().FileType; }
     void SetFileType(FtpFileType value) { engine_.Settings().FileType = value; }
     // The history log; setting it also sets the log's FtpClient to this.
-    FtpLog* GetFtpLog() const { return ftpLog_; }
-    void SetFtpLog(FtpLog* value);
+    FtpLog* GetFtpLog() const override { return ftpLog_; }
+    void SetFtpLog(FtpLog* value) override;
     const std::string& Password() const { return engine_.Settings().Password; }
     void SetPassword(const std::string& value) { engine_.Settings().Password = value; }
     bool PassiveMode() const { return engine_.Settings().PassiveMode; }
@@ -174,6 +173,9 @@ public:
     std::function<void(const std::string& line)> OnEngineTrace;
 
     // ---- state for the history log, tests and diagnostics ----
+    // What a history line quotes: the server, the user, the names of the
+    // last download, its bytes and restart offset.
+    FtpHistoryValues HistoryValues() const override;
     FtpState ProcessState() const { return engine_.State(); }
     bool LoggedIn() const { return engine_.LoggedIn(); }
     bool AbortFlag() const { return engine_.AbortFlag(); }
@@ -230,7 +232,6 @@ private:
 
     // ---- control connection ----
     void ReplyReader(Object* sender, const std::string& line);
-    void PostText(UINT msg, WPARAM code, const char* text);
     void TimerHandler(UINT msg, WPARAM wParam, LPARAM lParam);
 
     // ---- data connection ----

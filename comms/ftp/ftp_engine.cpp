@@ -1,43 +1,115 @@
 #include "comms/ftp/ftp_engine.h"
 
+#include <exception>
+
 namespace qv {
 
-const char* FtpStateName(FtpState state) {
-    switch (state) {
-        case FtpState::Unconnected: return "Unconnected";
-        case FtpState::LoggingIn: return "LoggingIn";
-        case FtpState::Ready: return "Ready";
-        case FtpState::Listing: return "Listing";
-        case FtpState::Downloading: return "Downloading";
-        case FtpState::FolderCommand: return "FolderCommand";
-    }
-    return "?";
+namespace {
+
+using S = FtpEngineState;
+
+// How a state stands to the session: the processing state it publishes
+// (an operation's state publishes that operation instead) and whether the
+// client is logged in.
+enum class Stage : uint8_t { Off, Login, Ready, Operation, Quit };
+
+struct StateRow {
+    FtpEngineState state;
+    const char* name;
+    Stage stage;
+    bool loggedIn;
+    // Final replies the server owes the state once its command is out.
+    int awaited;
+};
+
+constexpr StateRow kStates[] = {
+    {S::Unconnected, "Unconnected", Stage::Off, false, 0},
+    {S::Connecting, "Connecting", Stage::Login, false, 0},
+    {S::Greeting, "Greeting", Stage::Login, false, 1},
+    {S::User, "User", Stage::Login, false, 1},
+    {S::Pass, "Pass", Stage::Login, false, 1},
+    {S::Acct, "Acct", Stage::Login, false, 1},
+    {S::LoginRefused, "LoginRefused", Stage::Login, false, 0},
+    {S::Ready, "Ready", Stage::Ready, true, 0},
+    {S::Preparing, "Preparing", Stage::Operation, true, 0},
+    {S::Port, "Port", Stage::Operation, true, 1},
+    {S::Type, "Type", Stage::Operation, true, 1},
+    {S::Pasv, "Pasv", Stage::Operation, true, 1},
+    {S::Rest, "Rest", Stage::Operation, true, 1},
+    {S::Transfer, "Transfer", Stage::Operation, true, 1},
+    {S::DataEnd, "DataEnd", Stage::Operation, true, 0},
+    {S::Abort, "Abort", Stage::Operation, true, 1},
+    {S::CommandAbort, "CommandAbort", Stage::Operation, true, 2},
+    {S::Cwd, "Cwd", Stage::Operation, true, 1},
+    {S::Pwd, "Pwd", Stage::Operation, true, 1},
+    {S::Quit, "Quit", Stage::Quit, true, 1},
+    {S::QuitLogin, "QuitLogin", Stage::Quit, false, 1},
+};
+
+constexpr bool RowsInOrder() {
+    for (size_t i = 0; i < sizeof kStates / sizeof kStates[0]; ++i)
+        if (static_cast<size_t>(kStates[i].state) != i) return false;
+    return true;
+}
+static_assert(RowsInOrder() && static_cast<size_t>(S::QuitLogin) + 1 == sizeof kStates / sizeof kStates[0],
+              "one row per state, in the order of the enumeration");
+
+const StateRow& Row(FtpEngineState state) { return kStates[static_cast<size_t>(state)]; }
+bool InOperation(FtpEngineState state) { return Row(state).stage == Stage::Operation; }
+
+std::string CodeWhy(int32_t code) { return std::to_string(code); }
+
+bool IsFinalOk(int32_t code) { return code == 226 || code == 250; }
+// The end of a transfer, or of an abort: what a server that answers a
+// transfer twice sends once more.
+bool IsTransferEnd(int32_t code) { return code == 225 || code == 226 || code == 250; }
+
+}  // namespace
+
+const char* FtpEngineStateName(FtpEngineState state) {
+    return static_cast<size_t>(state) < sizeof kStates / sizeof kStates[0] ? Row(state).name : "?";
 }
 
-std::string FtpTransitionText(FtpState from, FtpState to, std::string_view why) {
+std::string FtpTransitionText(FtpEngineState from, FtpEngineState to, std::string_view why) {
     std::string text = "[";
-    text += FtpStateName(from);
+    text += FtpEngineStateName(from);
     text += "] -> [";
-    text += FtpStateName(to);
+    text += FtpEngineStateName(to);
     text += "] (";
     text += why;
     text += ")";
     return text;
 }
 
-namespace {
+FtpState FtpProcessState(FtpEngineState state, FtpOperation operation) {
+    switch (Row(state).stage) {
+        case Stage::Login: return FtpState::LoggingIn;
+        case Stage::Ready: return FtpState::Ready;
+        case Stage::Operation:
+            switch (operation) {
+                case FtpOperation::Listing: return FtpState::Listing;
+                case FtpOperation::Download: return FtpState::Downloading;
+                case FtpOperation::Folder:
+                case FtpOperation::None: return FtpState::FolderCommand;
+            }
+            break;
+        case Stage::Off:
+        case Stage::Quit: break;
+    }
+    return FtpState::Unconnected;
+}
 
-std::string CodeWhy(int32_t code) { return std::to_string(code); }
+bool FtpEngine::LoggedIn() const { return Row(state_).loggedIn; }
 
-bool IsFinalOk(int32_t code) { return code == 226 || code == 250; }
-
-}  // namespace
+int FtpEngine::Awaited() const { return held_.empty() ? Row(state_).awaited : 0; }
 
 // ---- the one writer of the state ------------------------------------------
 
-void FtpEngine::Transition(FtpState to, std::string_view why) {
-    FtpState from = state_;
+void FtpEngine::Transition(FtpEngineState to, std::string_view why, FtpOperation operation) {
+    const FtpEngineState from = state_;
     state_ = to;
+    // Only an operation's states belong to an operation.
+    operation_ = InOperation(to) ? operation : FtpOperation::None;
     link_.Trace(FtpTransitionText(from, to, why));
 }
 
@@ -46,200 +118,211 @@ void FtpEngine::Transition(FtpState to, std::string_view why) {
 // operation is left waiting.
 void FtpEngine::EnterReady(std::string_view why, bool complete) {
     link_.CloseData(complete);
-    commands_.Clear();
-    aborting_ = false;
+    held_.clear();
     transfer_ = Transfer{};
-    Transition(FtpState::Ready, why);
+    Transition(FtpEngineState::Ready, why);
 }
 
-// The reset. Closing the port runs Disconnected(), which runs this reset
-// once more inside: that inner run reports by the state it finds, and this
-// outer one then reports from Unconnected.
+// The reset. It leaves the state first: the end of the connection it
+// closes then finds the client Unconnected and is no news.
 void FtpEngine::Reset(std::string_view why) {
+    const bool loggedIn = LoggedIn();
     link_.StopTransferTimer();
     link_.CloseData(false);
-    std::exception_ptr failure;
-    try {
-        CloseOwnControl();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    loggedIn_ = false;
-    connected_ = false;
-    quitSent_ = false;
     controlError_ = 0;
-    commands_.Clear();
     // A reply being assembled when the connection went is over with it, and
     // nothing sent on it will be answered.
     reply_.Reset();
-    inFlight_ = false;
-    owedReplies_ = 0;
-    lateAbortReplies_ = 0;
-    deferred_.clear();
-    aborting_ = false;
+    owed_ = Owed{};
+    held_.clear();
     transfer_ = Transfer{};
-    if (state_ == FtpState::Unconnected || state_ == FtpState::LoggingIn) {
-        link_.PostStatus(scDisconnected, nullptr);
-    } else {
+    const bool closesConnection = link_.ControlOpen();
+    Transition(FtpEngineState::Unconnected, why);
+    std::exception_ptr failure;
+    try {
+        link_.CloseControl();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (loggedIn) {
         link_.PostStatus(scLoggedOut, nullptr);
         link_.PostLog(lcLoggedOut);
     }
-    Transition(FtpState::Unconnected, why);
+    // A session that ends with the connection this reset closes reports
+    // that end too.
+    if (!loggedIn || closesConnection) link_.PostStatus(scDisconnected, nullptr);
     if (failure) std::rethrow_exception(failure);
+}
+
+// LogOut's QUIT ends what was under way: what it was waiting for is owed,
+// and its data connection goes.
+void FtpEngine::EnterQuit() {
+    owed_.count += Awaited();
+    held_.clear();
+    link_.CloseData(false);
+    transfer_ = Transfer{};
+    Transition(LoggedIn() ? FtpEngineState::Quit : FtpEngineState::QuitLogin, "LogOut");
+    SendAtOnce("QUIT");
 }
 
 // ---- operations -------------------------------------------------------------
 
 bool FtpEngine::LogIn() {
-    if (state_ >= FtpState::Ready) return false;
-    link_.StartConnectTimer();
-    bool result;
-    if (state_ == FtpState::Unconnected) {
-        result = link_.OpenControl();
-    } else {
-        SendCommand("USER " + settings_.UserName);
-        result = true;
+    switch (Row(state_).stage) {
+        case Stage::Ready:
+        case Stage::Operation:
+        case Stage::Quit: return false;
+        case Stage::Off: {
+            link_.StartConnectTimer();
+            Transition(FtpEngineState::Connecting, "LogIn");
+            try {
+                return link_.OpenControl();
+            } catch (...) {
+                // Nothing was opened: the client stays as it was.
+                if (state_ == FtpEngineState::Connecting) Transition(FtpEngineState::Unconnected, "open failed");
+                throw;
+            }
+        }
+        case Stage::Login: break;
     }
-    Transition(FtpState::LoggingIn, "LogIn");
-    return result;
+    link_.StartConnectTimer();
+    // Until the connection stands there is nobody to send USER to; the
+    // greeting will start the login.
+    if (state_ == FtpEngineState::Connecting) return true;
+    if (state_ == FtpEngineState::Greeting) {
+        // The login starts over at once; the greeting still to come is
+        // taken when it arrives.
+        ++owed_.count;
+        Transition(FtpEngineState::User, "LogIn");
+        SendAtOnce("USER " + settings_.UserName);
+        return true;
+    }
+    // What is out is owed; USER follows its answer.
+    owed_.count += Awaited();
+    Transition(FtpEngineState::User, "LogIn");
+    SendCommand("USER " + settings_.UserName);
+    return true;
 }
 
 bool FtpEngine::LogOut() {
-    bool wasOpen = link_.ControlOpen();
-    if (wasOpen) SendCommand("QUIT", CommandKind::Quit);
+    const bool wasOpen = link_.ControlOpen();
+    if (wasOpen && state_ != FtpEngineState::Unconnected && Row(state_).stage != Stage::Quit) EnterQuit();
     link_.Pause(5);
-    CloseOwnControl();
+    // After QUIT the end of the connection resets quietly (with or without
+    // the server's 221); without it the reset is this side's own.
+    if (Row(state_).stage == Stage::Quit) link_.CloseControl();
+    if (state_ != FtpEngineState::Unconnected) Reset("LogOut");
     return wasOpen;
 }
 
 bool FtpEngine::ChangeFolder(const std::string& folder) {
-    if (state_ != FtpState::Ready) return false;
-    Transition(FtpState::FolderCommand, "ChangeFolder");
-    SendCommand(folder.empty() ? std::string("PWD") : "CWD " + folder);
+    if (state_ != FtpEngineState::Ready) return false;
+    if (folder.empty()) {
+        Transition(FtpEngineState::Pwd, "ChangeFolder", FtpOperation::Folder);
+        SendCommand("PWD");
+    } else {
+        Transition(FtpEngineState::Cwd, "ChangeFolder", FtpOperation::Folder);
+        SendCommand("CWD " + folder);
+    }
     return true;
 }
 
 bool FtpEngine::QueryFolder() {
-    if (state_ != FtpState::Ready) return false;
-    Transition(FtpState::FolderCommand, "QueryFolder");
+    if (state_ != FtpEngineState::Ready) return false;
+    Transition(FtpEngineState::Pwd, "QueryFolder", FtpOperation::Folder);
     SendCommand("PWD");
     return true;
 }
 
 bool FtpEngine::ListFolder(const std::string& folder, bool full) {
-    if (state_ != FtpState::Ready) return false;
-    Transition(FtpState::Listing, "ListFolder");
+    if (state_ != FtpEngineState::Ready) return false;
     transfer_ = Transfer{};
-    std::string command = full ? "LIST" : "NLST";
-    if (!folder.empty()) command += " " + folder;
-    QueueCommand(command);
+    transfer_.passive = settings_.PassiveMode;
+    transfer_.typeLetter = FtpTypeLetter(ftAscii);
+    transfer_.command = full ? "LIST" : "NLST";
+    if (!folder.empty()) transfer_.command += " " + folder;
     bytesTransferred_ = 0;
-    if (settings_.PassiveMode) QueueCommand("PASV");
-    QueueCommand(std::string("TYPE ") + FtpTypeLetter(ftAscii));
-    return StartDataConnection();
+    return StartTransfer("ListFolder", FtpOperation::Listing);
 }
 
 bool FtpEngine::DownloadFile(const std::string& remoteName, const std::string& localName, FtpDownloadMode mode) {
-    if (state_ != FtpState::Ready || remoteName.empty() || localName.empty()) return false;
+    if (state_ != FtpEngineState::Ready || remoteName.empty() || localName.empty()) return false;
     // The file first: when it cannot be opened the error goes to the caller
-    // and the client stays Ready, with nothing queued.
+    // and the client stays Ready.
     int32_t offset = restartOffset_;
     link_.OpenLocalFile(localName, mode, offset);
     restartOffset_ = offset;
-    downloadMode_ = mode == dmAppend || mode == dmReplace ? mode : dmRestart;
-    Transition(FtpState::Downloading, "DownloadFile");
+    const bool restart = mode != dmAppend && mode != dmReplace;
     transfer_ = Transfer{};
+    transfer_.passive = settings_.PassiveMode;
+    transfer_.restart = restart;
+    transfer_.restartAt = restartOffset_;
+    transfer_.typeLetter = FtpTypeLetter(settings_.FileType);
+    transfer_.command = "RETR " + remoteName;
     // A restarted download is not checked against the announced size:
     // servers differ on whether it counts the whole file or the rest.
-    transfer_.checkSize = settings_.FileType == ftBinary && !(downloadMode_ == dmRestart && restartOffset_ > 0);
-    QueueCommand("RETR " + remoteName);
+    transfer_.checkSize = settings_.FileType == ftBinary && !(restart && restartOffset_ > 0);
     remoteFileName_ = remoteName;
     localFileName_ = localName;
-    if (downloadMode_ == dmRestart) {
-        QueueCommand("REST " + std::to_string(restartOffset_));
-        link_.PostLog(lcRetransfer);
-    } else {
-        link_.PostLog(lcDownloading);
-    }
+    link_.PostLog(restart ? lcRetransfer : lcDownloading);
     bytesTransferred_ = 0;
     abortFlag_ = false;
-    if (settings_.PassiveMode) QueueCommand("PASV");
-    QueueCommand(std::string("TYPE ") + FtpTypeLetter(settings_.FileType));
-    return StartDataConnection();
+    return StartTransfer("DownloadFile", FtpOperation::Download);
 }
 
 bool FtpEngine::AbortTransfer() {
-    if (state_ <= FtpState::Ready) return false;
+    if (!InOperation(state_)) return false;
     abortFlag_ = true;
-    // Nothing of the operation goes out after the ABOR.
-    commands_.Clear();
+    if (state_ == FtpEngineState::Abort || state_ == FtpEngineState::CommandAbort) return true;  // ABOR is out
     link_.PostLog(lcAbortedByUser);
-    if (!deferred_.empty()) {
-        // Its first command never went out: there is nothing to abort.
-        deferred_.clear();
+    if (!held_.empty()) {
+        // Its command never went out: there is nothing to abort.
         EnterReady("ABOR");
         return true;
     }
-    aborting_ = true;
     abortErrorCode_ = 0;
     abortErrorText_.clear();
-    SendCommand("ABOR", CommandKind::Abort);
+    // Nothing of the operation goes out after the ABOR.
+    Transition(Awaited() > 0 ? FtpEngineState::CommandAbort : FtpEngineState::Abort, "AbortTransfer", operation_);
+    SendAtOnce("ABOR");
     return true;
 }
 
 // ---- commands ------------------------------------------------------------------
 
-void FtpEngine::CloseOwnControl() {
-    const bool was = closingControl_;
-    closingControl_ = true;
-    try {
-        link_.CloseControl();
-    } catch (...) {
-        closingControl_ = was;
-        throw;
-    }
-    closingControl_ = was;
-}
-
-void FtpEngine::SendCommand(const std::string& text, CommandKind kind) {
+void FtpEngine::SendCommand(const std::string& text) {
     link_.StartTransferTimer();
-    if (kind == CommandKind::Quit) quitSent_ = true;
-    if (kind == CommandKind::Operation) {
-        if (owedReplies_ > 0) {
-            // A reply to an ended operation is still on its way: this
-            // command goes out once it has arrived, so that no reply is
-            // taken for the answer to another command.
-            deferred_.push_back(text);
-            Note("deferred: " + text);
-            return;
-        }
-        inFlight_ = true;
+    if (owed_.count > 0) {
+        // A reply to an ended operation is still on its way: this command
+        // goes out once it has arrived, so that no reply is taken for the
+        // answer to another command.
+        held_ = text;
+        Note("deferred: " + text);
+        return;
     }
     if (link_.ControlOpen()) link_.WriteLine(text);
 }
 
-void FtpEngine::SendNextCommand() {
-    std::optional<std::string> next = commands_.PopNext();
-    if (!next) return;
-    // A transfer's chain ends with its transfer command (RETR, LIST, NLST),
-    // queued first and so sent last.
-    if (Transferring() && commands_.Empty()) transfer_.commandSent = true;
-    SendCommand(*next);
+void FtpEngine::SendAtOnce(const std::string& text) {
+    link_.StartTransferTimer();
+    if (link_.ControlOpen()) link_.WriteLine(text);
 }
 
-void FtpEngine::SendDeferred() {
-    std::vector<std::string> commands;
-    commands.swap(deferred_);
-    for (const std::string& command : commands) SendCommand(command);
+void FtpEngine::SendHeld() {
+    if (held_.empty()) return;
+    std::string command;
+    command.swap(held_);
+    SendCommand(command);
 }
 
-// Passive mode: the data socket is made and the chain starts with its first
-// command. Active mode: the listening socket is made and PORT goes out at
-// once; its 200 releases the chain.
-bool FtpEngine::StartDataConnection() {
+// A listing's or download's chain: the data connection first, then (active
+// mode) PORT, TYPE, (passive mode) PASV, (a restart) REST, and the transfer
+// command last.
+bool FtpEngine::StartTransfer(std::string_view why, FtpOperation operation) {
+    Transition(FtpEngineState::Preparing, why, operation);
     const uint32_t reported = errorsReported_;
-    FtpDataPrepared prepared = link_.PrepareData(settings_.PassiveMode);
-    if (!prepared.ok) {
+    FtpDataPrepared prepared = link_.PrepareData(transfer_.passive);
+    if (!prepared.ok || state_ != FtpEngineState::Preparing) {
         // Nothing was sent: the operation ends here, and its caller has the
         // result. The failure is reported too, once (a socket step may have
         // reported it on the way), so that a caller that waits for the
@@ -251,9 +334,59 @@ bool FtpEngine::StartDataConnection() {
         }
         return false;
     }
-    if (settings_.PassiveMode) SendNextCommand();
-    else SendCommand("PORT " + prepared.portArgument);
+    if (transfer_.passive) {
+        SendNextInChain("data socket made");
+    } else {
+        // The listening socket stands: PORT names it.
+        Transition(FtpEngineState::Port, "listening", operation_);
+        SendCommand("PORT " + prepared.portArgument);
+    }
     return true;
+}
+
+FtpEngineState FtpEngine::ChainAfter(FtpEngineState state) const {
+    switch (state) {
+        case FtpEngineState::Preparing:
+        case FtpEngineState::Port: return FtpEngineState::Type;
+        case FtpEngineState::Type:
+            if (transfer_.passive) return FtpEngineState::Pasv;
+            [[fallthrough]];
+        case FtpEngineState::Pasv:
+            if (transfer_.restart) return FtpEngineState::Rest;
+            [[fallthrough]];
+        default: return FtpEngineState::Transfer;
+    }
+}
+
+std::string FtpEngine::ChainCommand(FtpEngineState state) const {
+    switch (state) {
+        case FtpEngineState::Type: return std::string("TYPE ") + transfer_.typeLetter;
+        case FtpEngineState::Pasv: return "PASV";
+        case FtpEngineState::Rest: return "REST " + std::to_string(transfer_.restartAt);
+        default: return transfer_.command;
+    }
+}
+
+int FtpEngine::CommandCount() const {
+    switch (state_) {
+        case FtpEngineState::Preparing:
+        case FtpEngineState::Port:
+        case FtpEngineState::Type:
+        case FtpEngineState::Pasv:
+        case FtpEngineState::Rest: break;
+        default: return 0;
+    }
+    int count = 0;
+    for (FtpEngineState next = ChainAfter(state_);; next = ChainAfter(next)) {
+        ++count;
+        if (next == FtpEngineState::Transfer) return count;
+    }
+}
+
+void FtpEngine::SendNextInChain(std::string_view why) {
+    const FtpEngineState next = ChainAfter(state_);
+    Transition(next, why, operation_);
+    SendCommand(ChainCommand(next));
 }
 
 // ---- replies -----------------------------------------------------------------------
@@ -268,213 +401,256 @@ void FtpEngine::ReplyLine(int32_t code, std::string_view line) {
     std::string why = CodeWhy(code);
     // The server closes the session: whatever was under way ends with it.
     if (code == 221 || code == 421) {
-        ErrorRoutine(code, why);
+        EndedByServer(code, why);
         return;
     }
-    if (lateAbortReplies_ > 0) {
+    if (owed_.abortEnd && code >= 200) {
         // The abort's own reply after the transfer's (a server that closed
         // the transfer normally before it read ABOR answers both).
-        if (code == 225 || code == 226 || code == 250) {
-            --lateAbortReplies_;
+        owed_.abortEnd = false;
+        if (IsTransferEnd(code)) {
             Note("taken for the abort: " + why);
             return;
         }
-        if (code >= 200) lateAbortReplies_ = 0;
     }
-    if (owedReplies_ > 0) {
+    if (owed_.count > 0) {
         // A reply owed to an operation that ended before it arrived
         // (preliminary ones included) is taken here and goes no further.
         if (code >= 200) {
-            --owedReplies_;
+            --owed_.count;
             Note("taken for an ended operation: " + why);
-            if (owedReplies_ == 0) SendDeferred();
+            if (owed_.count == 0) SendHeld();
         }
         return;
     }
     switch (state_) {
-        case FtpState::Unconnected:
-        case FtpState::Ready: ReplyIdle(code, why); break;
-        case FtpState::LoggingIn: ReplyLoggingIn(code, why); break;
-        case FtpState::Listing:
-        case FtpState::Downloading:
-            if (aborting_) ReplyAborting(code, why);
-            else ReplyTransfer(code, why);
-            break;
-        case FtpState::FolderCommand: ReplyFolder(code, why); break;
+        case FtpEngineState::Unconnected:
+        case FtpEngineState::Connecting:
+        case FtpEngineState::Ready:
+        case FtpEngineState::DataEnd:
+        case FtpEngineState::Quit:
+        case FtpEngineState::QuitLogin: ReplyIdle(code, why); break;
+        case FtpEngineState::Greeting:
+        case FtpEngineState::User:
+        case FtpEngineState::Pass:
+        case FtpEngineState::Acct:
+        case FtpEngineState::LoginRefused: ReplyLogin(code, why); break;
+        case FtpEngineState::Preparing:
+        case FtpEngineState::Port:
+        case FtpEngineState::Type:
+        case FtpEngineState::Pasv:
+        case FtpEngineState::Rest: ReplyChain(code, why); break;
+        case FtpEngineState::Transfer: ReplyTransfer(code, why); break;
+        case FtpEngineState::Abort:
+        case FtpEngineState::CommandAbort: ReplyAbort(code, why); break;
+        case FtpEngineState::Cwd:
+        case FtpEngineState::Pwd: ReplyFolder(code, why); break;
     }
 }
 
+// Nothing of an operation is out (QUIT waits for 221 alone, taken above).
+// Preliminary replies and the end of a transfer that is over already (a
+// second 226, the 225 of an abort answered twice) change nothing; anything
+// else answers nothing and is an error.
 void FtpEngine::ReplyIdle(int32_t code, std::string_view why) {
-    inFlight_ = false;
-    // Preliminary replies and the end of a transfer that is over already
-    // (a second 226, the 225 of an abort answered twice) change nothing.
     if (code == 125 || code == 150 || code == 225 || code == 226) return;
-    ErrorRoutine(code, why);
+    if (state_ == FtpEngineState::DataEnd && (code < 200 || IsTransferEnd(code))) return;
+    Refuse(code, why);
 }
 
-void FtpEngine::ReplyLoggingIn(int32_t code, std::string_view why) {
-    if (code >= 200) inFlight_ = false;
-    switch (code) {
-        case 120:
-            // "Service ready in nnn minutes": the greeting is still to come,
-            // and the clock that started with the connection keeps running.
-            Note("preliminary: " + std::string(why));
+void FtpEngine::ReplyLogin(int32_t code, std::string_view why) {
+    // 202 (a command superfluous at this site) changes nothing: what is
+    // out still has its answer to come.
+    if (code == 202) return;
+    switch (state_) {
+        case FtpEngineState::Greeting:
+            if (code == 120) {
+                // "Service ready in nnn minutes": the greeting is still to
+                // come, and the clock that started with the connection keeps
+                // running.
+                Note("preliminary: " + std::string(why));
+                return;
+            }
+            if (code == 220) {
+                std::string text(reply_.TextFromFifth());
+                link_.PostStatus(scConnected, text.c_str());
+                Transition(FtpEngineState::User, why);
+                SendCommand("USER " + settings_.UserName);
+                return;
+            }
             break;
-        case 202: break;
-        case 220: {
-            std::string text(reply_.TextFromFifth());
-            link_.PostStatus(scConnected, text.c_str());
-            SendCommand("USER " + settings_.UserName);
+        case FtpEngineState::User:
+        case FtpEngineState::Pass:
+        case FtpEngineState::Acct:
+            if (code == 230) {
+                EnterReady(why);
+                link_.PostStatus(scLoggedIn, nullptr);
+                return;
+            }
+            if (code == 331 && state_ == FtpEngineState::User) {
+                Transition(FtpEngineState::Pass, why);
+                SendCommand("PASS " + settings_.Password);
+                return;
+            }
+            if (code == 332 && state_ != FtpEngineState::Acct) {
+                Transition(FtpEngineState::Acct, why);
+                SendCommand("ACCT " + settings_.Account);
+                return;
+            }
             break;
-        }
-        case 230:
-            EnterReady(why);
-            loggedIn_ = true;
-            link_.PostStatus(scLoggedIn, nullptr);
-            break;
-        case 331: SendCommand("PASS " + settings_.Password); break;
-        case 332: SendCommand("ACCT " + settings_.Account); break;
-        default: ErrorRoutine(code, why); break;
+        default: break;
     }
+    Refuse(code, why);
 }
 
+// PORT, TYPE, PASV or REST is out: its one success releases the next
+// command of the chain.
+void FtpEngine::ReplyChain(int32_t code, std::string_view why) {
+    if (code < 200) return;
+    if (IsTransferEnd(code)) {
+        // The end of a transfer that is not this one (a server that answers
+        // twice): it answers nothing that is out.
+        Note("ignored: " + std::string(why));
+        return;
+    }
+    switch (state_) {
+        case FtpEngineState::Port:
+        case FtpEngineState::Type:
+            if (code == 200) {
+                SendNextInChain(why);
+                return;
+            }
+            break;
+        case FtpEngineState::Pasv:
+            if (code == 227) {
+                FtpPassiveAddress address = FtpParsePassiveAddress(reply_.TextView());
+                // Nowhere to connect to: the reply itself is the error.
+                if (!address.PortUsable()) break;
+                link_.ConnectData(static_cast<uint16_t>(address.port));
+                SendNextInChain(why);
+                return;
+            }
+            break;
+        case FtpEngineState::Rest:
+            if (code == 350) {
+                SendNextInChain(why);
+                return;
+            }
+            break;
+        default: break;
+    }
+    Refuse(code, why);
+}
+
+// RETR, LIST or NLST is out.
 void FtpEngine::ReplyTransfer(int32_t code, std::string_view why) {
     if (code < 200) {
-        // 125/150 to the transfer command: the size it may announce.
-        if (transfer_.commandSent && (code == 125 || code == 150)) {
+        // 125/150: the size it may announce.
+        if (code == 125 || code == 150) {
             transfer_.announced = FtpAnnouncedSize(reply_.TextView());
             CheckAnnouncedSize();
         }
         return;
     }
-    inFlight_ = false;
-    if (!transfer_.commandSent) {
-        // The reply answers a command of the chain.
-        switch (code) {
-            case 200:
-            case 350: SendNextCommand(); return;
-            case 227: {
-                FtpPassiveAddress address = FtpParsePassiveAddress(reply_.TextView());
-                if (!address.PortUsable()) {
-                    // Nowhere to connect to: the reply itself is the error.
-                    ErrorRoutine(code, why);
-                    return;
-                }
-                link_.ConnectData(static_cast<uint16_t>(address.port));
-                SendNextCommand();
-                return;
-            }
-            case 225:
-            case 226:
-            case 250:
-                // The end of a transfer that is not this one (a server that
-                // answers twice): it answers nothing that is out.
-                inFlight_ = true;
-                Note("ignored: " + std::string(why));
-                return;
-            default: ErrorRoutine(code, why); return;
-        }
-    }
-    if (IsFinalOk(code)) {
-        transfer_.finalOk = true;
-        TryComplete(why);
+    if (!IsFinalOk(code)) {
+        // 4xx/5xx (or anything else): the transfer failed, whatever the
+        // data connection delivered.
+        Refuse(code, why);
         return;
     }
-    // 4xx/5xx (or anything else) to RETR/LIST/NLST: the transfer failed,
-    // whatever the data connection delivered.
-    ErrorRoutine(code, why);
+    if (transfer_.dataEnded) {
+        Finish(why);
+        return;
+    }
+    Transition(FtpEngineState::DataEnd, why, operation_);
 }
 
 // After ABOR: the abort is over with its own final reply (225 or 226, or a
 // 4xx/5xx when nothing else was out); a 426 or other failure reply to the
-// transfer command comes first and is the error the abort reports.
-void FtpEngine::ReplyAborting(int32_t code, std::string_view why) {
+// command out before it comes first and is the error the abort reports.
+void FtpEngine::ReplyAbort(int32_t code, std::string_view why) {
     if (code < 200) return;
-    bool ends = code == 225 || code == 226 || code == 250 || !inFlight_;
     if (code >= 400 && abortErrorCode_ == 0) {
         abortErrorCode_ = code;
         abortErrorText_ = reply_.Text();
     }
-    if (!ends) {
-        // The answer to the command that was out before ABOR.
-        inFlight_ = false;
-        return;
+    if (state_ == FtpEngineState::CommandAbort) {
+        if (!IsTransferEnd(code)) {
+            // The answer to the command that was out before ABOR.
+            Transition(FtpEngineState::Abort, why, operation_);
+            return;
+        }
+        // A transfer end while the transfer command was still out may be
+        // the transfer's own: the abort's may follow it.
+        if (code != 225) owed_.abortEnd = true;
     }
-    // A transfer end while the transfer command was still out may be the
-    // transfer's own: the abort's may follow it.
-    if (inFlight_ && code != 225) lateAbortReplies_ = 1;
-    inFlight_ = false;
-    aborting_ = false;
-    if (abortErrorCode_ != 0) {
-        int32_t errorCode = abortErrorCode_;
-        std::string text = abortErrorText_;
-        abortErrorCode_ = 0;
-        ReportError(errorCode, text.c_str(), why);
-    } else {
-        EnterReady(why);
-    }
+    EndAbort(why);
 }
 
 void FtpEngine::ReplyFolder(int32_t code, std::string_view why) {
-    if (code >= 200) inFlight_ = false;
-    if (code >= 211 && code <= 215) {
-        std::string text(reply_.TextFromFifth());
-        ReportStatus(scInfoText, text.c_str(), why);
-    } else if (code == 225 || code == 226) {
-        EnterReady(why);
-    } else if (code == 250) {
+    if (state_ == FtpEngineState::Cwd && code == 250) {
         ReportStatus(scOperationComplete, nullptr, why);
-    } else if (code == 257) {
+        return;
+    }
+    if (state_ == FtpEngineState::Pwd && code == 257) {
         reply_.ReplaceText(FtpFolderFromReply(reply_.TextView()));
         ReportStatus(scCurrentFolder, reply_.Text(), why);
-    } else {
-        ErrorRoutine(code, why);
+        return;
     }
+    if (IsTransferEnd(code)) {
+        // A transfer answered twice: nothing that is out.
+        Note("ignored: " + std::string(why));
+        return;
+    }
+    Refuse(code, why);
 }
 
 // ---- failures and completion ------------------------------------------------------
 
-void FtpEngine::ErrorRoutine(int32_t code, std::string_view why) {
-    commands_.Clear();
+// A reply the state does not take: the error is reported with the reply.
+// A final reply answered the command out; a preliminary one did not, and
+// leaves the final reply owed when it ends an operation. A refused login
+// leaves nothing out.
+void FtpEngine::Refuse(int32_t code, std::string_view why) {
+    const bool answers = code >= 200;
+    const int awaited = Awaited();
+    if (InOperation(state_)) {
+        owed_.count += answers && awaited > 0 ? awaited - 1 : awaited;
+    } else if (answers && (state_ == FtpEngineState::User || state_ == FtpEngineState::Pass ||
+                           state_ == FtpEngineState::Acct)) {
+        Transition(FtpEngineState::LoginRefused, why);
+    }
+    std::string text = reply_.Text();
+    // A download the server failed while its data still arrived keeps what
+    // came before the data connection closes.
+    if (operation_ == FtpOperation::Download && !abortFlag_ &&
+        (state_ == FtpEngineState::Transfer || state_ == FtpEngineState::DataEnd))
+        link_.KeepArrivedData();
+    ReportError(code, text.c_str(), why);
+}
+
+void FtpEngine::EndedByServer(int32_t code, std::string_view why) {
     if (code == 421) {
         // The server ends the session: the user hears why, then the client
         // is Unconnected.
         SessionEnded(code, reply_.Text(), why);
         return;
     }
-    if (code == 221) {
-        // The server's goodbye: the session ends as the server says.
-        Reset(why);
-        return;
-    }
-    // A preliminary or stray line that ends an operation leaves the final
-    // reply of its command owed.
-    if (inFlight_ && state_ > FtpState::Ready) {
-        inFlight_ = false;
-        ++owedReplies_;
-    }
-    std::string text = reply_.Text();
-    if (state_ == FtpState::Downloading && !abortFlag_ && transfer_.commandSent) link_.KeepArrivedData();
-    ReportError(code, text.c_str(), why);
+    // The server's goodbye: the session ends as the server says.
+    Reset(why);
 }
 
 // A failure found on this side while the operation's command may still be
 // waiting for its final reply: that reply is owed and will be taken when it
 // comes.
 void FtpEngine::Fail(int32_t code, const std::string& text, std::string_view why) {
-    if (inFlight_ && state_ > FtpState::Ready) {
-        inFlight_ = false;
-        ++owedReplies_;
-    }
+    if (InOperation(state_)) owed_.count += Awaited();
     ReportError(code, text.empty() ? nullptr : text.c_str(), why);
 }
 
-void FtpEngine::TryComplete(std::string_view why) {
-    if (!transfer_.dataEnded || !transfer_.finalOk) {
-        Note(std::string("waiting for ") + (transfer_.dataEnded ? "the final reply" : "the end of the data"));
-        return;
-    }
-    if (state_ == FtpState::Listing) {
+// Both signals are in: the data connection ended and the final reply came.
+void FtpEngine::Finish(std::string_view why) {
+    if (operation_ == FtpOperation::Listing) {
         std::string text = link_.ListingText();
         ReportStatus(scInfoText, text.c_str(), why);
         return;
@@ -486,12 +662,23 @@ void FtpEngine::TryComplete(std::string_view why) {
                                      std::to_string(transfer_.announced) + " bytes"
                                : "Transfer size mismatch: " + std::to_string(transfer_.received) +
                                      " bytes received, " + std::to_string(transfer_.announced) + " announced";
-        Fail(kFtpErrIncomplete, text, "size");
+        ReportError(kFtpErrIncomplete, text.c_str(), "size");
         return;
     }
     link_.StopTransferTimer();
     EnterReady(why, true);
     link_.PostStatus(scTransferComplete, nullptr);
+}
+
+void FtpEngine::EndAbort(std::string_view why) {
+    if (abortErrorCode_ != 0) {
+        const int32_t code = abortErrorCode_;
+        const std::string text = abortErrorText_;
+        abortErrorCode_ = 0;
+        ReportError(code, text.c_str(), why);
+    } else {
+        EnterReady(why);
+    }
 }
 
 void FtpEngine::ReportStatus(FtpStatusCode code, const char* text, std::string_view why) {
@@ -505,7 +692,7 @@ void FtpEngine::ReportStatus(FtpStatusCode code, const char* text, std::string_v
 void FtpEngine::ReportError(int32_t code, const char* text, std::string_view why) {
     std::string copy = text ? text : "";
     ++errorsReported_;
-    if (state_ > FtpState::Ready) EnterReady(why);
+    if (InOperation(state_)) EnterReady(why);
     link_.PostError(code, text ? copy.c_str() : nullptr);
 }
 
@@ -513,13 +700,10 @@ void FtpEngine::ReportError(int32_t code, const char* text, std::string_view why
 
 void FtpEngine::Connected() {
     link_.StopConnectTimer();
-    connected_ = true;
-    quitSent_ = false;
     controlError_ = 0;
     // The greeting is awaited with the clock running.
-    inFlight_ = true;
     link_.StartTransferTimer();
-    Transition(FtpState::LoggingIn, "connected");
+    Transition(FtpEngineState::Greeting, "connected");
 }
 
 void FtpEngine::SessionEnded(int32_t code, const std::string& text, std::string_view why) {
@@ -530,29 +714,34 @@ void FtpEngine::SessionEnded(int32_t code, const std::string& text, std::string_
 
 void FtpEngine::Disconnected() {
     link_.StopConnectTimer();
-    if (!closingControl_ && !quitSent_ && state_ != FtpState::Unconnected) {
-        // The server closed the connection without a reply that says so.
-        const int32_t code = controlError_ != 0 ? controlError_ : kFtpErrConnectionClosed;
-        SessionEnded(code, code == kFtpErrConnectionClosed ? "Connection closed by the server" : "",
-                     "closed by the server");
-        return;
+    switch (Row(state_).stage) {
+        case Stage::Off:
+            // The reset that closed it has reported already.
+            return;
+        case Stage::Quit:
+            // After QUIT the server may close with or without its 221.
+            Reset("disconnected");
+            return;
+        default: break;
     }
-    Reset("disconnected");
+    // The server closed the connection without a reply that says so.
+    const int32_t code = controlError_ != 0 ? controlError_ : kFtpErrConnectionClosed;
+    SessionEnded(code, code == kFtpErrConnectionClosed ? "Connection closed by the server" : "", "closed by the server");
 }
 
 void FtpEngine::ReplyTooLong() {
-    if (state_ == FtpState::Unconnected) return;
+    if (state_ == FtpEngineState::Unconnected) return;
     SessionEnded(kFtpErrReplyTooLong,
                  "Reply too long: more than " + std::to_string(kFtpMaxReplyLength) + " bytes", "reply too long");
 }
 
 void FtpEngine::ConnectFailed(int32_t errorCode) {
-    if (connected_) {
-        // The connection is about to close for this reason.
-        controlError_ = errorCode;
+    if (state_ != FtpEngineState::Connecting) {
+        // Once the connection stands, the connection is about to close for
+        // this reason.
+        if (state_ != FtpEngineState::Unconnected) controlError_ = errorCode;
         return;
     }
-    if (state_ != FtpState::LoggingIn) return;
     link_.StopConnectTimer();
     link_.PostError(errorCode, nullptr);
     Reset("connect failed " + std::to_string(errorCode));
@@ -561,7 +750,7 @@ void FtpEngine::ConnectFailed(int32_t errorCode) {
 // ---- the data connection -----------------------------------------------------------------
 
 void FtpEngine::CheckAnnouncedSize() {
-    if (state_ != FtpState::Downloading || !transfer_.checkSize || transfer_.announced < 0 ||
+    if (operation_ != FtpOperation::Download || !transfer_.checkSize || transfer_.announced < 0 ||
         transfer_.received <= static_cast<uint64_t>(transfer_.announced))
         return;
     abortFlag_ = true;
@@ -572,7 +761,7 @@ void FtpEngine::CheckAnnouncedSize() {
 }
 
 bool FtpEngine::DataArriving(int32_t count) {
-    if (count <= 0 || state_ != FtpState::Downloading || abortFlag_ || !transfer_.checkSize ||
+    if (count <= 0 || operation_ != FtpOperation::Download || abortFlag_ || !transfer_.checkSize ||
         transfer_.announced < 0)
         return true;
     const uint64_t total = transfer_.received + static_cast<uint64_t>(count);
@@ -595,13 +784,14 @@ void FtpEngine::DataReceived(int32_t count) {
         static_cast<int32_t>(static_cast<uint32_t>(bytesTransferred_) + static_cast<uint32_t>(count));
     // Data is no silence, for a listing as for a download.
     link_.RefreshTransferTimer();
-    if (state_ == FtpState::Downloading) link_.PostStatus(scProgress, nullptr);
+    if (operation_ == FtpOperation::Download) link_.PostStatus(scProgress, nullptr);
 }
 
 void FtpEngine::DataEnded() {
-    if (!Transferring() || aborting_) return;
+    if (!Transferring() || state_ == FtpEngineState::Abort || state_ == FtpEngineState::CommandAbort) return;
     transfer_.dataEnded = true;
-    TryComplete("data end");
+    if (state_ == FtpEngineState::DataEnd) Finish("data end");
+    else Note("waiting for the final reply");
 }
 
 void FtpEngine::DataFailed(int32_t errorCode) {
@@ -613,7 +803,7 @@ void FtpEngine::DataFailed(int32_t errorCode) {
 }
 
 void FtpEngine::LocalWriteFailed(const std::string& text) {
-    if (state_ != FtpState::Downloading || abortFlag_) return;
+    if (operation_ != FtpOperation::Download || abortFlag_) return;
     abortFlag_ = true;
     Fail(kFtpErrLocalWrite, text, "write failed");
 }
@@ -628,27 +818,26 @@ void FtpEngine::TransferRefused(int32_t code, const std::string& text) {
 
 void FtpEngine::TransferTimerExpired() {
     link_.StopTransferTimer();
-    if (state_ != FtpState::Ready) link_.PostTimeout();
+    if (state_ != FtpEngineState::Ready) link_.PostTimeout();
 }
 
 void FtpEngine::TimeoutMessage() {
     abortFlag_ = true;
-    if (!deferred_.empty()) {
+    if (!held_.empty()) {
         // The owed reply never came in all that time: nothing waits for it
         // any longer.
-        deferred_.clear();
-        owedReplies_ = 0;
-    } else if (state_ > FtpState::Ready) {
+        held_.clear();
+        owed_.count = 0;
+    } else if (InOperation(state_)) {
         // What was out is still owed its final reply; after ABOR, the
         // abort's own as well.
-        if (inFlight_) ++owedReplies_;
-        if (aborting_) ++owedReplies_;
-        inFlight_ = false;
+        owed_.count += Awaited();
     }
     // A server that stalled in the middle of a reply is out of step with
     // the client for good: the session ends, and nothing more is buffered.
     const bool midReply = reply_.Assembling() || link_.ReplyLinePending();
-    if (state_ > FtpState::LoggingIn && !midReply) EnterReady("timeout");
+    const Stage stage = Row(state_).stage;
+    if ((stage == Stage::Ready || stage == Stage::Operation) && !midReply) EnterReady("timeout");
     else Reset(midReply ? "timeout in the middle of a reply" : "timeout");
     link_.FireStatus(scTransferTimedOut);
 }

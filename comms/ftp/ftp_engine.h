@@ -1,14 +1,22 @@
 // The FTP client's command and reply engine, free of any platform type.
 //
-// The engine owns everything the control connection decides: the processing
-// state, the command queue, the reply being assembled, which command the
-// next final reply answers, and the two signals that together complete a
-// transfer (the data connection ended with every byte written, and the
-// server's final 226/250). It does no I/O of its own: the component around
-// it (CustomFtpClient) implements FtpEngineLink to write command lines, run
-// the timers, handle the data sockets and the local file, and deliver the
-// events, and calls the engine's inputs when replies and socket
-// notifications arrive.
+// The engine owns everything the control connection decides: which command
+// is out and what its answer leads to, the reply being assembled, the
+// replies still owed to operations that have ended, and the two signals
+// that together complete a transfer (the data connection ended with every
+// byte written, and the server's final 226/250). It does no I/O of its
+// own: the component around it (CustomFtpClient) implements FtpEngineLink
+// to write command lines, run the timers, handle the data sockets and the
+// local file, and deliver the events, and calls the engine's inputs when
+// replies and socket notifications arrive.
+//
+// Its state names the command that is out (FtpEngineState): a chain of
+// commands goes from state to state, one command each, and a reply is
+// matched to the command of the state it arrives in. A reply that does not
+// answer that command is an error, never a step forward; the only replies
+// let pass are preliminary ones where a command has them, and the end of a
+// transfer (225, 226, 250) that a server sends twice, which answers no
+// command of a chain.
 //
 // Rules the engine holds to:
 //  - A listing or download completes only when both signals are in, in
@@ -16,11 +24,10 @@
 //    write failure, a size that differs from the one the 150 reply
 //    announced, a timeout or the loss of the control connection fails it.
 //  - One failure gives one error report.
-//  - Every final reply is matched to the command it answers. When an
-//    operation ends before its command's final reply has arrived (a data
-//    failure, a timeout), that reply is still owed: it is taken silently
-//    when it comes, and the next operation's first command waits for it,
-//    so a late 426 can never fail the file after.
+//  - When an operation ends before its command's final reply has arrived
+//    (a data failure, a timeout, LogOut), that reply is owed: it is taken
+//    silently when it comes, and the next operation's first command waits
+//    for it, so a late 426 can never fail the file after.
 //  - From the TCP connection until Ready, and while an operation runs, the
 //    transfer timer runs.
 //  - A session the server ends is never silent: a 421 is reported with
@@ -30,8 +37,12 @@
 //  - What a server sends is bounded: a reply longer than
 //    kFtpMaxReplyLength ends the session; a binary download that receives
 //    more than its 150 reply announced stops at once.
+//  - The reset to Unconnected runs once: it leaves the state first, so
+//    the end of the connection it closes is no news, and it reports
+//    scLoggedOut from a logged-in state (then scDisconnected as well when
+//    it closed the connection itself), scDisconnected otherwise.
 //
-// State(): the only writer is Transition(), and every call of it is
+// The state's only writer is Transition(), and every call of it is
 // reported to the trace hook as "[From] -> [To] (why)".
 #pragma once
 
@@ -39,21 +50,52 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "comms/ftp/ftp_command_queue.h"
 #include "comms/ftp/ftp_reply.h"
 #include "comms/ftp/ftp_types.h"
 
 namespace qv {
 
-// What the client is doing; only the order of the values matters ("logged
-// in" is Ready or any state after it).
+// What the client publishes as its processing state; only the order of the
+// values matters ("logged in" is Ready or any state after it).
 enum class FtpState : uint8_t { Unconnected, LoggingIn, Ready, Listing, Downloading, FolderCommand };
 
-const char* FtpStateName(FtpState state);
-// "[Downloading] -> [Ready] (226)"
-std::string FtpTransitionText(FtpState from, FtpState to, std::string_view why);
+// The engine's own state: what is out, or awaited.
+enum class FtpEngineState : uint8_t {
+    Unconnected,   // no control connection
+    Connecting,    // LogIn opened the port; the TCP connection does not stand yet
+    Greeting,      // connected; the server's greeting (220) is awaited
+    User,          // USER is out
+    Pass,          // PASS is out
+    Acct,          // ACCT is out
+    LoginRefused,  // the server refused the login: nothing is out, LogIn starts it again
+    Ready,         // logged in, nothing under way
+    Preparing,     // a listing or download makes its data connection; nothing is out yet
+    Port,          // PORT is out (active mode)
+    Type,          // TYPE is out
+    Pasv,          // PASV is out (passive mode)
+    Rest,          // REST is out (a restarted download)
+    Transfer,      // RETR, LIST or NLST is out
+    DataEnd,       // the transfer's 226/250 came; its data connection has still to end
+    Abort,         // ABOR is out, and nothing else
+    CommandAbort,  // ABOR is out behind the operation's command, whose reply comes first
+    Cwd,           // CWD is out
+    Pwd,           // PWD is out
+    Quit,          // QUIT is out, after a login
+    QuitLogin,     // QUIT is out, before a login was complete
+};
+
+// What the operation under way is; None outside one.
+enum class FtpOperation : uint8_t { None, Listing, Download, Folder };
+
+const char* FtpEngineStateName(FtpEngineState state);
+// "[Transfer] -> [Ready] (226)"
+std::string FtpTransitionText(FtpEngineState from, FtpEngineState to, std::string_view why);
+// The one mapping of the engine's state to the processing state the client
+// publishes: a login state is LoggingIn, a state of an operation is that
+// operation's (Listing, Downloading, FolderCommand), and QUIT's states,
+// where the connection is being torn down, are Unconnected.
+FtpState FtpProcessState(FtpEngineState state, FtpOperation operation);
 
 // The outcome of preparing a data connection.
 struct FtpDataPrepared {
@@ -163,7 +205,7 @@ public:
     bool ListFolder(const std::string& folder, bool full);
     bool DownloadFile(const std::string& remoteName, const std::string& localName, FtpDownloadMode mode);
     bool AbortTransfer();
-    bool IsConnected() const { return state_ != FtpState::Unconnected; }
+    bool IsConnected() const { return state_ != FtpEngineState::Unconnected; }
 
     // ---- inputs from the component ----
     // The TCP connection stands / is gone (every close of the port).
@@ -201,87 +243,107 @@ public:
     void ConnectTimerExpired();
 
     // ---- state ----
-    FtpState State() const { return state_; }
-    bool LoggedIn() const { return loggedIn_; }
+    FtpEngineState EngineState() const { return state_; }
+    // What the client publishes (FtpProcessState of the engine's state).
+    FtpState State() const { return FtpProcessState(state_, operation_); }
+    FtpOperation Operation() const { return operation_; }
+    // A listing or download is under way (its data connection may carry data).
+    bool Transferring() const { return operation_ == FtpOperation::Listing || operation_ == FtpOperation::Download; }
+    // From the 230 until the reset.
+    bool LoggedIn() const;
     bool AbortFlag() const { return abortFlag_; }
     int32_t BytesTransferred() const { return bytesTransferred_; }
     int32_t RestartOffset() const { return restartOffset_; }
     void SetRestartOffset(int32_t value) { restartOffset_ = value; }
-    int CommandCount() const { return commands_.Count(); }
+    // The commands of the current chain still to go out after the one of
+    // its state.
+    int CommandCount() const;
     const FtpReplyAssembler& Reply() const { return reply_; }
     const std::string& RemoteFileName() const { return remoteFileName_; }
     const std::string& LocalFileName() const { return localFileName_; }
     // Final replies still owed to operations that have ended.
-    int OwedReplies() const { return owedReplies_; }
-    // Whether a listing or download is under way and reading data.
-    bool Transferring() const { return state_ == FtpState::Listing || state_ == FtpState::Downloading; }
+    int OwedReplies() const { return owed_.count; }
 
 private:
-    enum class CommandKind : uint8_t { Operation, Quit, Abort };
-
-    // What the current listing or download has seen.
+    // What the current listing or download is and has seen, fixed when it
+    // starts (a setting changed meanwhile does not change its chain).
     struct Transfer {
-        bool commandSent = false;  // RETR, LIST or NLST is out
+        bool passive = false;
+        bool restart = false;
+        char typeLetter = 'A';
+        int32_t restartAt = 0;
+        std::string command;  // RETR, LIST or NLST with its argument
         bool dataEnded = false;
-        bool finalOk = false;  // its 226 or 250 arrived
         bool checkSize = false;
         int64_t announced = -1;  // the size the 150 reply named
         uint64_t received = 0;
     };
 
-    void Transition(FtpState to, std::string_view why);
+    // Replies owed to commands of operations that have ended: each is
+    // taken when it comes and goes no further.
+    struct Owed {
+        // Final replies certain to come; a command of the next operation
+        // waits for them.
+        int count = 0;
+        // An abort that ended with the transfer's own 226 or 250: ABOR's
+        // own 225/226/250 may follow it or not (servers differ). It is
+        // taken when it comes and forgotten at any other final reply; no
+        // command waits for it.
+        bool abortEnd = false;
+    };
+
+    void Transition(FtpEngineState to, std::string_view why, FtpOperation operation = FtpOperation::None);
     void Reset(std::string_view why);
     void EnterReady(std::string_view why, bool complete = false);
+    void EnterQuit();
 
-    void SendCommand(const std::string& text, CommandKind kind = CommandKind::Operation);
-    // Closes the control connection from this side: its end is no news.
-    void CloseOwnControl();
-    void QueueCommand(const std::string& text) { commands_.Push(text); }
-    void SendNextCommand();
-    bool StartDataConnection();
-    void SendDeferred();
+    // Sends the command of the state just entered; it waits while replies
+    // are owed. SendAtOnce never waits (QUIT, ABOR).
+    void SendCommand(const std::string& text);
+    void SendAtOnce(const std::string& text);
+    void SendHeld();
+    // Final replies the state waits for from the server (0 while its
+    // command is held back).
+    int Awaited() const;
+
+    bool StartTransfer(std::string_view why, FtpOperation operation);
+    FtpEngineState ChainAfter(FtpEngineState state) const;
+    std::string ChainCommand(FtpEngineState state) const;
+    void SendNextInChain(std::string_view why);
 
     void ReplyIdle(int32_t code, std::string_view why);
-    void ReplyLoggingIn(int32_t code, std::string_view why);
+    void ReplyLogin(int32_t code, std::string_view why);
+    void ReplyChain(int32_t code, std::string_view why);
     void ReplyTransfer(int32_t code, std::string_view why);
-    void ReplyAborting(int32_t code, std::string_view why);
+    void ReplyAbort(int32_t code, std::string_view why);
     void ReplyFolder(int32_t code, std::string_view why);
 
-    void ErrorRoutine(int32_t code, std::string_view why);
+    void Refuse(int32_t code, std::string_view why);
+    void EndedByServer(int32_t code, std::string_view why);
     void SessionEnded(int32_t code, const std::string& text, std::string_view why);
     void CheckAnnouncedSize();
     void Fail(int32_t code, const std::string& text, std::string_view why);
-    void TryComplete(std::string_view why);
+    void Finish(std::string_view why);
+    void EndAbort(std::string_view why);
     void ReportStatus(FtpStatusCode code, const char* text, std::string_view why);
     void ReportError(int32_t code, const char* text, std::string_view why);
     void Note(const std::string& line) { link_.Trace(line); }
 
     FtpEngineLink& link_;
     FtpSettings settings_;
-    FtpState state_ = FtpState::Unconnected;
-    bool loggedIn_ = false;
+    FtpEngineState state_ = FtpEngineState::Unconnected;
+    FtpOperation operation_ = FtpOperation::None;
+    FtpReplyAssembler reply_;
     bool abortFlag_ = false;
-    bool connected_ = false;
-    // QUIT is out: the server may close the connection, with or without 221.
-    bool quitSent_ = false;
-    // This side is closing the control connection (the reset, LogOut).
-    bool closingControl_ = false;
     // The control connection's socket error, kept for the report of its end.
     int32_t controlError_ = 0;
-    FtpCommandQueue commands_;
-    FtpReplyAssembler reply_;
 
-    // A command of the current operation waits for its final reply.
-    bool inFlight_ = false;
-    // Final replies owed to commands of operations that already ended, and
-    // the commands that wait for them before they may go out.
-    int owedReplies_ = 0;
-    std::vector<std::string> deferred_;
-    // ABOR is out: the operation ends with the abort's final reply.
-    bool aborting_ = false;
-    // An abort that ended with the transfer's own 226 may still get its own
-    // 225/226: taken when it comes, forgotten at any other final reply.
-    int lateAbortReplies_ = 0;
+    Owed owed_;
+    // The command of the current state, held back until the owed replies
+    // have come.
+    std::string held_;
+    // The failure the abort reports when it ends: the answer to the
+    // command that was out before ABOR.
     int32_t abortErrorCode_ = 0;
     std::string abortErrorText_;
     // Errors reported so far: preparing a data connection reports its
@@ -289,7 +351,6 @@ private:
     uint32_t errorsReported_ = 0;
 
     Transfer transfer_;
-    FtpDownloadMode downloadMode_ = dmReplace;
     int32_t bytesTransferred_ = 0;
     int32_t restartOffset_ = 0;
     std::string remoteFileName_;

@@ -1,38 +1,56 @@
 #include "comms/ftp/ftp_log.h"
 
 #include "comms/base/comm_errors.h"
-#include "comms/ftp/ftp_client.h"
 #include "framework/files.h"
 
 namespace qv {
 
 FtpLog::FtpLog(Component* owner) : BaseComponent(owner) {
-    // A client already placed beside this log links itself to it, as one
-    // placed after it does through Notification.
-    if (Owner())
-        for (int i = 0; i < Owner()->ComponentCount() && !ftpClient_; ++i)
-            if (auto* client = dynamic_cast<CustomFtpClient*>(Owner()->Components(i)); client && !client->GetFtpLog())
-                client->SetFtpLog(this);
+    // A client already placed beside this log links with it, as one placed
+    // after it does through its own constructor.
+    LinkBeside(*this);
 }
 
-FtpLog::~FtpLog() {
-    if (ftpClient_ && ftpClient_->GetFtpLog() == this) ftpClient_->SetFtpLog(nullptr);
-    ftpClient_ = nullptr;
-}
-
-void FtpLog::SetFtpClient(CustomFtpClient* value) {
+void FtpLog::SetFtpClient(FtpHistorySource* value) {
     if (value == ftpClient_) return;
     ftpClient_ = value;
-    if (value) FreeNotification(value);
+    clientComponent_ = dynamic_cast<Component*>(value);
+    // Either end's destruction tells the other (both ways).
+    if (clientComponent_) FreeNotification(clientComponent_);
+}
+
+void FtpLog::SetClientComponent(Component* value) {
+    auto* client = dynamic_cast<FtpHistorySource*>(value);
+    if (value && !client) throw EPropertyError("Invalid property value for FtpClient");
+    SetFtpClient(client);
+}
+
+void FtpLog::LinkFree(Component* a, Component* b) {
+    if (!a || !b || a == b) return;
+    auto* client = dynamic_cast<FtpHistorySource*>(a);
+    auto* log = dynamic_cast<FtpLog*>(b);
+    if (!client || !log) {
+        client = dynamic_cast<FtpHistorySource*>(b);
+        log = dynamic_cast<FtpLog*>(a);
+    }
+    if (client && log && !client->GetFtpLog() && !log->GetFtpClient()) client->SetFtpLog(log);
+}
+
+void FtpLog::LinkBeside(Component& made) {
+    Component* owner = made.Owner();
+    if (!owner) return;
+    for (int i = 0; i < owner->ComponentCount(); ++i) LinkFree(&made, owner->Components(i));
 }
 
 void FtpLog::Notification(Component* component, Operation operation) {
     BaseComponent::Notification(component, operation);
     if (operation == Operation::opRemove) {
-        if (component == ftpClient_) ftpClient_ = nullptr;
-    } else if (!ftpClient_ && component != this) {
-        if (auto* client = dynamic_cast<CustomFtpClient*>(component); client && !client->GetFtpLog())
-            client->SetFtpLog(this);
+        if (component && component == clientComponent_) {
+            ftpClient_ = nullptr;
+            clientComponent_ = nullptr;
+        }
+    } else {
+        LinkFree(this, component);
     }
 }
 
@@ -116,15 +134,7 @@ void FtpLog::WriteHistory(FtpLogCode logCode) {
         file = OpenOwnedFile(ftpHistoryName_, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
         if (!file) RaiseIoError(GetLastError());
     }
-    FtpHistoryValues values;
-    if (ftpClient_) {
-        values.ServerAddress = ftpClient_->ServerAddress();
-        values.UserName = ftpClient_->UserName();
-        values.RemoteFileName = ftpClient_->RemoteFileName();
-        values.LocalFileName = ftpClient_->LocalFileName();
-        values.BytesTransferred = ftpClient_->BytesTransferred();
-        values.RestartOffset = ftpClient_->RestartOffset();
-    }
+    const FtpHistoryValues values = ftpClient_ ? ftpClient_->HistoryValues() : FtpHistoryValues{};
     SYSTEMTIME now;
     GetLocalTime(&now);
     std::string line = FtpHistoryLine(DateTimeText(now), logCode, values);
@@ -143,7 +153,7 @@ const PropertyTable& FtpLog::StaticProperties() {
     static const PropertyTable table(&BaseComponent::StaticProperties(), {
         BooleanProperty<FtpLog>("Enabled", &FtpLog::Enabled, &FtpLog::SetEnabled),
         StringProperty<FtpLog>("FtpHistoryName", &FtpLog::FtpHistoryName, &FtpLog::SetFtpHistoryName),
-        ReferenceProperty<FtpLog, CustomFtpClient>("FtpClient", &FtpLog::GetFtpClient, &FtpLog::SetFtpClient),
+        ReferenceProperty<FtpLog, Component>("FtpClient", &FtpLog::ClientComponent, &FtpLog::SetClientComponent),
     });
     return table;
 }

@@ -2,7 +2,17 @@
 // operations, server replies and data-connection events.
 //
 // Invariants checked after every step:
-//  - the state is always one of the named states;
+//  - the state is always one of the named states, and the trace is one
+//    chain of transitions (each starts where the one before ended);
+//  - every command written is the command of the state the engine is in
+//    (USER in User, TYPE in Type, ABOR in an abort state ...);
+//  - a reply moves a chain or the login forward only when it is the
+//    answer its state waits for (a 200 to TYPE, a 227 to PASV, a 350 to
+//    REST, a 230 to the login's commands ...);
+//  - "logged in" and the published processing state agree with the
+//    engine's state, and the published state is Ready exactly when the
+//    engine is;
+//  - a reset reports scDisconnected at most once;
 //  - a listing or download never completes unless, since it began, the data
 //    connection ended and a final 226/250 arrived;
 //  - one input never gives more than one outcome (error, completion,
@@ -38,8 +48,13 @@ public:
     bool timer = false;
     bool timeoutPending = false;
     int outcomes = 0;  // in the current step
+    int disconnects = 0;  // scDisconnected in the current step
     bool leftTransfer = false;
     bool completed = false;
+    // The state the last transition ended in, and the operation then.
+    std::string lastState = "Unconnected";
+    FtpOperation lastOperation = FtpOperation::None;
+    std::string failure;  // a broken rule seen inside a call
 
     bool ControlOpen() override { return open; }
     bool OpenControl() override {
@@ -52,8 +67,29 @@ public:
         connected = false;
         engine->Disconnected();
     }
-    void WriteLine(const std::string&) override {}
-    void Pause(int32_t) override {}
+    void WriteLine(const std::string& command) override {
+        const std::string word = command.substr(0, command.find(' '));
+        const FtpEngineState s = engine->EngineState();
+        const bool matches =
+            (word == "USER" && s == FtpEngineState::User) || (word == "PASS" && s == FtpEngineState::Pass) ||
+            (word == "ACCT" && s == FtpEngineState::Acct) || (word == "PORT" && s == FtpEngineState::Port) ||
+            (word == "TYPE" && s == FtpEngineState::Type) || (word == "PASV" && s == FtpEngineState::Pasv) ||
+            (word == "REST" && s == FtpEngineState::Rest) ||
+            ((word == "RETR" || word == "LIST" || word == "NLST") && s == FtpEngineState::Transfer) ||
+            (word == "CWD" && s == FtpEngineState::Cwd) || (word == "PWD" && s == FtpEngineState::Pwd) ||
+            (word == "ABOR" && (s == FtpEngineState::Abort || s == FtpEngineState::CommandAbort)) ||
+            (word == "QUIT" && (s == FtpEngineState::Quit || s == FtpEngineState::QuitLogin));
+        if (!matches && failure.empty())
+            failure = command + " written in state " + FtpEngineStateName(s);
+    }
+    // LogOut's pause: the server may answer meanwhile (QUIT is out then).
+    std::string pauseReply;
+    void Pause(int32_t) override {
+        if (pauseReply.empty()) return;
+        std::string line;
+        line.swap(pauseReply);
+        engine->ReplyLine(FtpReplyCode(line), line + "\r\n");
+    }
     void StartTransferTimer() override { timer = true; }
     void RefreshTransferTimer() override {}
     void StopTransferTimer() override { timer = false; }
@@ -78,6 +114,7 @@ public:
     std::string ListingText() override { return "a\r\n"; }
     void PostStatus(FtpStatusCode code, const char*) override {
         if (code == scTransferComplete || code == scInfoText) Outcome(code == scTransferComplete);
+        if (code == scDisconnected) ++disconnects;
     }
     void PostError(int32_t, const char*) override { Outcome(false); }
     void PostLog(FtpLogCode) override {}
@@ -86,7 +123,43 @@ public:
     }
     void FireError(int32_t) override { Outcome(false); }
     void Trace(std::string_view line) override {
-        if (line.rfind("[Listing] -> ", 0) == 0 || line.rfind("[Downloading] -> ", 0) == 0) leftTransfer = true;
+        if (line.rfind("[", 0) != 0) return;
+        // "[From] -> [To] (why)"
+        const size_t fromEnd = line.find("] -> [");
+        const size_t toEnd = line.find("] (", fromEnd);
+        if (fromEnd == std::string_view::npos || toEnd == std::string_view::npos) {
+            Broken("a transition not in its form: " + std::string(line));
+            return;
+        }
+        const std::string from(line.substr(1, fromEnd - 1));
+        const std::string to(line.substr(fromEnd + 6, toEnd - fromEnd - 6));
+        const std::string why(line.substr(toEnd + 3, line.size() - toEnd - 4));
+        if (from != lastState) Broken("a transition from " + from + " after one to " + lastState);
+        if (!Forward(from, to, why)) Broken("a step forward on the wrong reply: " + std::string(line));
+        lastState = to;
+        const bool wasTransfer =
+            lastOperation == FtpOperation::Listing || lastOperation == FtpOperation::Download;
+        lastOperation = engine->Operation();
+        if (wasTransfer && lastOperation == FtpOperation::None) leftTransfer = true;
+    }
+
+    // A login or chain state goes forward only on the answer it waits for.
+    static bool Forward(const std::string& from, const std::string& to, const std::string& why) {
+        auto is = [&](const char* f, const char* t) { return from == f && to == t; };
+        if (is("Greeting", "User") && why != "LogIn") return why == "220";
+        if (is("User", "Pass")) return why == "331";
+        if ((is("User", "Acct") || is("Pass", "Acct"))) return why == "332";
+        if (is("User", "Ready") || is("Pass", "Ready") || is("Acct", "Ready")) return why == "230";
+        if (is("Port", "Type")) return why == "200";
+        if (is("Type", "Pasv") || is("Type", "Rest") || is("Type", "Transfer")) return why == "200";
+        if (is("Pasv", "Rest") || is("Pasv", "Transfer")) return why == "227";
+        if (is("Rest", "Transfer")) return why == "350";
+        if (is("Transfer", "DataEnd")) return why == "226" || why == "250";
+        return true;
+    }
+
+    void Broken(const std::string& what) {
+        if (failure.empty()) failure = what;
     }
 
     void Outcome(bool complete) {
@@ -127,6 +200,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (!in.Empty()) {
         uint8_t op = in.Byte();
         link.outcomes = 0;
+        link.disconnects = 0;
         link.leftTransfer = false;
         link.completed = false;
         bool wasTransfer = engine.Transferring();
@@ -200,7 +274,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 case 21:
                     if (engine.AbortTransfer()) seen.aborted = true;
                     break;
-                case 22: engine.LogOut(); break;
+                case 22: {
+                    const uint8_t arg = in.Byte();
+                    if (arg & 1) link.pauseReply = kReplies[(arg >> 1) % kReplyCount];
+                    engine.LogOut();
+                    link.pauseReply.clear();
+                    break;
+                }
                 case 24: {
                     const int32_t count = 1 + in.Byte() % 20;
                     if (engine.DataArriving(count)) {
@@ -231,10 +311,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } catch (const std::exception&) {
             // Opening the local file failed: that is the caller's to report.
         }
-        if (startedOp) seen = Seen{true, engine.State() == FtpState::Listing};
+        if (startedOp) seen = Seen{true, engine.Operation() == FtpOperation::Listing};
         QV_FUZZ_CHECK(!(triedToStart && wasReady && !startedOp && link.outcomes != 1),
                       "an operation that could not start did not say so exactly once after " + steps);
-        QV_FUZZ_CHECK(std::strcmp(FtpStateName(engine.State()), "?") != 0, steps);
+        QV_FUZZ_CHECK(std::strcmp(FtpEngineStateName(engine.EngineState()), "?") != 0, steps);
+        QV_FUZZ_CHECK(link.failure.empty(), link.failure + " after " + steps);
+        QV_FUZZ_CHECK(link.disconnects <= 1, "scDisconnected reported twice after " + steps);
+        QV_FUZZ_CHECK(link.lastState == FtpEngineStateName(engine.EngineState()),
+                      "the state changed without a transition after " + steps);
+        const FtpState published = engine.State();
+        QV_FUZZ_CHECK((published == FtpState::Ready) == (engine.EngineState() == FtpEngineState::Ready),
+                      "published Ready and the engine's Ready differ after " + steps);
+        QV_FUZZ_CHECK(!(published >= FtpState::Ready && !engine.LoggedIn()) &&
+                          !(published == FtpState::LoggingIn && engine.LoggedIn()),
+                      "logged in and the published state differ after " + steps);
+        QV_FUZZ_CHECK((engine.Operation() != FtpOperation::None) == (published > FtpState::Ready),
+                      "an operation and the published state differ after " + steps);
+        QV_FUZZ_CHECK(engine.OwedReplies() >= 0, "owed replies below zero after " + steps);
         QV_FUZZ_CHECK(!link.completed || (seen.dataEnded && seen.finalOk),
                       "a transfer completed without both signals after " + steps);
         // A transfer that went back to Ready by what the server or the

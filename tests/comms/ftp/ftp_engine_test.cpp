@@ -148,6 +148,97 @@ protected:
         Reply("150 Here comes the listing");
         ASSERT_EQ(link.sent, (Lines{"TYPE A", "PASV", "NLST"}));
     }
+    void Into(FtpEngineState state) {
+        switch (state) {
+            case FtpEngineState::Unconnected: break;
+            case FtpEngineState::Connecting: ASSERT_TRUE(engine.LogIn()); break;
+            case FtpEngineState::Greeting:
+                ASSERT_TRUE(engine.LogIn());
+                engine.Connected();
+                break;
+            case FtpEngineState::User: LoggingIn(); break;
+            case FtpEngineState::Pass:
+                LoggingIn();
+                Reply("331 Password required");
+                break;
+            case FtpEngineState::Acct:
+                Into(FtpEngineState::Pass);
+                Reply("332 Need account");
+                break;
+            case FtpEngineState::LoginRefused:
+                Into(FtpEngineState::Pass);
+                Reply("530 Login incorrect");
+                break;
+            case FtpEngineState::Ready: LoggedIn(); break;
+            case FtpEngineState::Port:
+                LoggedIn();
+                ASSERT_TRUE(engine.DownloadFile("f.bin", "local.bin", dmReplace));
+                break;
+            case FtpEngineState::Type:
+                LoggedIn();
+                engine.Settings().PassiveMode = true;
+                ASSERT_TRUE(engine.DownloadFile("f.bin", "local.bin", dmReplace));
+                break;
+            case FtpEngineState::Pasv:
+                Into(FtpEngineState::Type);
+                Reply("200 Type set to I");
+                break;
+            case FtpEngineState::Rest:
+                LoggedIn();
+                engine.Settings().PassiveMode = true;
+                engine.SetRestartOffset(0);
+                ASSERT_TRUE(engine.DownloadFile("f.bin", "local.bin", dmRestart));
+                Reply("200 Type set to I");
+                Reply("227 Entering Passive Mode (127,0,0,1,4,1)");
+                break;
+            case FtpEngineState::Transfer:
+                LoggedIn();
+                DownloadStarted();
+                break;
+            case FtpEngineState::DataEnd:
+                Into(FtpEngineState::Transfer);
+                Reply("226 Transfer complete");
+                break;
+            case FtpEngineState::Abort:
+                Into(FtpEngineState::DataEnd);
+                ASSERT_TRUE(engine.AbortTransfer());
+                break;
+            case FtpEngineState::CommandAbort:
+                Into(FtpEngineState::Transfer);
+                ASSERT_TRUE(engine.AbortTransfer());
+                break;
+            case FtpEngineState::Cwd:
+                LoggedIn();
+                ASSERT_TRUE(engine.ChangeFolder("pub"));
+                break;
+            case FtpEngineState::Pwd:
+                LoggedIn();
+                ASSERT_TRUE(engine.QueryFolder());
+                break;
+            default: FAIL() << "no reply can reach " << FtpEngineStateName(state);
+        }
+    }
+    // Brings the engine into the state by the commands and replies before
+    // it, and runs `check` there: for QUIT's states during LogOut's pause,
+    // where the server's answer arrives.
+    void At(FtpEngineState state, const std::function<void()>& check) {
+        if (state == FtpEngineState::Quit || state == FtpEngineState::QuitLogin) {
+            Into(state == FtpEngineState::Quit ? FtpEngineState::Ready : FtpEngineState::User);
+            bool checked = false;
+            link.onPause = [&] {
+                ASSERT_EQ(engine.EngineState(), state);
+                check();
+                checked = true;
+            };
+            engine.LogOut();
+            link.onPause = nullptr;
+            EXPECT_TRUE(checked);
+            return;
+        }
+        Into(state);
+        ASSERT_EQ(engine.EngineState(), state);
+        check();
+    }
     // The transitions of the trace, without the other notes.
     Lines Transitions() const {
         Lines out;
@@ -160,14 +251,14 @@ protected:
     FtpEngine engine{link};
 };
 
-// ---- the reply table, row by row ------------------------------------------
+// ---- the reply table, a row per state ----------------------------------------
 
-enum class Start { Unconnected, LoggingIn, Ready, Chain, Transfer, Folder };
+using E = FtpEngineState;
 
 struct Row {
-    Start start;
+    E start;
     const char* reply;
-    FtpState after;
+    E after;
     Lines sent;     // commands sent by the reply
     Lines reports;  // events posted by the reply (log codes left out)
     const char* data = "";  // the last request of the data side, if any
@@ -177,92 +268,266 @@ class FtpReplyTable : public FtpEngineTest, public ::testing::WithParamInterface
 
 TEST_P(FtpReplyTable, Row) {
     const Row& row = GetParam();
-    switch (row.start) {
-        case Start::Unconnected: break;
-        case Start::LoggingIn:
-            ASSERT_TRUE(engine.LogIn());
-            engine.Connected();
-            break;
-        case Start::Ready: LoggedIn(); break;
-        case Start::Chain:
-            LoggedIn();
-            engine.Settings().PassiveMode = true;
-            ASSERT_TRUE(engine.DownloadFile("f.bin", "local.bin", dmReplace));
-            break;
-        case Start::Transfer:
-            LoggedIn();
-            DownloadStarted();
-            break;
-        case Start::Folder:
-            LoggedIn();
-            ASSERT_TRUE(engine.QueryFolder());
-            break;
-    }
-    link.Clear();
-    Reply(row.reply);
-    EXPECT_EQ(engine.State(), row.after);
-    EXPECT_EQ(link.sent, row.sent);
-    EXPECT_EQ(link.Reports(), row.reports);
-    if (*row.data) {
-        ASSERT_FALSE(link.data.empty());
-        EXPECT_EQ(link.data.back(), row.data);
-    }
+    At(row.start, [&] {
+        link.Clear();
+        Reply(row.reply);
+        EXPECT_EQ(FtpEngineStateName(engine.EngineState()), std::string(FtpEngineStateName(row.after)));
+        EXPECT_EQ(link.sent, row.sent);
+        EXPECT_EQ(link.Reports(), row.reports);
+        if (*row.data) {
+            ASSERT_FALSE(link.data.empty());
+            EXPECT_EQ(link.data.back(), row.data);
+        }
+    });
 }
 
-using S = FtpState;
+#define ERROR_OF(reply) "error " + std::string(reply).substr(0, 3) + " \"" reply "\r\n\""
+
+// Preparing has no row: it is entered and left within the call that starts
+// a listing or download, before anything is sent.
 INSTANTIATE_TEST_SUITE_P(
     Rows, FtpReplyTable,
     ::testing::Values(
-        // Unconnected and Ready.
-        Row{Start::Ready, "125 Already open", S::Ready, {}, {}},
-        Row{Start::Ready, "150 Opening", S::Ready, {}, {}},
-        Row{Start::Ready, "226 Closing data connection", S::Ready, {}, {}},
-        Row{Start::Ready, "225 No transfer to abort", S::Ready, {}, {}},
-        Row{Start::Ready, "500 What?", S::Ready, {}, {"error 500 \"500 What?\r\n\""}},
-        Row{Start::Unconnected, "250 Late", S::Unconnected, {}, {"error 250 \"250 Late\r\n\""}},
-        Row{Start::Ready, "421 Shutting down", S::Unconnected, {},
-            {"error 421 \"421 Shutting down\r\n\"", "scLoggedOut", "scDisconnected"}},
-        Row{Start::Ready, "221 Goodbye", S::Unconnected, {}, {"scLoggedOut", "scDisconnected"}},
-        // LoggingIn.
-        Row{Start::LoggingIn, "202 Superfluous", S::LoggingIn, {}, {}},
-        Row{Start::LoggingIn, "220 Ready", S::LoggingIn, {"USER test"}, {"scConnected \"Ready\r\n\""}},
-        Row{Start::LoggingIn, "230 Logged in", S::Ready, {}, {"scLoggedIn"}},
-        Row{Start::LoggingIn, "331 Password required", S::LoggingIn, {"PASS secret"}, {}},
-        Row{Start::LoggingIn, "332 Account required", S::LoggingIn, {"ACCT acct"}, {}},
-        Row{Start::LoggingIn, "530 Login incorrect", S::LoggingIn, {}, {"error 530 \"530 Login incorrect\r\n\""}},
-        Row{Start::LoggingIn, "120 Wait", S::LoggingIn, {}, {}},
-        Row{Start::LoggingIn, "421 Too many", S::Unconnected, {},
-            {"error 421 \"421 Too many\r\n\"", "scDisconnected", "scDisconnected"}},
-        // A transfer's chain (TYPE I is out).
-        Row{Start::Chain, "110 Restart marker", S::Downloading, {}, {}},
-        Row{Start::Chain, "200 Type set to I", S::Downloading, {"PASV"}, {}},
-        Row{Start::Chain, "350 Go on", S::Downloading, {"PASV"}, {}},
-        Row{Start::Chain, "227 Entering Passive Mode (10,0,0,9,4,1)", S::Downloading, {"PASV"}, {},
-            "connect 1025"},
-        Row{Start::Chain, "227 Entering Passive Mode (10,0,0,9,0,0)", S::Ready, {},
-            {"error 227 \"227 Entering Passive Mode (10,0,0,9,0,0)\r\n\""}, "close"},
-        Row{Start::Chain, "226 Stray", S::Downloading, {}, {}},
-        Row{Start::Chain, "250 Stray", S::Downloading, {}, {}},
-        Row{Start::Chain, "504 Type not known", S::Ready, {}, {"error 504 \"504 Type not known\r\n\""}, "close"},
-        Row{Start::Chain, "421 Bye", S::Unconnected, {}, {"error 421 \"421 Bye\r\n\"", "scLoggedOut", "scDisconnected"}},
-        // The transfer command (RETR is out, 150 seen): the final reply alone
-        // does not complete it.
-        Row{Start::Transfer, "226 Transfer complete", S::Downloading, {}, {}},
-        Row{Start::Transfer, "250 Done", S::Downloading, {}, {}},
-        Row{Start::Transfer, "426 Connection closed", S::Ready, {}, {"error 426 \"426 Connection closed\r\n\""},
-            "close"},
-        Row{Start::Transfer, "451 Local error", S::Ready, {}, {"error 451 \"451 Local error\r\n\""}, "close"},
-        Row{Start::Transfer, "200 Odd", S::Ready, {}, {"error 200 \"200 Odd\r\n\""}, "close"},
-        // FolderCommand (PWD is out).
-        Row{Start::Folder, "211 Status", S::Ready, {}, {"scInfoText \"Status\r\n\""}},
-        Row{Start::Folder, "215 UNIX Type: L8", S::Ready, {}, {"scInfoText \"UNIX Type: L8\r\n\""}},
-        Row{Start::Folder, "225 Open", S::Ready, {}, {}},
-        Row{Start::Folder, "226 Closing", S::Ready, {}, {}},
-        Row{Start::Folder, "250 Okay", S::Ready, {}, {"scOperationComplete"}},
-        Row{Start::Folder, "257 \"/pub/upgrade\" is current", S::Ready, {}, {"scCurrentFolder \"/pub/upgrade\""}},
-        Row{Start::Folder, "257 no quotes", S::Ready, {}, {"scCurrentFolder \"\""}},
-        Row{Start::Folder, "150 Odd", S::Ready, {}, {"error 150 \"150 Odd\r\n\""}},
-        Row{Start::Folder, "550 No such folder", S::Ready, {}, {"error 550 \"550 No such folder\r\n\""}}));
+        // Unconnected, Connecting and Ready: nothing is out.
+        Row{E::Unconnected, "250 Late", E::Unconnected, {}, {ERROR_OF("250 Late")}},
+        Row{E::Unconnected, "226 Closing", E::Unconnected, {}, {}},
+        Row{E::Connecting, "220 Ready", E::Connecting, {}, {ERROR_OF("220 Ready")}},
+        Row{E::Ready, "125 Already open", E::Ready, {}, {}},
+        Row{E::Ready, "150 Opening", E::Ready, {}, {}},
+        Row{E::Ready, "226 Closing data connection", E::Ready, {}, {}},
+        Row{E::Ready, "225 No transfer to abort", E::Ready, {}, {}},
+        Row{E::Ready, "500 What?", E::Ready, {}, {ERROR_OF("500 What?")}},
+        Row{E::Ready, "421 Shutting down", E::Unconnected, {},
+            {ERROR_OF("421 Shutting down"), "scLoggedOut", "scDisconnected"}},
+        Row{E::Ready, "221 Goodbye", E::Unconnected, {}, {"scLoggedOut", "scDisconnected"}},
+        // The greeting is awaited.
+        Row{E::Greeting, "120 Wait", E::Greeting, {}, {}},
+        Row{E::Greeting, "202 Superfluous", E::Greeting, {}, {}},
+        Row{E::Greeting, "220 Ready", E::User, {"USER test"}, {"scConnected \"Ready\r\n\""}},
+        Row{E::Greeting, "230 Logged in", E::Greeting, {}, {ERROR_OF("230 Logged in")}},
+        Row{E::Greeting, "331 Password required", E::Greeting, {}, {ERROR_OF("331 Password required")}},
+        Row{E::Greeting, "530 Login incorrect", E::Greeting, {}, {ERROR_OF("530 Login incorrect")}},
+        Row{E::Greeting, "421 Too many", E::Unconnected, {}, {ERROR_OF("421 Too many"), "scDisconnected"}},
+        // USER is out.
+        Row{E::User, "331 Password required", E::Pass, {"PASS secret"}, {}},
+        Row{E::User, "332 Account required", E::Acct, {"ACCT acct"}, {}},
+        Row{E::User, "230 Logged in", E::Ready, {}, {"scLoggedIn"}},
+        Row{E::User, "202 Superfluous", E::User, {}, {}},
+        Row{E::User, "220 Ready again", E::LoginRefused, {}, {ERROR_OF("220 Ready again")}},
+        Row{E::User, "530 Not allowed", E::LoginRefused, {}, {ERROR_OF("530 Not allowed")}},
+        // PASS is out.
+        Row{E::Pass, "230 Logged in", E::Ready, {}, {"scLoggedIn"}},
+        Row{E::Pass, "332 Account required", E::Acct, {"ACCT acct"}, {}},
+        Row{E::Pass, "202 Superfluous", E::Pass, {}, {}},
+        Row{E::Pass, "331 Password required", E::LoginRefused, {}, {ERROR_OF("331 Password required")}},
+        Row{E::Pass, "530 Login incorrect", E::LoginRefused, {}, {ERROR_OF("530 Login incorrect")}},
+        // ACCT is out.
+        Row{E::Acct, "230 Logged in", E::Ready, {}, {"scLoggedIn"}},
+        Row{E::Acct, "202 Superfluous", E::Acct, {}, {}},
+        Row{E::Acct, "332 Account required", E::LoginRefused, {}, {ERROR_OF("332 Account required")}},
+        // The login was refused: nothing is out.
+        Row{E::LoginRefused, "230 Logged in", E::LoginRefused, {}, {ERROR_OF("230 Logged in")}},
+        Row{E::LoginRefused, "221 Goodbye", E::Unconnected, {}, {"scDisconnected"}},
+        // PORT is out (active mode).
+        Row{E::Port, "200 PORT command successful", E::Type, {"TYPE I"}, {}},
+        Row{E::Port, "226 Stray", E::Port, {}, {}},
+        Row{E::Port, "227 Entering Passive Mode (10,0,0,9,4,1)", E::Ready, {},
+            {ERROR_OF("227 Entering Passive Mode (10,0,0,9,4,1)")}, "close"},
+        Row{E::Port, "500 Illegal PORT command", E::Ready, {}, {ERROR_OF("500 Illegal PORT command")}, "close"},
+        // TYPE is out: only its 200 goes on.
+        Row{E::Type, "110 Restart marker", E::Type, {}, {}},
+        Row{E::Type, "200 Type set to I", E::Pasv, {"PASV"}, {}},
+        Row{E::Type, "350 Go on", E::Ready, {}, {ERROR_OF("350 Go on")}, "close"},
+        Row{E::Type, "227 Entering Passive Mode (10,0,0,9,4,1)", E::Ready, {},
+            {ERROR_OF("227 Entering Passive Mode (10,0,0,9,4,1)")}, "close"},
+        Row{E::Type, "226 Stray", E::Type, {}, {}},
+        Row{E::Type, "250 Stray", E::Type, {}, {}},
+        Row{E::Type, "504 Type not known", E::Ready, {}, {ERROR_OF("504 Type not known")}, "close"},
+        Row{E::Type, "421 Bye", E::Unconnected, {}, {ERROR_OF("421 Bye"), "scLoggedOut", "scDisconnected"}},
+        // PASV is out: its 227 names the port.
+        Row{E::Pasv, "227 Entering Passive Mode (10,0,0,9,4,1)", E::Transfer, {"RETR f.bin"}, {}, "connect 1025"},
+        Row{E::Pasv, "227 Entering Passive Mode (10,0,0,9,0,0)", E::Ready, {},
+            {ERROR_OF("227 Entering Passive Mode (10,0,0,9,0,0)")}, "close"},
+        Row{E::Pasv, "200 Type set to I", E::Ready, {}, {ERROR_OF("200 Type set to I")}, "close"},
+        // REST is out.
+        Row{E::Rest, "350 Restarting at 0", E::Transfer, {"RETR f.bin"}, {}},
+        Row{E::Rest, "200 Okay", E::Ready, {}, {ERROR_OF("200 Okay")}, "close"},
+        Row{E::Rest, "502 REST not implemented", E::Ready, {}, {ERROR_OF("502 REST not implemented")}, "close"},
+        // RETR is out (150 seen): the final reply alone does not complete it.
+        Row{E::Transfer, "226 Transfer complete", E::DataEnd, {}, {}},
+        Row{E::Transfer, "250 Done", E::DataEnd, {}, {}},
+        Row{E::Transfer, "426 Connection closed", E::Ready, {}, {ERROR_OF("426 Connection closed")}, "close"},
+        Row{E::Transfer, "451 Local error", E::Ready, {}, {ERROR_OF("451 Local error")}, "close"},
+        Row{E::Transfer, "200 Odd", E::Ready, {}, {ERROR_OF("200 Odd")}, "close"},
+        // The transfer's 226 came; its data has still to end.
+        Row{E::DataEnd, "226 Transfer complete", E::DataEnd, {}, {}},
+        Row{E::DataEnd, "550 Odd", E::Ready, {}, {ERROR_OF("550 Odd")}, "close"},
+        // ABOR is out, and nothing else.
+        Row{E::Abort, "150 Odd", E::Abort, {}, {}},
+        Row{E::Abort, "225 Abort successful", E::Ready, {}, {}, "close"},
+        Row{E::Abort, "500 Unknown command", E::Ready, {}, {ERROR_OF("500 Unknown command")}, "close"},
+        // ABOR is out behind RETR, whose reply comes first.
+        Row{E::CommandAbort, "426 Transfer aborted", E::Abort, {}, {}},
+        Row{E::CommandAbort, "226 Transfer complete", E::Ready, {}, {}, "close"},
+        Row{E::CommandAbort, "225 Abort successful", E::Ready, {}, {}, "close"},
+        // CWD is out.
+        Row{E::Cwd, "250 Okay", E::Ready, {}, {"scOperationComplete"}},
+        Row{E::Cwd, "226 Stray", E::Cwd, {}, {}},
+        Row{E::Cwd, "257 \"/pub\" is current", E::Ready, {}, {ERROR_OF("257 \"/pub\" is current")}},
+        Row{E::Cwd, "550 No such folder", E::Ready, {}, {ERROR_OF("550 No such folder")}},
+        // PWD is out.
+        Row{E::Pwd, "257 \"/pub/upgrade\" is current", E::Ready, {}, {"scCurrentFolder \"/pub/upgrade\""}},
+        Row{E::Pwd, "257 no quotes", E::Ready, {}, {"scCurrentFolder \"\""}},
+        Row{E::Pwd, "225 Open", E::Pwd, {}, {}},
+        Row{E::Pwd, "226 Closing", E::Pwd, {}, {}},
+        Row{E::Pwd, "250 Okay", E::Pwd, {}, {}},
+        Row{E::Pwd, "211 Status", E::Ready, {}, {ERROR_OF("211 Status")}},
+        Row{E::Pwd, "215 UNIX Type: L8", E::Ready, {}, {ERROR_OF("215 UNIX Type: L8")}},
+        Row{E::Pwd, "150 Odd", E::Ready, {}, {ERROR_OF("150 Odd")}},
+        Row{E::Pwd, "550 No such folder", E::Ready, {}, {ERROR_OF("550 No such folder")}},
+        // QUIT is out, after a login and before one.
+        Row{E::Quit, "221 Goodbye", E::Unconnected, {}, {"scLoggedOut", "scDisconnected"}},
+        Row{E::Quit, "500 What?", E::Quit, {}, {ERROR_OF("500 What?")}},
+        Row{E::QuitLogin, "331 Password required", E::QuitLogin, {}, {}},
+        Row{E::QuitLogin, "221 Goodbye", E::Unconnected, {}, {"scDisconnected"}}),
+    [](const auto& info) {
+        return std::string(FtpEngineStateName(info.param.start)) + "_" + std::string(info.param.reply, 3) + "_" +
+               std::to_string(info.index);
+    });
+
+#undef ERROR_OF
+
+// ---- the processing state the client publishes ---------------------------------
+
+struct PublishedCase {
+    FtpEngineState state;
+    FtpState published;
+    bool loggedIn;
+};
+
+class FtpPublished : public FtpEngineTest, public ::testing::WithParamInterface<PublishedCase> {};
+
+// Each engine state, reached as a session reaches it, publishes one
+// processing state; "logged in" follows the engine's state.
+TEST_P(FtpPublished, FollowsTheEngineState) {
+    const PublishedCase& c = GetParam();
+    At(c.state, [&] {
+        EXPECT_EQ(engine.State(), c.published);
+        EXPECT_EQ(engine.LoggedIn(), c.loggedIn);
+        EXPECT_EQ(engine.IsConnected(), c.state != FtpEngineState::Unconnected);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, FtpPublished,
+    ::testing::Values(PublishedCase{E::Unconnected, FtpState::Unconnected, false},
+                      PublishedCase{E::Connecting, FtpState::LoggingIn, false},
+                      PublishedCase{E::Greeting, FtpState::LoggingIn, false},
+                      PublishedCase{E::User, FtpState::LoggingIn, false},
+                      PublishedCase{E::Pass, FtpState::LoggingIn, false},
+                      PublishedCase{E::Acct, FtpState::LoggingIn, false},
+                      PublishedCase{E::LoginRefused, FtpState::LoggingIn, false},
+                      PublishedCase{E::Ready, FtpState::Ready, true},
+                      PublishedCase{E::Port, FtpState::Downloading, true},
+                      PublishedCase{E::Type, FtpState::Downloading, true},
+                      PublishedCase{E::Pasv, FtpState::Downloading, true},
+                      PublishedCase{E::Rest, FtpState::Downloading, true},
+                      PublishedCase{E::Transfer, FtpState::Downloading, true},
+                      PublishedCase{E::DataEnd, FtpState::Downloading, true},
+                      PublishedCase{E::Abort, FtpState::Downloading, true},
+                      PublishedCase{E::CommandAbort, FtpState::Downloading, true},
+                      PublishedCase{E::Cwd, FtpState::FolderCommand, true},
+                      PublishedCase{E::Pwd, FtpState::FolderCommand, true},
+                      // QUIT is out: the connection is being torn down.
+                      PublishedCase{E::Quit, FtpState::Unconnected, true},
+                      PublishedCase{E::QuitLogin, FtpState::Unconnected, false}),
+    [](const auto& info) { return std::string(FtpEngineStateName(info.param.state)); });
+
+// The operation's kind is the engine's to say, through every state of its
+// chain and of its abort.
+TEST_F(FtpEngineTest, TheOperationIsKnownInEveryStateOfItsChain) {
+    LoggedIn();
+    engine.Settings().PassiveMode = true;
+    ASSERT_TRUE(engine.ListFolder("", true));
+    for (const char* reply : {"200 Type set to A", "227 Entering Passive Mode (127,0,0,1,4,1)", "150 Here it comes",
+                              "226 Transfer complete"}) {
+        EXPECT_EQ(engine.Operation(), FtpOperation::Listing) << reply;
+        EXPECT_EQ(engine.State(), FtpState::Listing) << reply;
+        Reply(reply);
+    }
+    EXPECT_EQ(engine.EngineState(), E::DataEnd);
+    EXPECT_TRUE(engine.Transferring());
+    engine.DataEnded();
+    EXPECT_EQ(engine.Operation(), FtpOperation::None);
+    EXPECT_FALSE(engine.Transferring());
+    EXPECT_EQ(link.sent, (Lines{"TYPE A", "PASV", "LIST"}));
+
+    // An aborted folder command stays a folder command until the abort's
+    // reply, and its answer is not reported: the caller gave it up.
+    link.Clear();
+    ASSERT_TRUE(engine.QueryFolder());
+    ASSERT_TRUE(engine.AbortTransfer());
+    EXPECT_EQ(engine.EngineState(), E::CommandAbort);
+    EXPECT_EQ(engine.State(), FtpState::FolderCommand);
+    EXPECT_FALSE(engine.Transferring());
+    Reply("257 \"/pub\" is current");
+    EXPECT_EQ(engine.EngineState(), E::Abort);
+    Reply("225 ABOR command successful");
+    EXPECT_EQ(engine.EngineState(), E::Ready);
+    EXPECT_EQ(link.sent, (Lines{"PWD", "ABOR"}));
+    EXPECT_EQ(link.Reports(), Lines{});
+}
+
+// ---- the login started again, and LogOut, while a command is out ---------------
+
+TEST_F(FtpEngineTest, LoggingInAgainMatchesEveryReplyToItsCommand) {
+    // PASS is out: USER waits for its answer, which is taken silently.
+    Into(E::Pass);
+    link.Clear();
+    ASSERT_TRUE(engine.LogIn());
+    EXPECT_EQ(engine.EngineState(), E::User);
+    EXPECT_EQ(link.sent, Lines{});
+    Reply("530 Login incorrect");
+    EXPECT_EQ(link.sent, (Lines{"USER test"}));
+    Reply("331 Password required");
+    Reply("230 Logged in");
+    EXPECT_EQ(link.sent, (Lines{"USER test", "PASS secret"}));
+    EXPECT_EQ(link.Reports(), (Lines{"scLoggedIn"}));
+    EXPECT_EQ(engine.EngineState(), E::Ready);
+    EXPECT_FALSE(engine.LogIn());
+}
+
+TEST_F(FtpEngineTest, LoggingInBeforeTheGreetingSendsUserAtOnce) {
+    Into(E::Greeting);
+    link.Clear();
+    ASSERT_TRUE(engine.LogIn());
+    EXPECT_EQ(link.sent, (Lines{"USER test"}));
+    // The greeting comes after all: taken, and USER's answer goes on.
+    Reply("220 Ready");
+    Reply("331 Password required");
+    EXPECT_EQ(link.sent, (Lines{"USER test", "PASS secret"}));
+    EXPECT_EQ(link.Reports(), Lines{});
+    EXPECT_EQ(engine.EngineState(), E::Pass);
+}
+
+TEST_F(FtpEngineTest, LogOutInTheMiddleOfADownloadEndsItWithoutAnError) {
+    LoggedIn();
+    DownloadStarted();
+    engine.DataReceived(10);
+    link.Clear();
+    link.onPause = [this] {
+        // The file is closed as QUIT goes out; RETR's answer is owed.
+        EXPECT_EQ(link.data, (Lines{"close"}));
+        EXPECT_EQ(engine.OwedReplies(), 1);
+        Reply("426 Connection closed; transfer aborted.");
+        Reply("221 Goodbye");
+    };
+    EXPECT_TRUE(engine.LogOut());
+    EXPECT_EQ(link.sent, (Lines{"QUIT"}));
+    EXPECT_EQ(link.Reports(), (Lines{"scLoggedOut", "scDisconnected"}));
+    EXPECT_EQ(engine.EngineState(), E::Unconnected);
+    EXPECT_EQ(engine.OwedReplies(), 0);
+}
 
 // ---- rule 1: both signals complete a transfer, in either order ----------------
 
@@ -337,8 +602,30 @@ TEST_F(FtpEngineTest, TheTraceOfOneWholeDownload) {
     engine.DataReceived(3);
     engine.DataEnded();
     Reply("226 Transfer complete");
-    EXPECT_EQ(link.trace, (Lines{"[Ready] -> [Downloading] (DownloadFile)", "waiting for the final reply",
-                                 "[Downloading] -> [Ready] (226)"}));
+    EXPECT_EQ(link.trace, (Lines{"[Ready] -> [Preparing] (DownloadFile)", "[Preparing] -> [Type] (data socket made)",
+                                 "[Type] -> [Pasv] (200)", "[Pasv] -> [Transfer] (227)", "waiting for the final reply",
+                                 "[Transfer] -> [Ready] (226)"}));
+}
+
+// A reply that does not answer the command out is an error, never a step
+// forward: a 350 to TYPE ends the download (the chain's next command is
+// never sent), and the trace says where it was refused.
+TEST_F(FtpEngineTest, TheTraceOfARefusedType) {
+    LoggedIn();
+    link.trace.clear();
+    engine.Settings().PassiveMode = true;
+    ASSERT_TRUE(engine.DownloadFile("f.bin", "local.bin", dmReplace));
+    Reply("350 Restarting");
+    EXPECT_EQ(link.trace, (Lines{"[Ready] -> [Preparing] (DownloadFile)", "[Preparing] -> [Type] (data socket made)",
+                                 "[Type] -> [Ready] (350)"}));
+    EXPECT_EQ(link.sent, (Lines{"TYPE I"}));
+    EXPECT_EQ(link.Reports(), (Lines{"error 350 \"350 Restarting\r\n\""}));
+    EXPECT_EQ(engine.OwedReplies(), 0);
+    // The server that answered TYPE with it is not owed anything: the next
+    // file starts at once.
+    link.Clear();
+    ASSERT_TRUE(engine.DownloadFile("g.bin", "g.local", dmReplace));
+    EXPECT_EQ(link.sent, (Lines{"TYPE I"}));
 }
 
 // ---- rule 2: a failure reply after 150 fails the transfer ------------------------
@@ -584,7 +871,8 @@ TEST_F(FtpEngineTest, TheClockRunsFromTheConnectionUntilReady) {
     engine.TransferTimerExpired();
     EXPECT_EQ(link.timeoutsPosted, 1);
     engine.TimeoutMessage();
-    EXPECT_EQ(link.Reports(), (Lines{"scDisconnected", "scDisconnected", "fired scTransferTimedOut"}));
+    // The reset closes the connection itself: one scDisconnected.
+    EXPECT_EQ(link.Reports(), (Lines{"scDisconnected", "fired scTransferTimedOut"}));
     EXPECT_EQ(engine.State(), FtpState::Unconnected);
 }
 
@@ -593,7 +881,7 @@ TEST_F(FtpEngineTest, AFailedConnectionAttemptIsReportedAtOnce) {
     EXPECT_TRUE(link.connectTimer);
     engine.ConnectFailed(10061);
     EXPECT_FALSE(link.connectTimer);
-    EXPECT_EQ(link.Reports(), (Lines{"error 10061", "scDisconnected", "scDisconnected"}));
+    EXPECT_EQ(link.Reports(), (Lines{"error 10061", "scDisconnected"}));
     EXPECT_EQ(engine.State(), FtpState::Unconnected);
     EXPECT_FALSE(link.open);
     // Once connected, port errors are not the attempt failing.
@@ -806,7 +1094,7 @@ TEST_F(FtpEngineTest, AMultiLineReplyPastTheLimitEndsTheSession) {
     // 13 bytes, then lines of 1006: the 66th takes the reply past 65,536.
     EXPECT_EQ(fed, 66);
     EXPECT_EQ(link.Reports(),
-              (Lines{"error -6 \"Reply too long: more than 65536 bytes\"", "scDisconnected", "scDisconnected"}));
+              (Lines{"error -6 \"Reply too long: more than 65536 bytes\"", "scDisconnected"}));
     EXPECT_EQ(link.sent, Lines{});
 }
 
