@@ -2,7 +2,6 @@
 
 #include "framework/dialogs.h"
 #include "framework/exception.h"
-#include "framework/form.h"
 #include "framework/win32_text.h"
 
 namespace qv {
@@ -35,16 +34,6 @@ void Application::Initialize() {
         if (buttons == mbCancel) return static_cast<int>(mrCancel);
         return r;
     });
-}
-
-bool Application::DialogNavigation(MSG& msg) {
-    // Tab, Enter and Esc as the form has them (Form::DialogKey); arrow keys
-    // and the rest of the dialog keys as the dialog manager has them.
-    if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
-    HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-    if (!root || !GetPropW(root, Form::kFormProperty)) return false;
-    if (auto* form = dynamic_cast<Form*>(Control::FromHandle(root)); form && form->DialogKey(msg)) return true;
-    return IsDialogMessageW(root, &msg) != FALSE;
 }
 
 void Application::Run() {

@@ -14,8 +14,9 @@ class Application {
 public:
     static Application& Instance();
 
-    // Records the main (user-interface) thread, readies the common controls
-    // and routes portable code's MessageDlg to ShowMessageBox.
+    // Records the main (user-interface) thread and routes portable code's
+    // MessageDlg to ShowMessageBox (the common controls are readied with the
+    // first control window).
     void Initialize();
 
     const std::string& Title() const { return title_; }
@@ -43,13 +44,21 @@ public:
     // A modal message box; texts are program texts (Big5/ASCII).
     int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags);
 
+    // The dialog keys of the loop's messages (Tab, Enter, Esc ...): a form
+    // sets the handler when it is made, so that a program without forms
+    // links none of the control code and loads none of the control
+    // libraries. The handler says whether it took the message.
+    using DialogKeyHandler = bool (*)(MSG& msg);
+    static void SetDialogKeyHandler(DialogKeyHandler handler) { dialogKeys_ = handler; }
+
     // Test hooks: when set, they replace the real boxes.
     std::function<void(const std::string& text)> OnExceptionReport;
     std::function<int(HWND owner, const std::string& text, const std::string& caption, UINT flags)> OnMessageBox;
 
 private:
     Application();
-    static bool DialogNavigation(MSG& msg);
+    static bool DialogNavigation(MSG& msg) { return dialogKeys_ && dialogKeys_(msg); }
+    static inline DialogKeyHandler dialogKeys_ = nullptr;
     void ReportException(const std::string& text);
     std::string title_;
     DWORD mainThreadId_;

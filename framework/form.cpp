@@ -8,9 +8,24 @@
 
 namespace qv {
 
+namespace {
+
+// Tab, Enter and Esc as the form has them (Form::DialogKey); arrow keys and
+// the rest of the dialog keys as the dialog manager has them.
+bool FormDialogNavigation(MSG& msg) {
+    if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
+    HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    if (!root || !GetPropW(root, Form::kFormProperty)) return false;
+    if (auto* form = dynamic_cast<Form*>(Control::FromHandle(root)); form && form->DialogKey(msg)) return true;
+    return IsDialogMessageW(root, &msg) != FALSE;
+}
+
+}  // namespace
+
 Form::Form(Component* owner) : Control(owner), dpi_(SystemDpi()) {
     visible_ = false;
     parentColor_ = false;
+    Application::SetDialogKeyHandler(FormDialogNavigation);
 }
 
 void Form::BeforeDestruction() {
