@@ -310,12 +310,20 @@ FtpDataPrepared CustomFtpClient::PrepareData(bool passive) {
     return prepared;
 }
 
+// Before the connection is made, so that the window it offers follows
+// from it. A system that refuses the size keeps its own: nothing fails.
+void CustomFtpClient::SetReceiveBuffer(SocketHandle s) {
+    const int size = kFtpDataReceiveBuffer;
+    sockapi::setsockopt(ToSocket(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+}
+
 FtpDataPrepared CustomFtpClient::PrepareSteps(bool passive) {
     FtpDataPrepared prepared;
     CloseSockets();
     if (passive) {
         dataHandle_ = dataSocket_->OpenOwned();
         if (!dataHandle_) return prepared;
+        SetReceiveBuffer(dataHandle_.Get());
         // The connect is watched too: a refused data connection is known at
         // once, not only from the server's reply (which may never come).
         if (dataSocket_->SockSelectEvents(dataHandle_.Get(), kSockRead | kSockWrite | kSockConnect | kSockClose) != 0)
@@ -341,6 +349,8 @@ FtpDataPrepared CustomFtpClient::PrepareSteps(bool passive) {
     listenHandle_ = dataSocket_->OpenOwned();
     if (!listenHandle_) return prepared;
     SocketHandle listening = listenHandle_.Get();
+    // The connection it accepts takes the listening socket's buffer size.
+    SetReceiveBuffer(listening);
     dataSocket_->SockSelectEvents(listening, kSockRead | kSockWrite | kSockAccept | kSockClose);
     localAddress_.sin_family = AF_INET;
     localAddress_.sin_port = dataSocket_->PortToNet(0);
