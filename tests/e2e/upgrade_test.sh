@@ -66,6 +66,7 @@ ALL_CASES=(
   quiet_nothing_to_upgrade
   quiet_not_installed
   quiet_login_refused
+  quiet_server_unreachable
   quiet_file_failed
   quiet_files_in_use
   quiet_not_verified
@@ -1258,6 +1259,14 @@ case_quiet_login_refused() {
   ftp_up --dir QVX_upgrade --file QVX_upgrade/QVX.exe=1000 || return
   quiet_run 3 "no session (server unreachable or login refused)"
   grep -q "box: FTP Error: 530" "$C/quiet.log" || fail "the refusal is not in the log"
+  diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
+}
+
+# No FTP server at the upgrade host: the connection is refused.
+case_quiet_server_unreachable() {
+  keep_copy
+  quiet_run 3 "no session (server unreachable or login refused)"
+  grep -q "box: FTP Error: 10061" "$C/quiet.log" || fail "the refused connection is not in the log: $(grep box: "$C/quiet.log")"
   diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
 }
 
