@@ -1,8 +1,12 @@
 #include "app/quiet_run.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "app/command_line.h"
 #include "app/get_update_file.h"
 #include "app/upgrade_texts.h"
+#include "comms/base/comm_errors.h"
 #include "framework/application.h"
 #include "framework/win32_text.h"
 
@@ -98,6 +102,13 @@ int QuietRun::Box(const std::string& text, const std::string& caption, UINT flag
     if (Is(text, kTextNotFound)) {
         notFound_ = true;
     } else if (caption.rfind(kTextFtpErrorCaption, 0) == 0) {
+        // A socket error's box carries only its number: the log names it
+        // too, for whoever reads it later.
+        if (text.empty()) {
+            const std::string number = caption.substr(std::strlen(kTextFtpErrorCaption));
+            const std::string meaning = MessageForCode(std::atoi(number.c_str()));
+            if (!meaning.empty()) Log("error " + number + ": " + meaning);
+        }
         Failure(false);
     } else if (text == kTextTransferTimedOut) {
         Failure(true);

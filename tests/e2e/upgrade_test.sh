@@ -1267,6 +1267,7 @@ case_quiet_server_unreachable() {
   keep_copy
   quiet_run 3 "no session (server unreachable or login refused)"
   grep -q "box: FTP Error: 10061" "$C/quiet.log" || fail "the refused connection is not in the log: $(grep box: "$C/quiet.log")"
+  grep -qE "error 10061: .+" "$C/quiet.log" || fail "the log does not say what 10061 means"
   diff -r "$C/installed-before" "$INSTALLED" >/dev/null || fail "the installation changed"
 }
 
