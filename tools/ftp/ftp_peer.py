@@ -284,6 +284,20 @@ class Player:
             if r:
                 return True
 
+    def read_until_close(self, sock, what, timeout, deadline=None):
+        """The next bytes the client sends on sock before the deadline (by
+        default timeout from now): b'' when it closed (or reset) the
+        connection. StepFailed names `what` and the step's timeout when the
+        connection is still open and silent at the deadline."""
+        if deadline is None:
+            deadline = time.monotonic() + timeout
+        if not self.wait_readable(sock, max(0.0, deadline - time.monotonic())):
+            raise StepFailed('the client kept %s open for %g s' % (what, timeout))
+        try:
+            return sock.recv(65536)
+        except ConnectionResetError:
+            return b''
+
     def need_control(self, step):
         if self.control is None:
             raise StepFailed('no control connection is open')
@@ -402,12 +416,7 @@ class Player:
             sock = self.need_control(step)
             if self.inbox:
                 raise StepFailed('received %r before any close' % self.inbox)
-            if not self.wait_readable(sock, timeout):
-                raise StepFailed('the client kept the control connection open for %g s' % timeout)
-            try:
-                chunk = sock.recv(65536)
-            except ConnectionResetError:
-                chunk = b''
+            chunk = self.read_until_close(sock, 'the control connection', timeout)
             if chunk:
                 raise StepFailed('received %r instead of a close' % chunk)
             self.log('the client closed the control connection')
@@ -494,12 +503,7 @@ class Player:
             self.log('an intruder from %s:%d connected to %s:%d and sent %d bytes' %
                      (intruder.getsockname() + self.address + (len(args[0]),)))
             try:
-                if not self.wait_readable(intruder, timeout):
-                    raise StepFailed('the client kept the intruder\'s connection open for %g s' % timeout)
-                try:
-                    chunk = intruder.recv(65536)
-                except ConnectionResetError:
-                    chunk = b''
+                chunk = self.read_until_close(intruder, 'the intruder\'s connection', timeout)
                 if chunk:
                     raise StepFailed('the client sent %r to the intruder' % chunk)
                 self.log('the client closed the intruder\'s connection')
@@ -522,13 +526,7 @@ class Player:
             deadline = time.monotonic() + timeout
             discarded = 0
             while True:
-                left = deadline - time.monotonic()
-                if left <= 0 or not self.wait_readable(sock, left):
-                    raise StepFailed('the client kept the data connection open for %g s' % timeout)
-                try:
-                    chunk = sock.recv(65536)
-                except ConnectionResetError:
-                    chunk = b''
+                chunk = self.read_until_close(sock, 'the data connection', timeout, deadline)
                 if not chunk:
                     break
                 discarded += len(chunk)
